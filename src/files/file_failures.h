@@ -1,0 +1,28 @@
+// The failures of loading and saving an NC program file, with their fixed texts.
+#pragma once
+
+#include "files/text.h"
+
+/// "EFOpenError": the file at `path` cannot be opened for reading; `system_text` says why.
+[[noreturn]] void RaiseOpenFailure(const Text& path, TextView system_text);
+
+/// "EFCreateError": the file at `path` cannot be created for writing; `system_text` says why.
+[[noreturn]] void RaiseCreateFailure(const Text& path, TextView system_text);
+
+/// "EWriteError": the new content could not be written completely.
+[[noreturn]] void RaiseWriteFailure();
+
+/// "EReadError": the read delivered less than the file's size.
+[[noreturn]] void RaiseReadFailure();
+
+/// "EReadError": the file at `path` is too large to be held in memory at once (2 GiB or more).
+[[noreturn]] void RaiseTooLargeFailure(const Text& path);
+
+/// "EEncodingError": the bytes after the byte-order mark decode to nothing.
+[[noreturn]] void RaiseDecodeFailure();
+
+/// "EEncodingError": the system's ANSI code page is not a valid code page.
+[[noreturn]] void RaiseCodePageFailure();
+
+/// The system's error text without its trailing blanks, control characters and full stops.
+TextView TrimSystemText(TextView text);

@@ -1,0 +1,3 @@
+#include "files/profile.h"
+
+Text ReadProfileString(TextView, TextView, const Text&) { return Text(); }

@@ -1,0 +1,18 @@
+// The NC program file path from the command line.
+#pragma once
+
+#include <vector>
+
+#include "files/text.h"
+
+/// Splits a whole command line into arguments: blanks and control characters separate them,
+/// double quotes group (and are dropped), a pair of double quotes between arguments counts as
+/// none, and a backslash is an ordinary character.
+std::vector<Text> SplitCommandLine(TextView command_line);
+
+/// The NC program file path of a whole command line: its second argument, or empty.
+Text PathFromCommandLine(TextView command_line);
+
+/// The NC program file path of arguments already split (the program name first): the first
+/// non-empty argument after the program name, or empty.
+Text PathFromArguments(const std::vector<Text>& arguments);

@@ -1,0 +1,55 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "run/existence.h"
+
+namespace {
+
+/// Where the query itself failed for another reason than a missing name: looks the name up in
+/// its folder and passes when it is there and is no folder.
+bool FoundInFolder(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (dirent* entry = readdir(dir)) {
+    if (name == entry->d_name) {
+      found = entry->d_type != DT_DIR;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+/// A symbolic link passes when its target exists, is no folder and opens for reading.
+bool LinkTargetOpens(const std::string& path) {
+  struct stat target;
+  if (stat(path.c_str(), &target) != 0 || S_ISDIR(target.st_mode)) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+bool PassesExistenceTest(const Text& path) {
+  if (path.empty()) return false;
+  std::string native = NativeFromText(path);
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return false;
+    return FoundInFolder(native);
+  }
+  if (S_ISLNK(st.st_mode)) return LinkTargetOpens(native);
+  return !S_ISDIR(st.st_mode);
+}

@@ -1,0 +1,12 @@
+// The program's entry on POSIX systems, where the arguments come already split.
+#include <vector>
+
+#include "report/outermost_handler.h"
+#include "run/command_line.h"
+#include "run/run.h"
+
+int main(int argc, char** argv) {
+  std::vector<Text> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(TextFromNative(argv[i]));
+  return RunInsideOutermostHandler([&] { RunOnce(PathFromArguments(arguments)); });
+}

@@ -1,0 +1,151 @@
+#include "run/prune.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<Text>;
+
+LineList MakeList(const Lines& lines) {
+  Text text;
+  for (const Text& line : lines) text += line + u"\n";
+  LineList list;
+  list.SetText(text);
+  return list;
+}
+
+Lines Contents(const LineList& list) {
+  Lines lines;
+  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
+  return lines;
+}
+
+/// The pruning pass as a direct transcription of its step-by-step definition: examine the line
+/// at the index, delete the line before it where a run goes on, advance unless deleted.
+void ReferencePrune(Lines& lines, const MarkerSet& m) {
+  bool active = false, strobe_seen = false, pending = false;
+  size_t index = 0;
+  while (index < lines.size()) {
+    bool advance = true;
+    const Text& line = lines[index];
+    bool is_move = line.find(m.move_pattern) != Text::npos;
+    if (line == kStrobeLine) strobe_seen = active = true;
+    if (line == m.laser_off && !strobe_seen) active = pending = false;
+    if (active) {
+      if (is_move && pending) {
+        lines.erase(lines.begin() + (index - 1));
+        advance = false;
+      } else if (is_move) {
+        pending = true;
+      } else {
+        pending = false;
+      }
+    }
+    if (lines[advance ? index : index - 1] == m.laser_on && !strobe_seen) {
+      active = true;
+      pending = false;
+    }
+    if (advance) ++index;
+  }
+}
+
+const Text kOn(kDefaultMarkerSet.laser_on);
+const Text kOff(kDefaultMarkerSet.laser_off);
+const Text kStrobe(kStrobeLine);
+
+struct PruneCase {
+  Lines input;
+  Lines expected;
+};
+
+TEST(PruneTest, DefaultMarkerSetExamples) {
+  const PruneCase cases[] = {
+      {{u"G00 X0", kOn, u"G01 A10", u"G01 A20", u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50",
+        u"G01 A60"},
+       {u"G00 X0", kOn, u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50", u"G01 A60"}},
+      {{u"G00", kStrobe, u"G01 A1", u"G01 A2", kOff, u"G01 A3", u"G01 A4", kOn, u"G01 A5",
+        u"G01 A6", u"M30"},
+       {u"G00", kStrobe, u"G01 A2", kOff, u"G01 A4", kOn, u"G01 A6", u"M30"}},
+      {{kOn, u"G01 A1", kStrobe, u"G01 A2", u"G01 A3", u"M30"},
+       {kOn, u"G01 A1", kStrobe, u"G01 A3", u"M30"}},
+      {{kOn, u"G01 A1", u"G01 A2", u"G01 A3"}, {kOn, u"G01 A3"}},
+      {{u"G01 A1", u"G01 A2", kOn, u"G01 A3", u"G01 A4", u"M30"},
+       {u"G01 A1", u"G01 A2", kOn, u"G01 A4", u"M30"}},
+      {{kOn, u"G01 A1", u"G01 A2", kOff}, {kOn, u"G01 A2", kOff}},
+      {{kOn, u"G01 A1", kOn, u"G01 A2", u"G01 A3", u"M30"},
+       {kOn, u"G01 A1", kOn, u"G01 A3", u"M30"}},
+      {{kOff, u"G01 A1", u"G01 A2", kOn, u"G01 A3", u"G01 A4", kOff},
+       {kOff, u"G01 A1", u"G01 A2", kOn, u"G01 A4", kOff}},
+      {{kOn + u" ", u"G01 A1", u"G01 A2", u"M30"}, {kOn + u" ", u"G01 A1", u"G01 A2", u"M30"}},
+      {{kOn, u"G01 A1", u"", u"G01 A2", u"M30"}, {kOn, u"G01 A1", u"", u"G01 A2", u"M30"}},
+      {{kOn, u"G01 A7", u"G01 X5 A90", u"G01 A8", u"(G01 A) comment", u"N10 G01 A9 F500", u"M30"},
+       {kOn, u"G01 A7", u"G01 X5 A90", u"N10 G01 A9 F500", u"M30"}},
+      {{kOn, u"G01A2", u"g01 a4", u"G01  A6", u"M30"},
+       {kOn, u"G01A2", u"g01 a4", u"G01  A6", u"M30"}},
+      {{u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"},
+       {u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"}},
+      {{u"G01 A1", u"G01 A2", u"G01 A3"}, {u"G01 A1", u"G01 A2", u"G01 A3"}},
+  };
+  for (const PruneCase& c : cases) {
+    LineList list = MakeList(c.input);
+    PruneMoves(list, SelectMarkerSet(list));
+    EXPECT_EQ(Contents(list), c.expected);
+  }
+}
+
+TEST(PruneTest, DialectMarkerSetExamples) {
+  const PruneCase cases[] = {
+      {{u"%DSPNC3", u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"},
+       {u"%DSPNC3", u"M98 L20", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"}},
+      {{u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff},
+       {u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff}},
+  };
+  for (const PruneCase& c : cases) {
+    LineList list = MakeList(c.input);
+    PruneMoves(list, SelectMarkerSet(list));
+    EXPECT_EQ(Contents(list), c.expected);
+  }
+}
+
+TEST(PruneTest, SelectsMarkerSetByTrimmedFirstLine) {
+  const struct {
+    Lines lines;
+    const MarkerSet* expected;
+  } cases[] = {
+      {{u" %DSPNC3\t"}, &kDialectMarkerSet},        {{u"\x01%DSPNC3\x1f"}, &kDialectMarkerSet},
+      {{u"%DSPNC3 ; comment"}, &kDefaultMarkerSet}, {{u"%dspnc3"}, &kDefaultMarkerSet},
+      {{u"\u00a0%DSPNC3"}, &kDefaultMarkerSet},     {{u"\ufeff%DSPNC3"}, &kDefaultMarkerSet},
+      {{u"G00", u"%DSPNC3"}, &kDefaultMarkerSet},   {{}, &kDefaultMarkerSet},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(&SelectMarkerSet(MakeList(c.lines)), c.expected) << c.lines.size();
+  }
+}
+
+TEST(PruneTest, AgreesWithStepByStepDefinitionOnRandomPrograms) {
+  const Text vocabulary[] = {kOn,       kOff,        kStrobe,         u"M98 L20", u"M98 L21",
+                             u"G01 A1", u"G01 A2.5", u"N5 G01 A7 F9", u"G00 X1",  u"",
+                             u"G01A3",  u"%DSPNC3",  kOn + u" ",      u"M30"};
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 5000; ++round) {
+    Lines program;
+    if (random() % 3 == 0) program.push_back(u"%DSPNC3");
+    size_t length = random() % 40;
+    for (size_t i = 0; i < length; ++i) {
+      // Move lines are drawn most often, so that long runs occur.
+      size_t pick = random() % (std::size(vocabulary) + 6);
+      program.push_back(pick < std::size(vocabulary) ? vocabulary[pick] : u"G01 A9");
+    }
+    LineList list = MakeList(program);
+    const MarkerSet& markers = SelectMarkerSet(list);
+    PruneMoves(list, markers);
+    Lines expected = program;
+    ReferencePrune(expected, markers);
+    ASSERT_EQ(Contents(list), expected) << "round " << round;
+  }
+}
+
+}  // namespace
