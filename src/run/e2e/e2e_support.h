@@ -1,0 +1,61 @@
+// Running the real executable on files in a fresh temporary folder.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+/// A fresh folder below the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  /// The folder's host path.
+  const std::string& path() const { return path_; }
+  /// The host path of `name` inside the folder.
+  std::string At(const std::string& name) const { return path_ + "/" + name; }
+
+  /// Writes `bytes` to `name` (creating folders on the way) and returns its host path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
+  /// The bytes of `name`; fails the test when it cannot be read.
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+  /// The names in the folder, sorted (to see that nothing else was left behind).
+  std::vector<std::string> Names() const;
+
+ private:
+  std::string path_;
+};
+
+/// How a run of the executable ended and what it printed.
+struct RunResult {
+  int exit_status = -1;  ///< the exit status, or -1 when it ended by a signal or timed out
+  std::string out;       ///< everything on standard output
+  std::string err;       ///< everything on standard error (Wine's own chatter when under Wine)
+};
+
+/// How the executable is started.
+struct RunOptions {
+  std::map<std::string, std::string> env;  ///< set in the child's environment on top of ours
+  std::string working_folder;              ///< the child's working folder, if not empty
+  long file_size_limit = -1;               ///< RLIMIT_FSIZE in bytes (SIGXFSZ ignored), if >= 0
+  int timeout_seconds = 60;                ///< the child is killed after this long
+  std::string executable;                  ///< another executable than the one under test
+};
+
+/// The executable under test: $PRUNE_EXE, or the one that this build made.
+std::string PruneExecutable();
+
+/// Whether the executable under test is a Windows program run through Wine ($PRUNE_E2E_WINE=1).
+bool UnderWine();
+
+/// A host path as the program under test must be given it: unchanged natively, in the Z:\ form
+/// with backslashes under Wine.
+std::string ProgramPath(const std::string& host_path);
+
+/// Runs the executable under test (under Wine where UnderWine()) with `arguments` after the
+/// program name, standard input closed, and waits for it to end.
+RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& options = {});
