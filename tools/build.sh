@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the Linux targets (Release) into build/: prune, the tests and the benchmarks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build "$@"
