@@ -1,0 +1,101 @@
+// Bytes as an NC program file: decode by the byte-order mark, split into lines, prune, encode.
+// Never crashes; either the decode fails, or the pruned program is the input less some move
+// lines, exactly as the step-by-step pass deletes them, it reloads to the same lines, and a
+// second pass changes nothing.
+#include <list>
+#include <vector>
+
+#include "files/file_encoding.h"
+#include "files/line_list.h"
+#include "fuzz/fuzz_check.h"
+#include "run/prune.h"
+
+namespace {
+
+using Lines = std::vector<Text>;
+
+Lines LinesOf(const LineList& list) {
+  Lines lines;
+  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
+  return lines;
+}
+
+/// The load as LineList::Load does it, from bytes in memory; false on a decode failure.
+bool LoadBytes(std::string_view bytes, LineList* list) {
+  EncodingMark mark = DetectEncoding(bytes);
+  Text text;
+  if (!DecodeText(mark.encoding, bytes.substr(mark.mark_length), &text)) return false;
+  list->set_encoding(mark.encoding);
+  list->SetText(std::move(text));
+  return true;
+}
+
+/// The pruning pass step by step: examine the line under examination, delete the line before it
+/// where a run of moves goes on, and step on unless a line was deleted. A list keeps it linear.
+Lines StepByStepPrune(const Lines& input, const MarkerSet& m) {
+  std::list<Text> lines(input.begin(), input.end());
+  bool active = false, strobe_seen = false, pending = false;
+  for (auto line = lines.begin(); line != lines.end();) {
+    bool is_move = line->find(m.move_pattern) != Text::npos;
+    if (*line == kStrobeLine) strobe_seen = active = true;
+    if (*line == m.laser_off && !strobe_seen) active = pending = false;
+    if (active) {
+      if (is_move && pending) {
+        lines.erase(std::prev(line));
+      } else {
+        pending = is_move;
+      }
+    }
+    if (*line == m.laser_on && !strobe_seen) active = true, pending = false;
+    ++line;
+  }
+  return Lines(lines.begin(), lines.end());
+}
+
+/// Whether `part` is `whole` less some of its lines, each of them holding the move pattern.
+bool IsInputLessMoves(const Lines& part, const Lines& whole, const MarkerSet& m) {
+  size_t i = 0;
+  for (const Text& line : whole) {
+    if (i < part.size() && part[i] == line) {
+      ++i;
+    } else if (line.find(m.move_pattern) == Text::npos) {
+      return false;
+    }
+  }
+  return i == part.size();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view bytes = FuzzBytes(data, size);
+  LineList list;
+  if (!LoadBytes(bytes, &list)) {
+    EncodingMark mark = DetectEncoding(bytes);
+    bool utf16 = mark.encoding == FileEncoding::kUtf16Le || mark.encoding == FileEncoding::kUtf16Be;
+    FUZZ_CHECK(mark.encoding == FileEncoding::kUtf8 || (utf16 && size == mark.mark_length + 1),
+               "only ill-formed UTF-8 or a single byte after a UTF-16 mark fails the decode");
+    return 0;
+  }
+  Lines input = LinesOf(list);
+  for (const Text& line : input) {
+    FUZZ_CHECK(line.find_first_of(u"\r\n") == Text::npos, "a line holds a line break");
+  }
+
+  const MarkerSet& markers = SelectMarkerSet(list);
+  PruneMoves(list, markers);
+  Lines pruned = LinesOf(list);
+  FUZZ_CHECK(IsInputLessMoves(pruned, input, markers), "the output is not the input less moves");
+  FUZZ_CHECK(pruned == StepByStepPrune(input, markers), "differs from the step-by-step pass");
+
+  std::string saved = list.Encode();
+  LineList reloaded;
+  FUZZ_CHECK(LoadBytes(saved, &reloaded), "the saved program does not load");
+  FUZZ_CHECK(reloaded.encoding() == list.encoding(), "the saved program changed its encoding");
+  FUZZ_CHECK(LinesOf(reloaded) == pruned, "the saved program reloads to other lines");
+  FUZZ_CHECK(&SelectMarkerSet(reloaded) == &markers, "the marker set changed");
+  PruneMoves(reloaded, markers);
+  FUZZ_CHECK(LinesOf(reloaded) == pruned, "a second pass changed the program");
+  FUZZ_CHECK(reloaded.Encode() == saved, "a second save gives other bytes");
+  return 0;
+}
