@@ -1,0 +1,297 @@
+#include "files/line_list.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "report/failure.h"
+
+namespace {
+
+using namespace std::string_literals;
+using Lines = std::vector<Text>;
+
+Lines Contents(const LineList& list) {
+  Lines lines;
+  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
+  return lines;
+}
+
+LineList ListOf(const Text& text, FileEncoding encoding = FileEncoding::kAnsi) {
+  LineList list;
+  list.SetText(text);
+  list.set_encoding(encoding);
+  return list;
+}
+
+/// The failure that `step` raises; fails the test when it raises none.
+Failure FailureOf(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no failure raised";
+  return {};
+}
+
+/// A fresh folder for the file tests, removed at the end.
+class Folder {
+ public:
+  Folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "line-list-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~Folder() { std::filesystem::remove_all(path_); }
+  std::string At(const std::string& name) const { return path_ + "/" + name; }
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(At(name), std::ios::binary) << bytes;
+    return At(name);
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(At(name), std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
+ private:
+  std::string path_;
+};
+
+TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
+  struct Case {
+    const char* name;
+    Text text;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {"empty text", u"", {}},
+      {"no ending", u"A", {u"A"}},
+      {"CR LF, no ending after B", u"A\r\nB", {u"A", u"B"}},
+      {"CR LF after every line", u"A\r\nB\r\n", {u"A", u"B"}},
+      {"LF then CR", u"A\nB\rC", {u"A", u"B", u"C"}},
+      {"CR CR LF", u"A\r\r\nB", {u"A", u"", u"B"}},
+      {"LF CR", u"A\n\rB", {u"A", u"", u"B"}},
+      {"LF LF", u"A\n\nB", {u"A", u"", u"B"}},
+      {"CR LF LF", u"A\r\n\nB", {u"A", u"", u"B"}},
+      {"only CR LF", u"\r\n", {u""}},
+      {"only LF", u"\n", {u""}},
+      {"only CR", u"\r", {u""}},
+      {"two empty lines", u"\r\n\r\n", {u"", u""}},
+      {"ending after the last line adds no empty line", u"A\n", {u"A"}},
+      {"U+0000 is an ordinary code unit", u"A\0B\r\n\0"s, {u"A\0B"s, u"\0"s}},
+      {"other controls stay", u"\t\f\v\u0085\u2028", {u"\t\f\v\u0085\u2028"}},
+      {"blanks stay", u"  G01 A1  \r\n", {u"  G01 A1  "}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Contents(ListOf(c.text)), c.lines) << c.name;
+  }
+}
+
+TEST(LineListTest, SetTextReplacesTheLines) {
+  LineList list = ListOf(u"A\nB\nC");
+  list.SetText(u"D");
+  EXPECT_EQ(Contents(list), Lines{u"D"});
+}
+
+TEST(LineListTest, EncodeWritesMarkAndCrLfAfterEveryLine) {
+  const Text text = u"\u00C4\r\nG01 A\u20AC\n";
+  struct Case {
+    FileEncoding encoding;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {FileEncoding::kAnsi, "\xC4\r\nG01 A\x80\r\n"},
+      {FileEncoding::kUtf8, "\xEF\xBB\xBF\xC3\x84\r\nG01 A\xE2\x82\xAC\r\n"},
+      {FileEncoding::kUtf16Le,
+       "\xFF\xFE\xC4\0\r\0\n\0G\0"
+       "0\0"
+       "1\0 \0A\0\xAC\x20\r\0\n\0"s},
+      {FileEncoding::kUtf16Be,
+       "\xFE\xFF\0\xC4\0\r\0\n\0G\0"
+       "0\0"
+       "1\0 \0A\x20\xAC\0\r\0\n"s},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ListOf(text, c.encoding).Encode(), c.bytes) << static_cast<int>(c.encoding);
+  }
+}
+
+TEST(LineListTest, EncodeOfNoLinesIsTheMarkAlone) {
+  EXPECT_EQ(ListOf(u"", FileEncoding::kAnsi).Encode(), "");
+  EXPECT_EQ(ListOf(u"", FileEncoding::kUtf8).Encode(), "\xEF\xBB\xBF");
+  EXPECT_EQ(ListOf(u"", FileEncoding::kUtf16Le).Encode(), "\xFF\xFE");
+  EXPECT_EQ(ListOf(u"", FileEncoding::kUtf16Be).Encode(), "\xFE\xFF");
+}
+
+TEST(LineListTest, EncodeKeepsNulAndEmptyLines) {
+  EXPECT_EQ(ListOf(u"\r\n\0\r\r\n"s).Encode(), "\r\n\0\r\n\r\n"s);
+  EXPECT_EQ(ListOf(u"\0"s, FileEncoding::kUtf8).Encode(), "\xEF\xBB\xBF\0\r\n"s);
+  EXPECT_EQ(ListOf(u"\0"s, FileEncoding::kUtf16Le).Encode(), "\xFF\xFE\0\0\r\0\n\0"s);
+}
+
+TEST(LineListTest, EncodeOfManyLinesMatchesLineByLine) {
+  // Longer than any piece the encoder may work in, with a pair that must not be split.
+  Text text;
+  std::string expected = "\xEF\xBB\xBF";
+  for (int i = 0; i < 40000; ++i) {
+    text += u"G01 A" + std::u16string(i % 7, u'9') + u"\U0001D11E\n";
+    expected += "G01 A" + std::string(i % 7, '9') + "\xF0\x9D\x84\x9E\r\n";
+  }
+  EXPECT_EQ(ListOf(text, FileEncoding::kUtf8).Encode(), expected);
+}
+
+TEST(LineListTest, Delete) {
+  struct Case {
+    int index;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {0, {u"B", u"C", u"D"}},
+      {1, {u"A", u"C", u"D"}},
+      {3, {u"A", u"B", u"C"}},
+  };
+  for (const Case& c : cases) {
+    LineList list = ListOf(u"A\nB\nC\nD\n");
+    list.Delete(c.index);
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(Contents(list), c.lines) << c.index;
+  }
+}
+
+TEST(LineListTest, DeleteMarked) {
+  struct Case {
+    std::vector<bool> marked;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {{false, false, false, false}, {u"A", u"B", u"C", u"D"}},
+      {{true, false, false, false}, {u"B", u"C", u"D"}},
+      {{false, true, true, false}, {u"A", u"D"}},
+      {{false, false, false, true}, {u"A", u"B", u"C"}},
+      {{true, false, true, false}, {u"B", u"D"}},
+      {{true, true, true, true}, {}},
+  };
+  for (const Case& c : cases) {
+    LineList list = ListOf(u"A\nB\nC\nD\n");
+    list.DeleteMarked(c.marked);
+    EXPECT_EQ(Contents(list), c.lines);
+    list.DeleteMarked(std::vector<bool>(list.Count(), false));
+    EXPECT_EQ(Contents(list), c.lines) << "nothing marked changes nothing";
+  }
+}
+
+TEST(LineListTest, LoadAndSave) {
+  struct Case {
+    const char* name;
+    std::string file;
+    FileEncoding encoding;
+    Lines lines;
+    std::string saved;
+  };
+  const Case cases[] = {
+      {"empty file", "", FileEncoding::kAnsi, {}, ""},
+      {"only the UTF-8 mark", "\xEF\xBB\xBF", FileEncoding::kUtf8, {}, "\xEF\xBB\xBF"},
+      {"only the UTF-16 LE mark", "\xFF\xFE", FileEncoding::kUtf16Le, {}, "\xFF\xFE"},
+      {"only the UTF-16 BE mark", "\xFE\xFF", FileEncoding::kUtf16Be, {}, "\xFE\xFF"},
+      {"ANSI, no ending", "A\r\nB", FileEncoding::kAnsi, {u"A", u"B"}, "A\r\nB\r\n"},
+      {"ANSI, mixed endings",
+       "A\nB\rC",
+       FileEncoding::kAnsi,
+       {u"A", u"B", u"C"},
+       "A\r\nB\r\nC\r\n"},
+      {"only CR LF", "\r\n", FileEncoding::kAnsi, {u""}, "\r\n"},
+      {"ANSI keeps every byte",
+       "\x80\x81\x8D\x8F\x90\x9D\xFF",
+       FileEncoding::kAnsi,
+       {u"\u20AC\u0081\u008D\u008F\u0090\u009D\u00FF"},
+       "\x80\x81\x8D\x8F\x90\x9D\xFF\r\n"},
+      {"UTF-8 without mark is ANSI",
+       "L\xC3\xA4nge",
+       FileEncoding::kAnsi,
+       {u"L\u00C3\u00A4nge"},
+       "L\xC3\xA4nge\r\n"},
+      {"UTF-8 with mark",
+       "\xEF\xBB\xBFL\xC3\xA4nge\n",
+       FileEncoding::kUtf8,
+       {u"L\u00E4nge"},
+       "\xEF\xBB\xBFL\xC3\xA4nge\r\n"},
+      {"the mark is not part of the first line",
+       "\xEF\xBB\xBF\xEF\xBB\xBF",
+       FileEncoding::kUtf8,
+       {u"\uFEFF"},
+       "\xEF\xBB\xBF\xEF\xBB\xBF\r\n"},
+      {"UTF-16 LE, three bytes after the mark",
+       "\xFF\xFE"
+       "A\0B"s,
+       FileEncoding::kUtf16Le,
+       {u"A"},
+       "\xFF\xFE"
+       "A\0\r\0\n\0"s},
+      {"UTF-32 LE mark counts as UTF-16 LE",
+       "\xFF\xFE\0\0"s,
+       FileEncoding::kUtf16Le,
+       {u"\0"s},
+       "\xFF\xFE\0\0\r\0\n\0"s},
+      {"UTF-16 BE",
+       "\xFE\xFF\0A\0\n\xD8\x34"s,
+       FileEncoding::kUtf16Be,
+       {u"A", u"\xD834"},
+       "\xFE\xFF\0A\0\r\0\n\xD8\x34\0\r\0\n"s},
+  };
+  for (const Case& c : cases) {
+    Folder folder;
+    LineList list;
+    list.Load(TextFromNative(folder.Write("in.nc", c.file)));
+    EXPECT_EQ(list.encoding(), c.encoding) << c.name;
+    EXPECT_EQ(Contents(list), c.lines) << c.name;
+    list.Save(TextFromNative(folder.At("out.nc")));
+    EXPECT_EQ(folder.Read("out.nc"), c.saved) << c.name;
+  }
+}
+
+TEST(LineListTest, LoadFailuresKeepTheLines) {
+  struct Case {
+    const char* name;
+    std::string file;
+  };
+  const Case cases[] = {
+      {"UTF-16 LE mark and one byte",
+       "\xFF\xFE"
+       "A"},
+      {"UTF-16 BE mark and one byte",
+       "\xFE\xFF"
+       "A"},
+      {"ill-formed UTF-8 after the mark", "\xEF\xBB\xBFG01 A1\r\n\xC0\x80\r\n"},
+      {"encoded surrogate after the mark", "\xEF\xBB\xBF\xED\xA0\x80"},
+  };
+  for (const Case& c : cases) {
+    Folder folder;
+    LineList list = ListOf(u"kept", FileEncoding::kUtf16Be);
+    std::string path = folder.Write("in.nc", c.file);
+    Failure failure = FailureOf([&] { list.Load(TextFromNative(path)); });
+    EXPECT_EQ(failure.kind, "EEncodingError") << c.name;
+    EXPECT_EQ(failure.message,
+              u"Keine Zuordnung f\u00FCr Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden");
+    EXPECT_EQ(Contents(list), Lines{u"kept"}) << c.name;
+    EXPECT_EQ(list.encoding(), FileEncoding::kUtf16Be) << c.name;
+    EXPECT_EQ(folder.Read("in.nc"), c.file) << c.name;
+  }
+}
+
+TEST(LineListTest, LoadOfAMissingFileRaisesTheOpenFailure) {
+  Folder folder;
+  Text path = TextFromNative(folder.At("fehlt.nc"));
+  Failure failure = FailureOf([&] { LineList().Load(path); });
+  EXPECT_EQ(failure.kind, "EFOpenError");
+  EXPECT_EQ(failure.message,
+            u"Datei " + path + u" kann nicht ge\u00F6ffnet werden. No such file or directory");
+  EXPECT_NE(failure.location, 0u);
+}
+
+}  // namespace
