@@ -1,0 +1,73 @@
+// The text conversions of the Windows code page services: the system's ANSI code page and UTF-8.
+// Every conversion asks for the length of its result first and then fills exactly that much.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "files/code_page.h"
+#include "files/file_failures.h"
+
+namespace {
+
+// Text is encoded in pieces of at most this many code units, so that even three bytes for each
+// still fit the platform's int count.
+constexpr size_t kMaxEncodePiece = size_t{1} << 28;
+
+UINT AnsiCodePage() {
+  static const UINT code_page = GetACP();
+  return code_page;
+}
+
+/// Appends `bytes` converted from `code_page`; false, appending nothing, when the conversion
+/// yields nothing for bytes that are there.
+bool Decode(UINT code_page, DWORD flags, std::string_view bytes, Text* out) {
+  if (bytes.empty()) return true;
+  // The bytes of one file, which is smaller than 2 GiB.
+  int size = static_cast<int>(bytes.size());
+  int length = MultiByteToWideChar(code_page, flags, bytes.data(), size, nullptr, 0);
+  if (length <= 0) return false;
+  size_t start = out->size();
+  out->resize(start + length);
+  auto* dest = reinterpret_cast<wchar_t*>(out->data() + start);
+  MultiByteToWideChar(code_page, flags, bytes.data(), size, dest, length);
+  return true;
+}
+
+/// Appends `text` converted to `code_page`, with the platform's choice for what it lacks.
+void Encode(UINT code_page, TextView text, std::string* out) {
+  while (!text.empty()) {
+    size_t piece = std::min(text.size(), kMaxEncodePiece);
+    // A surrogate pair stays in one piece.
+    if (piece < text.size() && text[piece - 1] >= 0xD800 && text[piece - 1] <= 0xDBFF) --piece;
+    auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    int size = static_cast<int>(piece);
+    int length = WideCharToMultiByte(code_page, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    if (length > 0) {
+      size_t start = out->size();
+      out->resize(start + length);
+      WideCharToMultiByte(code_page, 0, wide, size, out->data() + start, length, nullptr, nullptr);
+    }
+    text.remove_prefix(piece);
+  }
+}
+
+}  // namespace
+
+void PrepareAnsiCodePage() {
+  CPINFO info;
+  if (!GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
+}
+
+void DecodeAnsi(std::string_view bytes, Text* out) { Decode(AnsiCodePage(), 0, bytes, out); }
+
+void EncodeAnsi(TextView text, std::string* out) { Encode(AnsiCodePage(), text, out); }
+
+std::string_view AnsiByteOrderMark() {
+  return AnsiCodePage() == CP_UTF8 ? std::string_view("\xEF\xBB\xBF") : std::string_view();
+}
+
+bool DecodeUtf8(std::string_view bytes, Text* out) {
+  return Decode(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, out);
+}
+
+void EncodeUtf8(TextView text, std::string* out) { Encode(CP_UTF8, text, out); }

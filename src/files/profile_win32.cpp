@@ -1,0 +1,15 @@
+// The INI lookup of the Windows private-profile service.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "files/profile.h"
+#include "files/wide_win32.h"
+
+Text ReadProfileString(TextView section, TextView key, const Text& path) {
+  Text section_name(section), key_name(key);
+  wchar_t value[kMaxProfileValue + 1];
+  DWORD length = GetPrivateProfileStringW(Wide(section_name), Wide(key_name), L"", value,
+                                          kMaxProfileValue + 1, Wide(path));
+  return TextFromWide(value, std::min<size_t>(length, kMaxProfileValue));
+}

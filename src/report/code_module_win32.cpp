@@ -1,0 +1,32 @@
+// Which module holds a code address: the module whose image begins at the allocation base of
+// the committed memory region around the address.
+#include <windows.h>
+
+#include "files/wide_win32.h"
+#include "report/code_module.h"
+
+namespace {
+
+// Room for a module path: the classic longest path and its terminator.
+constexpr DWORD kModulePathRoom = MAX_PATH + 1;
+// Where an executable's code begins when its module is unknown.
+constexpr uint64_t kDefaultCodeStart = 0x1000;
+
+Text ModulePath(HMODULE module) {
+  wchar_t path[kModulePathRoom];
+  DWORD length = GetModuleFileNameW(module, path, kModulePathRoom);
+  return TextFromWide(path, length);
+}
+
+}  // namespace
+
+CodeModule FindCodeModule(uintptr_t address) {
+  MEMORY_BASIC_INFORMATION region;
+  if (VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof(region)) != 0 &&
+      region.State == MEM_COMMIT) {
+    auto base = reinterpret_cast<uintptr_t>(region.AllocationBase);
+    Text path = ModulePath(reinterpret_cast<HMODULE>(region.AllocationBase));
+    if (!path.empty()) return {std::move(path), address - base};
+  }
+  return {ModulePath(nullptr), address == 0 ? 0 : address - kDefaultCodeStart};
+}

@@ -1,0 +1,21 @@
+// hold_open FILE MARKER: opens FILE for writing, sharing reading and writing, as an editor or a
+// machine's transfer program would, creates MARKER to say so, and holds the file until MARKER
+// is deleted (or two minutes have passed). Exit status 2 when FILE cannot be opened.
+#include <windows.h>
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) return 2;
+  HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 2;
+  HANDLE marker = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (marker == INVALID_HANDLE_VALUE) return 2;
+  CloseHandle(marker);
+  for (int waited = 0; waited < 120000; waited += 50) {
+    if (GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES) break;
+    Sleep(50);
+  }
+  CloseHandle(file);
+  return 0;
+}
