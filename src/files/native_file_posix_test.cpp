@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "files/native_file.h"
+#include "report/failure.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace std::string_literals;
+
+Failure FailureOf(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no failure raised";
+  return {};
+}
+
+/// A fresh folder, removed at the end.
+class Folder {
+ public:
+  Folder() {
+    std::string pattern = (fs::temp_directory_path() / "native-file-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~Folder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string At(const std::string& name) const { return path_ + "/" + name; }
+  Text PathOf(const std::string& name) const { return TextFromNative(At(name)); }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(At(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(At(name), std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  mode_t Mode(const std::string& name) const {
+    struct stat st;
+    return lstat(At(name).c_str(), &st) == 0 ? st.st_mode : 0;
+  }
+
+ private:
+  std::string path_;
+};
+
+using Names = std::vector<std::string>;
+
+TEST(NativeFilePosixTest, ReadWholeFile) {
+  Folder folder;
+  const std::string cases[] = {"", "G01 A1\r\n", "\0\xFF\r"s, std::string(300000, 'x')};
+  for (const std::string& bytes : cases) {
+    folder.Write("part.nc", bytes);
+    EXPECT_EQ(ReadWholeFile(folder.PathOf("part.nc")), bytes);
+  }
+}
+
+TEST(NativeFilePosixTest, ReadFailures) {
+  Folder folder;
+  fs::create_directory(folder.At("ordner"));
+  ASSERT_EQ(mkfifo(folder.At("fifo").c_str(), 0644), 0);
+  struct Case {
+    std::string name;
+    std::string kind;
+    std::u16string reason;
+  };
+  const Case cases[] = {
+      {"fehlt.nc", "EFOpenError", u"No such file or directory"},
+      {"fehlt/teil.nc", "EFOpenError", u"No such file or directory"},
+      {"ordner", "EFOpenError", u"Is a directory"},
+      // A FIFO without a writer would block a plain open and read for ever.
+      {"fifo", "EFOpenError", u"Keine regul\u00E4re Datei"},
+  };
+  for (const Case& c : cases) {
+    Text path = folder.PathOf(c.name);
+    Failure failure = FailureOf([&] { ReadWholeFile(path); });
+    EXPECT_EQ(failure.kind, c.kind) << c.name;
+    EXPECT_EQ(failure.message, u"Datei " + path + u" kann nicht ge\u00F6ffnet werden. " + c.reason);
+  }
+}
+
+TEST(NativeFilePosixTest, ReplaceWholeFileCreatesAndReplaces) {
+  Folder folder;
+  ReplaceWholeFile(folder.PathOf("neu.nc"), "A\r\n");
+  EXPECT_EQ(folder.Read("neu.nc"), "A\r\n");
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(folder.Mode("neu.nc") & 0777, 0666 & ~mask);
+
+  folder.Write("alt.nc", "a much longer old content\r\n");
+  chmod(folder.At("alt.nc").c_str(), 0640);
+  ReplaceWholeFile(folder.PathOf("alt.nc"), "B\r\n");
+  EXPECT_EQ(folder.Read("alt.nc"), "B\r\n");
+  EXPECT_EQ(folder.Mode("alt.nc") & 07777, 0640u) << "the permission bits are kept";
+
+  ReplaceWholeFile(folder.PathOf("alt.nc"), "");
+  EXPECT_EQ(folder.Read("alt.nc"), "");
+  EXPECT_EQ(folder.Names(), (Names{"alt.nc", "neu.nc"}));
+}
+
+TEST(NativeFilePosixTest, ReplaceThroughASymbolicLinkKeepsTheLink) {
+  Folder folder;
+  fs::create_directory(folder.At("echt"));
+  folder.Write("echt/teil.nc", "old");
+  fs::create_symlink("echt/teil.nc", folder.At("link.nc"));
+  ReplaceWholeFile(folder.PathOf("link.nc"), "new");
+  EXPECT_TRUE(S_ISLNK(folder.Mode("link.nc")));
+  EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/teil.nc");
+  EXPECT_EQ(folder.Read("echt/teil.nc"), "new");
+  EXPECT_EQ(folder.Names(), (Names{"echt", "link.nc"}));
+}
+
+TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
+  Folder folder;
+  fs::create_directory(folder.At("ordner"));
+  folder.Write("schreibgeschuetzt.nc", "old");
+  // Read-only also for the superuser, as the read-only attribute binds administrators too.
+  chmod(folder.At("schreibgeschuetzt.nc").c_str(), 0444);
+  struct Case {
+    std::string name;
+    std::u16string reason;
+  };
+  const Case cases[] = {
+      {"ordner", u"Is a directory"},
+      {"fehlt/teil.nc", u"No such file or directory"},
+      {"schreibgeschuetzt.nc", u"Permission denied"},
+  };
+  for (const Case& c : cases) {
+    Text path = folder.PathOf(c.name);
+    Failure failure = FailureOf([&] { ReplaceWholeFile(path, "new"); });
+    EXPECT_EQ(failure.kind, "EFCreateError") << c.name;
+    EXPECT_EQ(failure.message, u"Datei \"" + path + u"\" kann nicht erstellt werden. " + c.reason);
+  }
+  EXPECT_EQ(folder.Read("schreibgeschuetzt.nc"), "old");
+  EXPECT_EQ(folder.Mode("schreibgeschuetzt.nc") & 07777, 0444u);
+  EXPECT_TRUE(fs::is_empty(folder.At("ordner")));
+  EXPECT_EQ(folder.Names(), (Names{"ordner", "schreibgeschuetzt.nc"}));
+}
+
+TEST(NativeFilePosixTest, WriteFailureLeavesTheFileAndNoTemporaryFile) {
+  Folder folder;
+  folder.Write("teil.nc", "old content");
+  rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 4;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  Failure failure = FailureOf([&] { ReplaceWholeFile(folder.PathOf("teil.nc"), "new content"); });
+  setrlimit(RLIMIT_FSIZE, &before);
+  EXPECT_EQ(failure.kind, "EWriteError");
+  EXPECT_EQ(failure.message, u"Stream-Schreibfehler");
+  EXPECT_EQ(folder.Read("teil.nc"), "old content");
+  EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+}
+
+TEST(NativeFilePosixTest, AbsolutePath) {
+  const Text here = TextFromNative(fs::current_path().string());
+  const Text parent = TextFromNative(fs::current_path().parent_path().string());
+  struct Case {
+    Text path;
+    Text absolute;
+  };
+  const Case cases[] = {
+      {u"", u""},
+      {u"/", u"/"},
+      {u"/a/b.nc", u"/a/b.nc"},
+      {u"b.nc", here + u"/b.nc"},
+      {u"a/b.nc", here + u"/a/b.nc"},
+      {u".", here},
+      {u"./b.nc", here + u"/b.nc"},
+      {u"..", parent},
+      {u"../b.nc", parent + u"/b.nc"},
+      {u"a/../b.nc", here + u"/b.nc"},
+      {u"/a/./b/../c.nc", u"/a/c.nc"},
+      {u"/a/b/..", u"/a"},
+      {u"/a/b/.", u"/a/b"},
+      {u"/..", u"/"},
+      {u"/../../a", u"/a"},
+      {u"//a//b.nc", u"/a/b.nc"},
+      {u"/a/b/", u"/a/b/"},
+      {u"a/", here + u"/a/"},
+      {u"/Auftr\u00E4ge/Rohr \u00D8 40.nc", u"/Auftr\u00E4ge/Rohr \u00D8 40.nc"},
+      {u"/tmp/link/../x", u"/tmp/x"},  // links are not resolved
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AbsolutePath(c.path), c.absolute) << NativeFromText(c.path);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "run/existence.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// A folder with one object of every kind that the existence test tells apart.
+class Fixture {
+ public:
+  Fixture() {
+    std::string pattern = (fs::temp_directory_path() / "existence-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+    std::ofstream(At("teil.nc")) << "G01 A1\r\n";
+    std::ofstream(At("leer.nc"));
+    std::ofstream(At("Auftr\xC3\xA4ge Rohr.nc")) << "M30\r\n";
+    std::ofstream(At("gesperrt.nc")) << "M30\r\n";
+    chmod(At("gesperrt.nc").c_str(), 0);
+    fs::create_directory(At("ordner"));
+    fs::create_directory(At("ordner.nc"));
+    fs::create_symlink("teil.nc", At("link-datei.nc"));
+    fs::create_symlink("ordner", At("link-ordner.nc"));
+    fs::create_symlink("fehlt.nc", At("link-fehlt.nc"));
+    fs::create_symlink("link-datei.nc", At("link-link.nc"));
+    fs::create_symlink("schleife.nc", At("schleife.nc"));
+    mkfifo(At("fifo.nc").c_str(), 0644);
+  }
+  ~Fixture() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string At(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+TEST(ExistencePosixTest, Table) {
+  Fixture fixture;
+  struct Case {
+    std::string name;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"teil.nc", true},
+      {"leer.nc", true},
+      {"Auftr\xC3\xA4ge Rohr.nc", true},
+      {"gesperrt.nc", true},  // nothing is read: the load reports what is wrong
+      {"fehlt.nc", false},
+      {"fehlt/teil.nc", false},
+      {"teil.nc/teil.nc", false},  // a file where a folder should be
+      {std::string(300, 'x') + ".nc", false},
+      {"ordner", false},
+      {"ordner.nc", false},
+      {"ordner/", false},
+      {"link-datei.nc", true},
+      {"link-link.nc", true},
+      {"link-ordner.nc", false},
+      {"link-fehlt.nc", false},
+      {"schleife.nc", false},
+      {"schleife.nc/teil.nc", false},
+      {"fifo.nc", true},  // the load refuses it without waiting for a writer
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PassesExistenceTest(TextFromNative(fixture.At(c.name))), c.passes) << c.name;
+  }
+}
+
+TEST(ExistencePosixTest, EmptyAndRelativePaths) {
+  Fixture fixture;
+  EXPECT_FALSE(PassesExistenceTest(u""));
+  fs::path before = fs::current_path();
+  fs::current_path(fixture.At(""));
+  EXPECT_TRUE(PassesExistenceTest(u"teil.nc"));
+  EXPECT_TRUE(PassesExistenceTest(u"./ordner/../teil.nc"));
+  EXPECT_FALSE(PassesExistenceTest(u"fehlt.nc"));
+  EXPECT_FALSE(PassesExistenceTest(u"."));
+  EXPECT_FALSE(PassesExistenceTest(u".."));
+  fs::current_path(before);
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+#include "run/extension.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ExtensionCase {
+  TextView path;
+  TextView extension;
+  TextView result;
+};
+
+void ExpectReplacements(TextView stops, std::initializer_list<ExtensionCase> cases) {
+  for (const ExtensionCase& c : cases) {
+    EXPECT_EQ(ReplaceExtension(c.path, c.extension, stops), c.result)
+        << NativeFromText(Text(c.path));
+  }
+}
+
+TEST(ExtensionTest, WindowsStops) {
+  ExpectReplacements(kWindowsExtensionStops,
+                     {
+                         {u"C:\\jobs\\part.nc", u".tap", u"C:\\jobs\\part.tap"},
+                         {u"C:\\jobs\\part", u".tap", u"C:\\jobs\\part.tap"},
+                         {u"C:\\jobs.old\\part", u".tap", u"C:\\jobs.old\\part.tap"},
+                         {u"C:\\jobs.old\\part.nc", u".tap", u"C:\\jobs.old\\part.tap"},
+                         {u"C:\\jobs\\part.", u".tap", u"C:\\jobs\\part.tap"},
+                         {u"part.", u".tap", u"part.tap"},
+                         {u"part", u".tap", u"part.tap"},
+                         {u"x.TAP", u".tap", u"x.tap"},
+                         {u"C:\\jobs\\part.tap", u".tap", u"C:\\jobs\\part.tap"},
+                         {u"C:\\jobs\\part.nc.bak", u".tap", u"C:\\jobs\\part.nc.tap"},
+                         {u"C:part", u".tap", u"C:part.tap"},
+                         {u"C:.nc", u".tap", u"C:.tap"},
+                         {u"\\\\server\\share.d\\part", u".tap", u"\\\\server\\share.d\\part.tap"},
+                         {u"C:\\Tools\\prune.exe", u".ini", u"C:\\Tools\\prune.ini"},
+                         {u"C:\\Tools\\prune", u".ini", u"C:\\Tools\\prune.ini"},
+                         {u"", u".tap", u".tap"},
+                         // A forward slash does not end the search here.
+                         {u"C:/jobs.old/part", u".tap", u"C:/jobs.tap"},
+                         {u"/a.b/c", u".tap", u"/a.tap"},
+                     });
+}
+
+TEST(ExtensionTest, PosixStops) {
+  ExpectReplacements(kPosixExtensionStops,
+                     {
+                         {u"/a.b/c", u".tap", u"/a.b/c.tap"},
+                         {u"/a.b/c.nc", u".tap", u"/a.b/c.tap"},
+                         {u"/home/cnc/part.nc", u".tap", u"/home/cnc/part.tap"},
+                         {u"/home/cnc/part", u".tap", u"/home/cnc/part.tap"},
+                         {u"/home/cnc/part.", u".tap", u"/home/cnc/part.tap"},
+                         {u"part.", u".tap", u"part.tap"},
+                         {u"x.TAP", u".tap", u"x.tap"},
+                         {u"x.tap", u".tap", u"x.tap"},
+                         {u"part.nc.bak", u".tap", u"part.nc.tap"},
+                         {u"/home/cnc/Auftr\u00E4ge/Rohr \u00D8 40.nc", u".tap",
+                          u"/home/cnc/Auftr\u00E4ge/Rohr \u00D8 40.tap"},
+                         {u"/usr/local/bin/prune", u".ini", u"/usr/local/bin/prune.ini"},
+                         {u"", u".ini", u".ini"},
+                         // Backslash and colon are ordinary characters in POSIX names.
+                         {u"C:\\jobs.old\\part", u".tap", u"C:\\jobs.tap"},
+                         {u"/a/b:c.d", u".tap", u"/a/b:c.tap"},
+                     });
+}
+
+}  // namespace
