@@ -2,11 +2,14 @@
 #include <vector>
 
 #include "report/outermost_handler.h"
+#include "report/process_end.h"
 #include "run/command_line.h"
 #include "run/run.h"
 
 int main(int argc, char** argv) {
-  std::vector<Text> arguments;
-  for (int i = 0; i < argc; ++i) arguments.push_back(TextFromNative(argv[i]));
-  return RunInsideOutermostHandler([&] { RunOnce(PathFromArguments(arguments)); });
+  EndProcess(RunInsideOutermostHandler([&] {
+    std::vector<Text> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(TextFromNative(argv[i]));
+    RunOnce(PathFromArguments(arguments));
+  }));
 }
