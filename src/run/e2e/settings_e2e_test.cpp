@@ -1,0 +1,268 @@
+// Test output chosen by the settings file beside the executable: each case runs a copy of the
+// executable in a fresh folder, with the settings file named after it beside it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run/e2e/e2e_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// A program with a pair of moves to prune, and what a run makes of it.
+const std::string kProgram = "FARCALL $STRGLOB1 \"LASER_ON\"\nG01 A1\nG01 A2\nM30\n";
+const std::string kPruned = "FARCALL $STRGLOB1 \"LASER_ON\"\r\nG01 A2\r\nM30\r\n";
+
+/// Stands for a settings file that is not there.
+const std::string kNoSettings = "\x01no settings file";
+
+/// A copy of the executable under test in its own fresh folder, where a settings file beside
+/// it can be written.
+class CopiedProgram {
+ public:
+  /// Copies the executable under the name `name` (its own name when empty).
+  explicit CopiedProgram(std::string name = "") {
+    fs::path source = PruneExecutable();
+    name_ = name.empty() ? source.filename().string() : name + source.extension().string();
+    fs::copy_file(source, folder_.At(name_));
+    fs::permissions(folder_.At(name_), fs::perms::owner_all | fs::perms::group_read |
+                                           fs::perms::group_exec | fs::perms::others_read |
+                                           fs::perms::others_exec);
+  }
+
+  const TempFolder& folder() const { return folder_; }
+  /// The executable's file name.
+  const std::string& name() const { return name_; }
+  /// The settings file's name: the executable's with the extension ".ini".
+  std::string SettingsName() const { return fs::path(name_).replace_extension(".ini").string(); }
+
+  /// Writes the settings file, unless `content` is kNoSettings.
+  void WriteSettings(const std::string& content) const {
+    if (content != kNoSettings) folder_.Write(SettingsName(), content);
+  }
+
+  /// Runs the copy with the host path of `name` in the folder as its argument.
+  RunResult Run(const std::string& name, RunOptions options = {}) const {
+    options.executable = folder_.At(name_);
+    return RunPrune({ProgramPath(folder_.At(name))}, options);
+  }
+
+  /// The names that the folder holds besides the executable and its settings file.
+  std::vector<std::string> OtherNames() const {
+    std::vector<std::string> names;
+    for (const std::string& name : folder_.Names()) {
+      if (name != name_ && name != SettingsName()) names.push_back(name);
+    }
+    return names;
+  }
+
+ private:
+  TempFolder folder_;
+  std::string name_;
+};
+
+/// Options under which a failure shows no box that would wait for a user.
+RunOptions WithoutDisplay() {
+  RunOptions options;
+  options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+  return options;
+}
+
+struct SettingsCase {
+  std::string name;
+  std::string settings;  // the bytes of the settings file, or kNoSettings
+  bool test_output;
+};
+
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  return bytes;
+}
+
+const std::vector<SettingsCase> kSettingsCases = {
+    {"one", "[common]\r\ntest=1\r\n", true},
+    {"two", "[common]\r\ntest=2\r\n", false},
+    {"minus one", "[common]\r\ntest=-1\r\n", false},
+    {"zero", "[common]\r\ntest=0\r\n", false},
+    {"no settings file", kNoSettings, false},
+    {"empty settings file", "", false},
+    {"no section common", "[other]\r\ntest=1\r\n", false},
+    {"no key test", "[common]\r\ntests=1\r\nTest1=1\r\n", false},
+    {"key outside the section", "test=1\r\n[common]\r\n", false},
+    {"empty value", "[common]\r\ntest=\r\n", false},
+    {"trailing space inside quotes", "[common]\r\ntest=\"1 \"\r\n", false},
+    {"leading spaces inside quotes", "[common]\r\ntest=\"  1\"\r\n", true},
+    {"blanks around key and value", "[common]\r\n  test \t=  1 \t\r\n", true},
+    {"quoted", "[common]\r\ntest=\"1\"\r\n", true},
+    {"dollar", "[common]\r\ntest=$1\r\n", true},
+    {"0x", "[common]\r\ntest=0x1\r\n", true},
+    {"minus hex", "[common]\r\ntest=-$FFFFFFFF\r\n", true},
+    {"leading zeros", "[common]\r\ntest=0001\r\n", true},
+    {"not a number", "[common]\r\ntest=yes\r\n", false},
+    {"2^32 + 1", "[common]\r\ntest=4294967297\r\n", false},
+    {"2047 zeros then 1", "[common]\r\ntest=" + std::string(2047, '0') + "1\r\n", false},
+    {"names in capitals", "[COMMON]\r\nTEST=1\r\n", true},
+    {"comment", "[common]\r\n;test=1\r\n", false},
+    {"LF line ends", "[common]\ntest=1\n", true},
+    {"UTF-8 with mark", "\xEF\xBB\xBF[common]\r\ntest=1\r\n", true},
+    {"UTF-16 with mark", Utf16Le(u"[common]\r\ntest=1\r\n"), true},
+    {"first of two keys", "[common]\r\ntest=2\r\ntest=1\r\n", false},
+};
+
+TEST(SettingsE2eTest, TestOutputOnlyForExactlyOne) {
+  for (const SettingsCase& c : kSettingsCases) {
+    SCOPED_TRACE(c.name);
+    CopiedProgram program;
+    program.WriteSettings(c.settings);
+    program.folder().Write("part.nc", kProgram);
+    RunResult result = program.Run("part.nc");
+    EXPECT_EQ(result.exit_status, 0);
+    if (c.test_output) {
+      EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
+      EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+      EXPECT_EQ(program.OtherNames(), (std::vector<std::string>{"part.nc", "part.tap"}));
+    } else {
+      EXPECT_EQ(program.folder().Read("part.nc"), kPruned);
+      EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
+    }
+    // The settings file is only read.
+    if (c.settings != kNoSettings) {
+      EXPECT_EQ(program.folder().Read(program.SettingsName()), c.settings);
+    } else {
+      EXPECT_FALSE(program.folder().Exists(program.SettingsName()));
+    }
+  }
+}
+
+struct PathCase {
+  std::string input;               // the input's name in the folder
+  std::string output;              // the test output's name
+  std::vector<std::string> names;  // all names in the folder afterwards, but the program's
+};
+
+TEST(SettingsE2eTest, TestOutputPath) {
+  const std::vector<PathCase> cases = {
+      {"part.nc", "part.tap", {"part.nc", "part.tap"}},
+      {"part", "part.tap", {"part", "part.tap"}},
+      {"part.", "part.tap", {"part.", "part.tap"}},
+      {"part.old.nc", "part.old.tap", {"part.old.nc", "part.old.tap"}},
+      {"jobs.old/part", "jobs.old/part.tap", {"jobs.old"}},
+      {"Aufträge mit Leerzeichen/Teil 1.nc",
+       "Aufträge mit Leerzeichen/Teil 1.tap",
+       {"Aufträge mit Leerzeichen"}},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(c.input);
+    // Windows drops the trailing dot of a name: "part." names the file "part" there.
+    if (UnderWine() && c.input.ends_with('.')) continue;
+    CopiedProgram program;
+    program.WriteSettings("[common]\r\ntest=1\r\n");
+    program.folder().Write(c.input, kProgram);
+    EXPECT_EQ(program.Run(c.input).exit_status, 0);
+    EXPECT_EQ(program.folder().Read(c.output), kPruned);
+    EXPECT_EQ(program.folder().Read(c.input), kProgram);
+    EXPECT_EQ(program.OtherNames(), c.names);
+  }
+}
+
+TEST(SettingsE2eTest, ReplacesReadyTestOutput) {
+  CopiedProgram program;
+  program.WriteSettings("[common]\r\ntest=1\r\n");
+  program.folder().Write("part.nc", kProgram);
+  program.folder().Write("part.tap", "an older result that is longer than the new one\r\n");
+  EXPECT_EQ(program.Run("part.nc").exit_status, 0);
+  EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
+  EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+}
+
+TEST(SettingsE2eTest, InputEndingInTapIsReplacedInPlace) {
+  CopiedProgram program;
+  program.WriteSettings("[common]\r\ntest=1\r\n");
+  program.folder().Write("part.tap", kProgram);
+  EXPECT_EQ(program.Run("part.tap").exit_status, 0);
+  EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
+  EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.tap"});
+}
+
+TEST(SettingsE2eTest, TestOutputPathHeldByAFolderFails) {
+  CopiedProgram program;
+  program.WriteSettings("[common]\r\ntest=1\r\n");
+  program.folder().Write("part.nc", kProgram);
+  program.folder().Write("part.tap/inside", "kept");
+  EXPECT_EQ(program.Run("part.nc", WithoutDisplay()).exit_status, 1);
+  EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+  EXPECT_EQ(program.folder().Read("part.tap/inside"), "kept");
+  EXPECT_EQ(program.OtherNames(), (std::vector<std::string>{"part.nc", "part.tap"}));
+}
+
+TEST(SettingsE2eTest, SettingsNamedAfterTheExecutable) {
+  CopiedProgram program("Nachbearbeitung 2");
+  program.WriteSettings("[common]\r\ntest=1\r\n");
+  ASSERT_EQ(program.SettingsName(), "Nachbearbeitung 2.ini");
+  program.folder().Write("part.nc", kProgram);
+  EXPECT_EQ(program.Run("part.nc").exit_status, 0);
+  EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
+  EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+}
+
+TEST(SettingsE2eTest, SettingsOnlyBesideTheExecutable) {
+  CopiedProgram program;
+  // Settings files that are not beside the executable: under another name beside it, beside the
+  // input, and in the working folder.
+  program.folder().Write("prune2.ini", "[common]\r\ntest=1\r\n");
+  program.folder().Write("jobs/" + program.SettingsName(), "[common]\r\ntest=1\r\n");
+  program.folder().Write("jobs/part.nc", kProgram);
+  RunOptions options;
+  options.working_folder = program.folder().At("jobs");
+  EXPECT_EQ(program.Run("jobs/part.nc", options).exit_status, 0);
+  EXPECT_EQ(program.folder().Read("jobs/part.nc"), kPruned);
+  EXPECT_FALSE(program.folder().Exists("jobs/part.tap"));
+}
+
+TEST(SettingsE2eTest, SettingsFileThatIsAFolderCounts0) {
+  CopiedProgram program;
+  program.folder().Write(program.SettingsName() + "/inside", "[common]\r\ntest=1\r\n");
+  program.folder().Write("part.nc", kProgram);
+  RunResult result = program.Run("part.nc");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(program.folder().Read("part.nc"), kPruned);
+  EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
+  if (!UnderWine()) {
+    EXPECT_EQ(result.out + result.err, "");
+  }
+}
+
+TEST(SettingsE2eTest, SettingsFileThatIsAFifoDoesNotStallTheRun) {
+  if (UnderWine()) GTEST_SKIP() << "FIFOs are a POSIX matter";
+  CopiedProgram program;
+  ASSERT_EQ(mkfifo(program.folder().At(program.SettingsName()).c_str(), 0600), 0);
+  program.folder().Write("part.nc", kProgram);
+  RunOptions options;
+  options.timeout_seconds = 20;
+  EXPECT_EQ(program.Run("part.nc", options).exit_status, 0);
+  EXPECT_EQ(program.folder().Read("part.nc"), kPruned);
+}
+
+TEST(SettingsE2eTest, MissingInputCreatesNothing) {
+  CopiedProgram program;
+  program.WriteSettings("[common]\r\ntest=1\r\n");
+  EXPECT_EQ(program.Run("part.nc").exit_status, 0);
+  EXPECT_EQ(program.OtherNames(), std::vector<std::string>{});
+}
+
+TEST(SettingsE2eTest, FailedLoadCreatesNoTestOutput) {
+  CopiedProgram program;
+  program.WriteSettings("[common]\r\ntest=1\r\n");
+  const std::string undecodable = "\xEF\xBB\xBF\xFF\xFE";
+  program.folder().Write("part.nc", undecodable);
+  EXPECT_EQ(program.Run("part.nc", WithoutDisplay()).exit_status, 1);
+  EXPECT_EQ(program.folder().Read("part.nc"), undecodable);
+  EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
+}
+
+}  // namespace
