@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 
 #include "report/failure.h"
@@ -43,8 +44,16 @@ Failure FailureOf(const std::function<void()>& step) {
 class Folder {
  public:
   Folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "line-list-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
+    // A name of its own by chance, as on every platform; mkdtemp is POSIX only.
+    std::random_device random;
+    for (;;) {
+      auto path = std::filesystem::temp_directory_path() /
+                  ("line-list-" + std::to_string(random()) + std::to_string(random()));
+      if (std::filesystem::create_directory(path)) {
+        path_ = path.string();
+        break;
+      }
+    }
   }
   ~Folder() { std::filesystem::remove_all(path_); }
   std::string At(const std::string& name) const { return path_ + "/" + name; }
