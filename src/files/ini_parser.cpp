@@ -24,7 +24,11 @@ void DecodeUtf8Replacing(std::string_view bytes, Text* out) {
   }
 }
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+/// Spaces, tabs, vertical tabs and form feeds, and the end-of-file mark (Ctrl-Z) that old editors
+/// leave behind.
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A';
+}
 
 TextView TrimBlanks(TextView text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -53,8 +57,10 @@ TextView TakeLine(TextView* text) {
   return line;
 }
 
-/// The value as delivered: without one pair of matching quotes around it, and cut to length.
+/// The value as delivered: up to a null character, which ends it as it ends a C string, without
+/// one pair of matching quotes around it, and cut to length.
 Text DeliveredValue(TextView value) {
+  value = value.substr(0, value.find(u'\0'));
   if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
@@ -93,20 +99,18 @@ Text FindIniValue(TextView text, TextView section, TextView key) {
   bool in_section = false;
   while (!text.empty()) {
     TextView line = TrimBlanks(TakeLine(&text));
-    if (line.starts_with(u'[')) {
-      size_t close = line.rfind(u']');
-      if (close == TextView::npos) continue;
+    size_t close = line.rfind(u']');
+    if (line.starts_with(u'[') && close != TextView::npos) {
       // Only the first section of the name counts.
       if (in_section) return Text();
       in_section = SameName(TrimBlanks(line.substr(1, close - 1)), section);
       continue;
     }
-    if (!in_section || line.starts_with(u';')) continue;
+    if (!in_section || line.empty() || line.starts_with(u';')) continue;
+    // A line without "=" names a key without a value.
     size_t equals = line.find(u'=');
-    if (equals == TextView::npos) continue;
-    if (SameName(TrimBlanks(line.substr(0, equals)), key)) {
-      return DeliveredValue(TrimBlanks(line.substr(equals + 1)));
-    }
+    TextView value = equals == TextView::npos ? TextView() : line.substr(equals + 1);
+    if (SameName(TrimBlanks(line.substr(0, equals)), key)) return DeliveredValue(TrimBlanks(value));
   }
   return Text();
 }

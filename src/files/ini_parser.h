@@ -2,10 +2,11 @@
 // follows that service where a user would notice:
 // - a file with a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark is read in that encoding, any
 //   other in Windows-1252; lines end with CR LF, LF or CR;
-// - blanks (spaces and tabs) around every line, around key names and around values are dropped;
+// - blanks (spaces, tabs, vertical tabs, form feeds and Ctrl-Z) around every line, around key
+//   names and around values are dropped;
 // - a line "[name]" starts a section (blanks around the name inside the brackets are dropped,
-//   anything after the last "]" is ignored); a line "key=value" gives a key its value; a line
-//   starting with ";" is a comment; any other line is ignored;
+//   anything after the last "]" is ignored); a line starting with ";" is a comment; any other
+//   line "key=value" gives a key its value, and a line without "=" names a key without one;
 // - section and key names match regardless of ASCII case (other letters must match exactly);
 // - only the first section of a name counts, and in it only the first key of a name;
 // - one pair of matching double or single quotes around a value is removed;

@@ -9,6 +9,8 @@
 
 namespace {
 
+using std::string_literals::operator""s;
+
 /// The value of key `test` in section `common` of a file of `bytes`, as the lookup delivers it.
 Text TestValue(std::string_view bytes) {
   return FindIniValue(DecodeIniFile(bytes), u"common", u"test");
@@ -44,6 +46,7 @@ const std::vector<IniCase> kIniCases = {
     {"[common]\r\ntests=1\r\ntes=1\r\n", u""},
     {"[common]\r\ntest=\r\n", u""},
     {"[common]\r\ntest\r\n", u""},
+    {"[common]\r\n  Test  \r\ntest=1\r\n", u""},
     {"[common]\r\n[other]\r\ntest=1\r\n", u""},
     {"[commons]\r\ntest=1\r\n", u""},
     // Names match regardless of case.
@@ -53,7 +56,20 @@ const std::vector<IniCase> kIniCases = {
     {"  [common]  \r\n\t test \t=\t 1 \t\r\n", u"1"},
     {"[ common ]\r\ntest=1\r\n", u"1"},
     {"[common] ; the settings\r\ntest=1\r\n", u"1"},
+    {"[common]\r\ntest=1\x1A", u"1"},
+    {"[common]\r\n\x1A\v\ftest\x1A=\x1A\v\f1\v\f\r\n", u"1"},
+    {"\v[common]\f\r\ntest=1\r\n", u"1"},
+    {"[common]\r\ntest=\xA0"
+     "1\x1C\r\n",
+     u"\u00A0"
+     u"1\u001C"},
     {"[common]\r\ntest=1 2\r\n", u"1 2"},
+    {std::string("[common]\r\ntest=1\0junk\r\n", 19), u"1"},
+    {std::string("[common]\r\ntest=\0"
+                 "1\r\n",
+                 16),
+     u""},
+    {std::string("[common]\r\ntest=\"1\0\"\r\n", 18), u"\"1"},
     {"[common]\r\ntest=a=b\r\n", u"a=b"},
     {"[common]\r\ntest = 1;2\r\n", u"1;2"},
     // One pair of matching quotes goes; what is inside stays as it is.
@@ -76,7 +92,10 @@ const std::vector<IniCase> kIniCases = {
     {"[common]\r\nx=0\r\n[common]\r\ntest=1\r\n", u""},
     {"[common]\r\ntest=2\r\n[common]\r\ntest=1\r\n", u"2"},
     // Lines that are neither sections nor keys are passed over.
-    {"[common\r\n[common]\r\ngarbage\r\n\x01\x02\r\ntest=1\r\n", u"1"},
+    {"[common\r\n[common]\r\ngarbage\r\n\x01\x02\r\n[\r\n[x\r\ntest=1\r\n", u"1"},
+    {"[common\r\ntest=1\r\n", u""},
+    {"[]\r\ntest=1\r\n[common]\r\ntest=2\r\n", u"2"},
+    {"[common]\rtest=1\nfoo=2\n", u"1"},
     {"\x7F"
      "ELF\x02\x01\x01\0\0\0[common]\r\ntest=1\r\n",
      u""},
