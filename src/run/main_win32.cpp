@@ -3,10 +3,11 @@
 #include <windows.h>
 
 #include "report/outermost_handler.h"
+#include "report/process_end.h"
 #include "run/command_line.h"
 #include "run/run.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  TextView command_line(reinterpret_cast<const char16_t*>(GetCommandLineW()));
-  return RunInsideOutermostHandler([&] { RunOnce(PathFromCommandLine(command_line)); });
+  EndProcess(RunInsideOutermostHandler(
+      [] { RunOnce(PathFromCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()))); }));
 }

@@ -3,15 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -26,9 +30,67 @@ std::string Slurp(const std::string& path) {
   return content.str();
 }
 
-std::string WineProgram() {
-  const char* wine = getenv("PRUNE_WINE");
-  return wine && *wine ? wine : "wine64";
+bool HasDisplay() {
+  const char* display = getenv("DISPLAY");
+  return display && *display;
+}
+
+/// Presses Return in every box of the system that is open on the display, found by its caption;
+/// adds each box to `closed` and its caption to `captions`.
+void CloseWineBoxes(std::set<std::string>* closed, std::vector<std::string>* captions) {
+  for (std::string caption : {"Anwendungsfehler", "Error"}) {
+    std::string command = "xdotool search --name '^" + caption + "$' 2>/dev/null";
+    FILE* search = popen(command.c_str(), "r");
+    if (!search) return;
+    std::vector<std::string> windows;
+    char line[64];
+    while (fgets(line, sizeof line, search)) windows.emplace_back(line, strcspn(line, "\n"));
+    pclose(search);
+    for (const std::string& window : windows) {
+      if (window.empty() || window.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::string key = "xdotool key --window " + window + " Return >/dev/null 2>&1";
+      if (system(key.c_str()) == 0 && closed->insert(window).second) captions->push_back(caption);
+    }
+  }
+}
+
+void AppendUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+/// Undoes Wine's escapes of a traced wide string: \r, \n, \t, \", \\ and \XXXX (hex).
+std::string Unescape(std::string_view traced) {
+  std::string text;
+  for (size_t i = 0; i < traced.size(); ++i) {
+    if (traced[i] != '\\' || i + 1 >= traced.size()) {
+      text.push_back(traced[i]);
+      continue;
+    }
+    char escaped = traced[++i];
+    if (escaped == 'r') {
+      text.push_back('\r');
+    } else if (escaped == 'n') {
+      text.push_back('\n');
+    } else if (escaped == 't') {
+      text.push_back('\t');
+    } else if (isxdigit(static_cast<unsigned char>(escaped)) && i + 3 < traced.size()) {
+      AppendUtf8(static_cast<char32_t>(std::stoul(std::string(traced.substr(i, 4)), nullptr, 16)),
+                 &text);
+      i += 3;
+    } else {
+      text.push_back(escaped);
+    }
+  }
+  return text;
 }
 
 }  // namespace
@@ -79,6 +141,11 @@ std::string PruneExecutable() {
   return exe && *exe ? exe : PRUNE_EXE;
 }
 
+std::string WineProgram() {
+  const char* wine = getenv("PRUNE_WINE");
+  return wine && *wine ? wine : "wine64";
+}
+
 bool UnderWine() {
   const char* wine = getenv("PRUNE_E2E_WINE");
   return wine && std::string(wine) == "1";
@@ -105,6 +172,7 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(in, 0), dup2(out, 1), dup2(err, 2);
+    if (UnderWine()) setenv("WINEDEBUG", "-all,trace+msgbox", 1);
     for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
     if (!options.working_folder.empty() && chdir(options.working_folder.c_str()) != 0) _exit(126);
     if (options.file_size_limit >= 0) {
@@ -122,9 +190,16 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
   RunResult result;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   int status = 0;
+  bool close_boxes = UnderWine() && HasDisplay();
+  std::set<std::string> closed_boxes;
+  auto next_look = std::chrono::steady_clock::now();
   for (;;) {
     pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) break;
+    if (close_boxes && std::chrono::steady_clock::now() >= next_look) {
+      CloseWineBoxes(&closed_boxes, &result.closed_boxes);
+      next_look = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       waitpid(child, &status, 0);
@@ -138,4 +213,16 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
   result.out = Slurp(out_path);
   result.err = Slurp(err_path);
   return result;
+}
+
+std::vector<std::string> WineBoxTexts(const std::string& err) {
+  static const std::string kTrace = "trace:msgbox:MSGBOX_OnInit L\"";
+  std::vector<std::string> texts;
+  for (size_t at = err.find(kTrace); at != std::string::npos; at = err.find(kTrace, at)) {
+    at += kTrace.size();
+    size_t end = at;
+    while (end < err.size() && err[end] != '"' && err[end] != '\n') end += err[end] == '\\' ? 2 : 1;
+    texts.push_back(Unescape(std::string_view(err).substr(at, std::min(end, err.size()) - at)));
+  }
+  return texts;
 }

@@ -35,6 +35,8 @@ struct RunResult {
   int exit_status = -1;  ///< the exit status, or -1 when it ended by a signal or timed out
   std::string out;       ///< everything on standard output
   std::string err;       ///< everything on standard error (Wine's own chatter when under Wine)
+  /// Under Wine with a display: the captions of the boxes closed for the user (see RunPrune).
+  std::vector<std::string> closed_boxes;
 };
 
 /// How the executable is started.
@@ -52,10 +54,20 @@ std::string PruneExecutable();
 /// Whether the executable under test is a Windows program run through Wine ($PRUNE_E2E_WINE=1).
 bool UnderWine();
 
+/// The Wine program that runs Windows programs: $PRUNE_WINE, or wine64 from PATH.
+std::string WineProgram();
+
 /// A host path as the program under test must be given it: unchanged natively, in the Z:\ form
 /// with backslashes under Wine.
 std::string ProgramPath(const std::string& host_path);
 
 /// Runs the executable under test (under Wine where UnderWine()) with `arguments` after the
-/// program name, standard input closed, and waits for it to end.
+/// program name, standard input closed, and waits for it to end. Under Wine, Wine traces the text
+/// of every message box on standard error (WINEDEBUG, unless `options` set it), and where there
+/// is a display, every box captioned "Anwendungsfehler" or "Error" is closed with the Return key
+/// as soon as it appears.
 RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+/// The texts of the message boxes that Wine traced on standard error, in UTF-8, in order. Wine
+/// cuts a long text after a few hundred characters.
+std::vector<std::string> WineBoxTexts(const std::string& err);

@@ -1,0 +1,250 @@
+// Cases that only the Windows build shows, run under Wine: the report box itself, files that
+// another Windows program holds open, and the Windows command line and path forms.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "run/e2e/e2e_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = "FARCALL $STRGLOB1 \"LASER_ON\"\nG01 A1\nG01 A2\nM30\n";
+const std::string kPruned = "FARCALL $STRGLOB1 \"LASER_ON\"\r\nG01 A2\r\nM30\r\n";
+const std::string kTestOutputSettings = "[common]\r\ntest=1\r\n";
+
+class WindowsE2eTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!UnderWine()) GTEST_SKIP() << "for the Windows build under Wine";
+  }
+};
+
+/// The same, for cases that read the box back: they need a display to show it on.
+class WindowsBoxE2eTest : public WindowsE2eTest {
+ protected:
+  void SetUp() override {
+    WindowsE2eTest::SetUp();
+    const char* display = getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "needs a display for the box";
+  }
+};
+
+/// Copies the executable under test into `folder`, with a settings file for test output beside
+/// it, and returns the copy's host path.
+std::string CopyWithTestOutput(const TempFolder& folder) {
+  std::string copy = folder.At("prune.exe");
+  fs::copy_file(PruneExecutable(), copy);
+  folder.Write("prune.ini", kTestOutputSettings);
+  return copy;
+}
+
+/// Holds a file open for writing, sharing reading and writing, from another Windows process
+/// (hold_open.exe beside the executable under test), for as long as it lives.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const std::string& path) : marker_(signals_.At("holding")) {
+    std::string helper = (fs::path(PruneExecutable()).parent_path() / "hold_open.exe").string();
+    std::vector<std::string> command = {WineProgram(), helper, ProgramPath(path),
+                                        ProgramPath(marker_)};
+    helper_ = fork();
+    if (helper_ == 0) {
+      int quiet = open("/dev/null", O_RDWR);
+      dup2(quiet, 0), dup2(quiet, 1), dup2(quiet, 2);
+      setenv("WINEDEBUG", "-all", 1);
+      std::vector<char*> argv;
+      for (std::string& part : command) argv.push_back(part.data());
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    // The helper says that it holds the file by creating the marker.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(marker_) && std::chrono::steady_clock::now() < deadline &&
+           waitpid(helper_, nullptr, WNOHANG) == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~HeldOpen() {
+    // Deleting the marker lets the helper close the file and end.
+    std::error_code ignored;
+    fs::remove(marker_, ignored);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(helper_, nullptr, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(helper_, SIGKILL);
+        waitpid(helper_, nullptr, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  bool holding() const { return fs::exists(marker_); }
+
+ private:
+  TempFolder signals_;
+  std::string marker_;
+  pid_t helper_ = -1;
+};
+
+/// The one box that the run showed: the caption of the box that was closed and its text.
+struct Box {
+  std::string caption;
+  std::string text;
+};
+
+Box OnlyBox(const RunResult& result) {
+  std::vector<std::string> texts = WineBoxTexts(result.err);
+  EXPECT_EQ(texts.size(), 1u) << result.err;
+  EXPECT_EQ(result.closed_boxes.size(), 1u);
+  return {result.closed_boxes.empty() ? "" : result.closed_boxes[0], texts.empty() ? "" : texts[0]};
+}
+
+/// Splits a report text into its first line, which names the failure, the executable and the
+/// code location, and the rest.
+void ExpectReport(const std::string& text, const std::string& kind, const std::string& message) {
+  size_t first_end = text.find("\r\n");
+  ASSERT_NE(first_end, std::string::npos) << text;
+  std::string first = text.substr(0, first_end);
+  EXPECT_TRUE(std::regex_match(
+      first, std::regex("Exception " + kind + " in Modul prune\\.exe bei [0-9A-F]{16}\\.")))
+      << first;
+  EXPECT_EQ(text.substr(first_end + 2), message + "\r\n");
+}
+
+TEST_F(WindowsBoxE2eTest, FailureShowsTheReportBoxAndEndsWithStatusOne) {
+  TempFolder folder;
+  std::string bad =
+      "\xEF\xBB\xBF"
+      "G01 A1\n\xC0\x80\n";
+  std::string path = folder.Write("part.nc", bad);
+  RunResult result = RunPrune({ProgramPath(path)});
+  EXPECT_EQ(result.exit_status, 1);
+  Box box = OnlyBox(result);
+  EXPECT_EQ(box.caption, "Anwendungsfehler");
+  ExpectReport(box.text, "EEncodingError",
+               "Keine Zuordnung für Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden.");
+  EXPECT_EQ(folder.Read("part.nc"), bad);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST_F(WindowsBoxE2eTest, FileHeldOpenForWritingFailsTheLoad) {
+  TempFolder folder;
+  std::string path = folder.Write("part.nc", kProgram);
+  HeldOpen held(path);
+  ASSERT_TRUE(held.holding());
+  RunResult result = RunPrune({ProgramPath(path)});
+  EXPECT_EQ(result.exit_status, 1);
+  ExpectReport(OnlyBox(result).text, "EFOpenError",
+               "Datei " + ProgramPath(path) + " kann nicht geöffnet werden. Sharing violation.");
+  EXPECT_EQ(folder.Read("part.nc"), kProgram);
+}
+
+TEST_F(WindowsBoxE2eTest, TestOutputFileHeldOpenFailsTheSaveAndStaysAsItWas) {
+  TempFolder folder;
+  std::string executable = CopyWithTestOutput(folder);
+  std::string path = folder.Write("part.nc", kProgram);
+  std::string output = folder.Write("part.tap", "earlier output\r\n");
+  HeldOpen held(output);
+  ASSERT_TRUE(held.holding());
+  RunOptions options;
+  options.executable = executable;
+  RunResult result = RunPrune({ProgramPath(path)}, options);
+  EXPECT_EQ(result.exit_status, 1);
+  ExpectReport(
+      OnlyBox(result).text, "EFCreateError",
+      "Datei \"" + ProgramPath(output) + "\" kann nicht erstellt werden. Sharing violation.");
+  EXPECT_EQ(folder.Read("part.tap"), "earlier output\r\n");
+  EXPECT_EQ(folder.Read("part.nc"), kProgram);
+  std::vector<std::string> names = {"part.nc", "part.tap", "prune.exe", "prune.ini"};
+  EXPECT_EQ(folder.Names(), names);
+}
+
+TEST_F(WindowsE2eTest, CommandLineFormsNameTheFile) {
+  struct Case {
+    std::string description;
+    std::string file;                    // inside the folder
+    std::vector<std::string> arguments;  // "@" stands for the file's Z:\ path
+    bool relative = false;               // the arguments are relative to the folder
+  };
+  const Case cases[] = {
+      {"a bare pair of double quotes before the path", "part.nc", {"", "@"}},
+      {"two bare pairs before the path", "part.nc", {"", "", "@"}},
+      {"a quoted path with spaces", "my jobs/part 1.nc", {"@"}},
+      {"a further argument after the path", "part.nc", {"@", "ignored.nc"}},
+      {"a folder name with a dot", "jobs.old/part", {"@"}},
+      {"a relative path with a backslash", "sub/part.nc", {"sub\\part.nc"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    TempFolder folder;
+    std::string path = folder.Write(c.file, kProgram);
+    std::vector<std::string> arguments;
+    for (const std::string& argument : c.arguments) {
+      arguments.push_back(argument == "@" ? ProgramPath(path) : argument);
+    }
+    RunOptions options;
+    if (c.relative) options.working_folder = folder.path();
+    RunResult result = RunPrune(arguments, options);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(folder.Read(c.file), kPruned);
+  }
+}
+
+TEST_F(WindowsE2eTest, PathsThatFailTheExistenceTestChangeNothing) {
+  struct Case {
+    std::string description;
+    std::string argument;  // inside the folder, host form
+  };
+  const Case cases[] = {
+      {"a wildcard in the name", "part?.nc"},
+      {"a folder", "jobs.old"},
+      {"a missing file in a missing folder", "missing/part.nc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    TempFolder folder;
+    folder.Write("part1.nc", kProgram);
+    folder.Write("jobs.old/part.nc", kProgram);
+    RunResult result = RunPrune({ProgramPath(folder.At(c.argument))});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_TRUE(WineBoxTexts(result.err).empty());
+    EXPECT_EQ(folder.Read("part1.nc"), kProgram);
+    EXPECT_EQ(folder.Read("jobs.old/part.nc"), kProgram);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"jobs.old", "part1.nc"}));
+  }
+}
+
+TEST_F(WindowsE2eTest, TestOutputGoesBesideTheFileInAFolderWithADot) {
+  struct Case {
+    std::string input;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"folder.old/part", "folder.old/part.tap"},
+      {"folder.old/part.nc", "folder.old/part.tap"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TempFolder folder;
+    RunOptions options;
+    options.executable = CopyWithTestOutput(folder);
+    std::string path = folder.Write(c.input, kProgram);
+    RunResult result = RunPrune({ProgramPath(path)}, options);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(folder.Read(c.input), kProgram);
+    EXPECT_EQ(folder.Read(c.output), kPruned);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"folder.old", "prune.exe", "prune.ini"}));
+  }
+}
+
+}  // namespace

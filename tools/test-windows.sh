@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The Windows half of the tests. Cross-builds prune.exe and the unit tests with mingw-w64, runs
+# the unit tests under Wine, then runs the end-to-end suite of the native build against prune.exe
+# under Wine, with a virtual display (Xvfb) on which the failure report's boxes appear and are
+# closed again.
+#
+#   tools/test-windows.sh [E2E_TESTS]
+#
+# E2E_TESTS is the native build's e2e_tests binary (build/src/run/e2e/e2e_tests by default; when
+# it is not there, it is built in the Windows build folder). PRUNE_WIN_BUILD names the Windows
+# build folder (build-win). Missing tools are installed with apt-get when run as root. Wine's
+# prefix lives inside the build folder; Wine's own output goes to files in it (wine-logs/).
+# Exits non-zero when a test fails.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${PRUNE_WIN_BUILD:-$root/build-win}
+e2e_tests=${1:-$root/build/src/run/e2e/e2e_tests}
+logs=$build/wine-logs
+
+step() { echo "== $*"; }
+
+find_wine() {
+  local candidate
+  for candidate in /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64 \
+    "$(command -v wine64 || true)"; do
+    if [ -n "$candidate" ] && [ -x "$candidate" ]; then
+      echo "$candidate"
+      return
+    fi
+  done
+}
+
+install_missing() {
+  local missing=()
+  command -v x86_64-w64-mingw32-g++-posix > /dev/null || missing+=(g++-mingw-w64-x86-64-posix)
+  [ -n "$(find_wine)" ] || missing+=(wine64)
+  command -v Xvfb > /dev/null || missing+=(xvfb)
+  command -v xdotool > /dev/null || missing+=(xdotool)
+  command -v cmake > /dev/null || missing+=(cmake)
+  command -v ninja > /dev/null || missing+=(ninja-build)
+  [ -d /usr/src/googletest ] || missing+=(googletest)
+  [ ${#missing[@]} -eq 0 ] && return
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing: ${missing[*]} (run as root to have them installed)" >&2
+    exit 1
+  fi
+  step "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null
+}
+
+install_missing
+wine=$(find_wine)
+wine_folder=$(dirname "$wine")
+wineserver=$wine_folder/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+export PATH=$wine_folder:$PATH
+
+step "cross-building prune.exe in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" > /dev/null
+cmake --build "$build"
+
+if [ ! -x "$e2e_tests" ]; then
+  step "building the end-to-end tests natively in $build/native"
+  cmake -S "$root" -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRUNE_BENCH=OFF \
+    > /dev/null
+  cmake --build "$build/native" --target e2e_tests
+  e2e_tests=$build/native/src/run/e2e/e2e_tests
+fi
+
+mkdir -p "$logs"
+export WINEPREFIX=$build/wineprefix
+export WINEDEBUG=-all
+# Wine asks for its .NET and HTML engines when it makes a prefix; the program needs neither.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+xvfb_pid=
+keeper_marker=$build/wine-keeper.marker
+cleanup() {
+  rm -f "$keeper_marker"
+  "$wineserver" -k > /dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2> /dev/null || true
+}
+trap cleanup EXIT
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  step "making the Wine prefix $WINEPREFIX"
+  "$wine" wineboot -i > "$logs/wineboot.log" 2>&1
+fi
+# One Wine server for the whole suite, so that each run starts quickly.
+"$wineserver" -p > "$logs/wineserver.log" 2>&1 || true  # 2 when one runs already
+
+step "starting Xvfb"
+display_file=$logs/display
+rm -f "$display_file"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$display_file" \
+  > "$logs/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  sleep 0.1
+done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(tr -d '[:space:]' < "$display_file")
+
+# Wine's desktop takes the display of the process that starts it, and goes away a few seconds
+# after the last Wine program ended. One Wine program that lives through the whole suite keeps it
+# on the virtual display, also while tests run the program without a display.
+keeper_file=$build/wine-keeper
+: > "$keeper_file"
+rm -f "$keeper_marker"
+"$wine" "$build/hold_open.exe" "Z:${keeper_file//\//\\}" "Z:${keeper_marker//\//\\}" 86400 \
+  < /dev/null > "$logs/keeper.log" 2>&1 &
+for _ in $(seq 300); do
+  [ -e "$keeper_marker" ] && break
+  sleep 0.1
+done
+[ -e "$keeper_marker" ] || { echo "Wine did not start" >&2; exit 1; }
+
+status=0
+step "unit tests under Wine"
+ctest --test-dir "$build" --output-on-failure || status=1
+
+step "end-to-end tests of prune.exe under Wine"
+PRUNE_EXE=$build/prune.exe PRUNE_E2E_WINE=1 PRUNE_WINE=$wine "$e2e_tests" --gtest_brief=1 \
+  || status=1
+
+if [ $status -eq 0 ]; then
+  step "Windows tests passed"
+else
+  step "Windows tests FAILED"
+fi
+exit $status
