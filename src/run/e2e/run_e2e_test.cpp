@@ -1,8 +1,55 @@
+// The run as a user meets it: the real executable on files in a fresh folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "files/line_list.h"
 #include "run/e2e/e2e_support.h"
+#include "run/prune.h"
+
+namespace fs = std::filesystem;
 
 namespace {
+
+using namespace std::string_literals;
+using Names = std::vector<std::string>;
+
+const std::string kOn = "FARCALL $STRGLOB1 \"LASER_ON\"";
+const std::string kOff = "FARCALL $STRGLOB1 \"LASER_OFF\"";
+
+/// A program with moves to prune, as an editor may leave it, and what a run makes of it.
+const std::string kProgram =
+    "G00 X0\n" + kOn + "\nG01 A1\nG01 A2\nG01 A3\nG00 X5\n" + kOff + "\nG01 A4\nG01 A5\nM30\n";
+const std::string kPruned =
+    "G00 X0\r\n" + kOn + "\r\nG01 A3\r\nG00 X5\r\n" + kOff + "\r\nG01 A4\r\nG01 A5\r\nM30\r\n";
+
+/// Options for a run that is to fail: natively, no failure box may appear on the desktop of
+/// whoever runs the tests.
+RunOptions WithoutDesktop(RunOptions options = {}) {
+  if (!UnderWine()) {
+    options.env["DISPLAY"] = "";
+    options.env["WAYLAND_DISPLAY"] = "";
+  }
+  return options;
+}
+
+/// A normal run and a failed one alike print nothing (Wine's own chatter aside).
+void ExpectSilent(const RunResult& result, const std::string& name) {
+  if (!UnderWine()) {
+    EXPECT_EQ(result.out, "") << name;
+    EXPECT_EQ(result.err, "") << name;
+  }
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
 
 TEST(RunE2eTest, PrunesAndWritesBackWithCrLf) {
   TempFolder folder;
@@ -15,6 +62,387 @@ TEST(RunE2eTest, PrunesAndWritesBackWithCrLf) {
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
   if (!UnderWine()) {
     EXPECT_EQ(result.out + result.err, "");
+  }
+}
+
+/// A run that is to end at once: `arguments` makes the argument list in a folder that holds
+/// teil.nc and whatever `prepare` adds.
+struct EarlyExitCase {
+  const char* name;
+  std::function<void(const TempFolder&)> prepare;
+  std::function<std::vector<std::string>(const TempFolder&)> arguments;
+};
+
+void ExpectEarlyExits(const std::vector<EarlyExitCase>& cases) {
+  for (const EarlyExitCase& c : cases) {
+    TempFolder folder;
+    folder.Write("teil.nc", kProgram);
+    if (c.prepare) c.prepare(folder);
+    Names before = folder.Names();
+    // Started in the folder, so that anything a run created by mistake would show up there.
+    RunOptions options;
+    options.working_folder = folder.path();
+    RunResult result = RunPrune(c.arguments(folder), WithoutDesktop(options));
+    EXPECT_EQ(result.exit_status, 0) << c.name;
+    EXPECT_EQ(folder.Names(), before) << c.name;
+    EXPECT_EQ(folder.Read("teil.nc"), kProgram) << c.name;
+    ExpectSilent(result, c.name);
+  }
+}
+
+std::function<std::vector<std::string>(const TempFolder&)> PathOf(const std::string& name) {
+  return [name](const TempFolder& folder) {
+    return std::vector<std::string>{ProgramPath(folder.At(name))};
+  };
+}
+
+void MakeFolder(const TempFolder& folder, const std::string& name) {
+  fs::create_directories(folder.At(name));
+}
+
+TEST(RunE2eTest, EarlyExitTouchesNothing) {
+  ExpectEarlyExits({
+      {"no argument", nullptr, [](const TempFolder&) { return std::vector<std::string>{}; }},
+      {"empty argument", nullptr, [](const TempFolder&) { return std::vector<std::string>{""}; }},
+      {"two empty arguments", nullptr,
+       [](const TempFolder&) {
+         return std::vector<std::string>{"", ""};
+       }},
+      {"missing file", nullptr, PathOf("fehlt.nc")},
+      {"missing folder in the path", nullptr, PathOf("fehlt/teil.nc")},
+      {"folder", [](const TempFolder& f) { MakeFolder(f, "ordner.nc"); }, PathOf("ordner.nc")},
+      {"folder with a trailing separator", [](const TempFolder& f) { MakeFolder(f, "ordner"); },
+       [](const TempFolder& f) {
+         return std::vector<std::string>{ProgramPath(f.At("ordner")) + (UnderWine() ? "\\" : "/")};
+       }},
+  });
+}
+
+TEST(RunE2eTest, EarlyExitOnLinksTouchesNothing) {
+  if (UnderWine()) GTEST_SKIP() << "symbolic links are a POSIX matter here";
+  ExpectEarlyExits({
+      {"dangling symbolic link",
+       [](const TempFolder& f) { fs::create_symlink("fehlt.nc", f.At("link.nc")); },
+       PathOf("link.nc")},
+      {"symbolic link to a folder",
+       [](const TempFolder& f) {
+         MakeFolder(f, "ordner");
+         fs::create_symlink("ordner", f.At("link.nc"));
+       },
+       PathOf("link.nc")},
+  });
+}
+
+TEST(RunE2eTest, TheFirstNonEmptyArgumentNamesTheFile) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;  // "A" and "B" stand for the paths of a.nc and b.nc
+  };
+  const Case cases[] = {
+      {"empty argument before the path", {"", "A"}},
+      {"further arguments are ignored", {"A", "B"}},
+      {"empty argument, path, further argument", {"", "A", "B"}},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    folder.Write("a.nc", kProgram);
+    folder.Write("b.nc", kProgram);
+    std::vector<std::string> arguments;
+    for (const std::string& a : c.arguments) {
+      arguments.push_back(a.empty() ? a : ProgramPath(folder.At(a == "A" ? "a.nc" : "b.nc")));
+    }
+    RunResult result = RunPrune(arguments);
+    EXPECT_EQ(result.exit_status, 0) << c.name;
+    EXPECT_EQ(folder.Read("a.nc"), kPruned) << c.name;
+    EXPECT_EQ(folder.Read("b.nc"), kProgram) << c.name;
+    EXPECT_EQ(folder.Names(), (Names{"a.nc", "b.nc"})) << c.name;
+    ExpectSilent(result, c.name);
+  }
+}
+
+TEST(RunE2eTest, PathsWithBlanksAndUmlauts) {
+  struct Case {
+    const char* folder;
+    const char* file;
+  };
+  const Case cases[] = {
+      {"Auftr\xC3\xA4ge 2024",
+       "Rohr \xC3\x98"
+       "40 St\xC3\xBC"
+       "ck.nc"},
+      {"  zwei  Leer", " teil .nc"},
+      {"C;x", "a'b\"c.nc"},
+  };
+  for (const Case& c : cases) {
+    if (UnderWine() && std::string(c.file).find('"') != std::string::npos) continue;
+    TempFolder folder;
+    std::string name = std::string(c.folder) + "/" + c.file;
+    folder.Write(name, kProgram);
+    RunResult result = RunPrune({ProgramPath(folder.At(name))});
+    EXPECT_EQ(result.exit_status, 0) << name;
+    EXPECT_EQ(folder.Read(name), kPruned) << name;
+    EXPECT_EQ(folder.Names(), Names{c.folder}) << name;
+    EXPECT_EQ(fs::directory_iterator(folder.At(c.folder))->path().filename(), c.file);
+    ExpectSilent(result, name);
+  }
+}
+
+TEST(RunE2eTest, RelativePathAgainstTheWorkingFolder) {
+  TempFolder folder;
+  folder.Write("werkstatt/teil.nc", kProgram);
+  RunOptions options;
+  options.working_folder = folder.At("werkstatt");
+  RunResult result = RunPrune({"teil.nc"}, options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(folder.Read("werkstatt/teil.nc"), kPruned);
+  EXPECT_EQ(folder.Names(), Names{"werkstatt"});
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.At("werkstatt")), {}), 1);
+  ExpectSilent(result, "relative path");
+}
+
+TEST(RunE2eTest, AFileWithNothingToPruneIsStillSaved) {
+  TempFolder folder;
+  std::string path = folder.Write("teil.nc", "G01 A1\nG01 A2\r" + kOff + "\n\nM30");
+  RunResult result = RunPrune({ProgramPath(path)});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(folder.Read("teil.nc"), "G01 A1\r\nG01 A2\r\n" + kOff + "\r\n\r\nM30\r\n");
+}
+
+TEST(RunE2eTest, EmptyFileStaysEmpty) {
+  TempFolder folder;
+  for (const std::string& content : {""s, "\xEF\xBB\xBF"s, "\xFF\xFE"s}) {
+    std::string path = folder.Write("teil.nc", content);
+    RunResult result = RunPrune({ProgramPath(path)});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(folder.Read("teil.nc"), content);
+    EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+  }
+}
+
+/// The bytes of `text` in UTF-8.
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
+              static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
+
+std::string Utf16(std::u16string_view text, bool big_endian) {
+  std::string out;
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += big_endian ? std::string{high, low} : std::string{low, high};
+  }
+  return out;
+}
+std::string Utf16Le(std::u16string_view text) { return Utf16(text, false); }
+std::string Utf16Be(std::u16string_view text) { return Utf16(text, true); }
+
+/// The text's code units taken as bytes: how the ANSI cases spell their bytes.
+std::string Bytes(std::u16string_view text) {
+  std::string out;
+  for (char16_t unit : text) out += static_cast<char>(unit);
+  return out;
+}
+
+TEST(RunE2eTest, EveryEncodingComesBackInItselfWithOnlyThePrunedLinesGone) {
+  struct Case {
+    const char* name;
+    std::string mark;
+    std::string (*encode)(std::u16string_view);
+    std::u16string comment;
+  };
+  std::u16string all_high_bytes;
+  for (char16_t b = 0x80; b <= 0xFF; ++b) all_high_bytes += b;
+  const Case cases[] = {
+      {"ANSI", "", Bytes, u"(L\u00E4nge " + all_high_bytes + u")"},
+      {"UTF-8", "\xEF\xBB\xBF", Utf8, u"(L\u00E4nge \u00D8 40 \u2013 \u20AC \u4E2D \U0001D11E)"},
+      {"UTF-16 LE", "\xFF\xFE", Utf16Le, u"(L\u00E4nge \u4E2D \U0001D11E \xD800 \u0000)"s},
+      {"UTF-16 BE", "\xFE\xFF", Utf16Be, u"(L\u00E4nge \u4E2D \U0001D11E \xDC00 \u0000)"s},
+  };
+  const std::u16string on = u"FARCALL $STRGLOB1 \"LASER_ON\"";
+  const std::u16string off = u"FARCALL $STRGLOB1 \"LASER_OFF\"";
+  for (const Case& c : cases) {
+    // Every kind of line ending on the way in, CR LF on the way out.
+    std::u16string input = c.comment + u"\r\n" + on + u"\nG01 A1\rG01 A2\r\nG01 A3\nG00 X5\n" +
+                           off + u"\r\nG01 A4\rG01 A5\nM30";
+    std::u16string pruned = c.comment + u"\r\n" + on + u"\r\nG01 A3\r\nG00 X5\r\n" + off +
+                            u"\r\nG01 A4\r\nG01 A5\r\nM30\r\n";
+    TempFolder folder;
+    std::string path = folder.Write("teil.nc", c.mark + c.encode(input));
+    RunResult result = RunPrune({ProgramPath(path)});
+    EXPECT_EQ(result.exit_status, 0) << c.name;
+    EXPECT_EQ(folder.Read("teil.nc"), c.mark + c.encode(pruned)) << c.name;
+    EXPECT_EQ(folder.Names(), Names{"teil.nc"}) << c.name;
+    ExpectSilent(result, c.name);
+  }
+}
+
+/// A run that is to fail and leave everything as it was, on a folder that holds teil.nc with
+/// `content` (and whatever `prepare` adds); the argument is the path of `argument`.
+struct FailureCase {
+  const char* name;
+  std::string content;
+  std::function<void(const TempFolder&)> prepare;
+  std::string argument = "teil.nc";
+  RunOptions options = {};
+};
+
+void ExpectFailuresKeepEverything(const std::vector<FailureCase>& cases) {
+  for (const FailureCase& c : cases) {
+    TempFolder folder;
+    folder.Write("teil.nc", c.content);
+    if (c.prepare) c.prepare(folder);
+    Names before = folder.Names();
+    mode_t mode = ModeOf(folder.At("teil.nc"));
+    RunResult result = RunPrune({ProgramPath(folder.At(c.argument))}, WithoutDesktop(c.options));
+    EXPECT_EQ(result.exit_status, 1) << c.name;
+    EXPECT_EQ(folder.Read("teil.nc"), c.content) << c.name << ": the file is unchanged";
+    EXPECT_EQ(ModeOf(folder.At("teil.nc")), mode) << c.name;
+    EXPECT_EQ(folder.Names(), before) << c.name << ": nothing created, nothing left behind";
+    ExpectSilent(result, c.name);
+  }
+}
+
+TEST(RunE2eTest, UndecodableFilesFailAndStayAsTheyWere) {
+  const std::string good = "G00 X0\r\n" + kOn + "\r\nG01 A1\r\nG01 A2\r\n";
+  ExpectFailuresKeepEverything({
+      {"stray continuation byte", "\xEF\xBB\xBF" + good + "(\x80)\r\n" + kOff, nullptr},
+      {"lead byte without continuation", "\xEF\xBB\xBF" + good + "(L\xC3nge)\r\n", nullptr},
+      {"overlong form", "\xEF\xBB\xBF" + good + "(\xC0\xAF)\r\n", nullptr},
+      {"encoded surrogate", "\xEF\xBB\xBF" + good + "(\xED\xA0\x80)\r\n", nullptr},
+      {"above U+10FFFF", "\xEF\xBB\xBF" + good + "(\xF4\x90\x80\x80)\r\n", nullptr},
+      {"truncated last sequence", "\xEF\xBB\xBF" + good + "\xE2\x82", nullptr},
+      {"one byte after a UTF-16 mark",
+       "\xFF\xFE"
+       "A",
+       nullptr},
+  });
+}
+
+TEST(RunE2eTest, PosixFailuresKeepEverything) {
+  if (UnderWine()) GTEST_SKIP() << "permission bits, FIFOs, links and file size limits are POSIX";
+  RunOptions small_files;
+  small_files.file_size_limit = 16;
+  RunOptions quick;
+  quick.timeout_seconds = 20;
+  ExpectFailuresKeepEverything({
+      // The read-only attribute of Windows binds administrators too, and so does this.
+      {"read-only file", kProgram,
+       [](const TempFolder& f) { fs::permissions(f.At("teil.nc"), fs::perms(0444)); }},
+      {"read-only file in a read-only folder", kProgram,
+       [](const TempFolder& f) {
+         fs::permissions(f.At("teil.nc"), fs::perms(0444));
+         fs::permissions(f.path(), fs::perms(0555));
+       }},
+      {"write beyond the file size limit", kProgram, nullptr, "teil.nc", small_files},
+      {"FIFO without a writer", kProgram,
+       [](const TempFolder& f) { ASSERT_EQ(mkfifo(f.At("fifo.nc").c_str(), 0644), 0); }, "fifo.nc",
+       quick},
+      {"symbolic link to a FIFO", kProgram,
+       [](const TempFolder& f) {
+         ASSERT_EQ(mkfifo(f.At("fifo").c_str(), 0644), 0);
+         fs::create_symlink("fifo", f.At("link.nc"));
+       },
+       "link.nc", quick},
+      {"file of 2 GiB", kProgram,
+       [](const TempFolder& f) {
+         std::ofstream(f.At("gross.nc"));
+         fs::resize_file(f.At("gross.nc"), uintmax_t{1} << 31);
+       },
+       "gross.nc", quick},
+  });
+}
+
+TEST(RunE2eTest, SymbolicLinkToAFileStaysALink) {
+  if (UnderWine()) GTEST_SKIP() << "symbolic links are a POSIX matter here";
+  TempFolder folder;
+  folder.Write("echt/teil.nc", kProgram);
+  fs::create_symlink("echt/teil.nc", folder.At("link.nc"));
+  RunResult result = RunPrune({ProgramPath(folder.At("link.nc"))});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(folder.Read("echt/teil.nc"), kPruned);
+  EXPECT_TRUE(fs::is_symlink(folder.At("link.nc")));
+  EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/teil.nc");
+  EXPECT_EQ(folder.Names(), (Names{"echt", "link.nc"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.At("echt")), {}), 1);
+  ExpectSilent(result, "link");
+}
+
+TEST(RunE2eTest, PermissionBitsAreKept) {
+  if (UnderWine()) GTEST_SKIP() << "permission bits are a POSIX matter";
+  for (mode_t mode : {0600, 0640, 0664, 0755, 0200}) {
+    TempFolder folder;
+    std::string path = folder.Write("teil.nc", kProgram);
+    chmod(path.c_str(), mode);
+    RunResult result = RunPrune({ProgramPath(path)});
+    EXPECT_EQ(result.exit_status, 0) << std::oct << mode;
+    EXPECT_EQ(folder.Read("teil.nc"), kPruned) << std::oct << mode;
+    EXPECT_EQ(ModeOf(path) & 07777, mode) << std::oct << mode;
+  }
+}
+
+/// The folder of the example programs in the source tree.
+fs::path ExamplesFolder() { return fs::path(__FILE__).parent_path() / "../../../examples"; }
+
+std::string ReadHostFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+TEST(RunE2eTest, ExamplesComeOutAsThePruningPassMakesThem) {
+  struct Case {
+    const char* name;
+    bool dialect;
+    int lines;
+    int dropped;
+  };
+  const Case cases[] = {
+      {"rohr_rotary.nc", false, 342, 215},
+      {"dialekt.nc", true, 28, 7},
+  };
+  for (const Case& c : cases) {
+    std::string original = ReadHostFile(ExamplesFolder() / c.name);
+    ASSERT_FALSE(original.empty()) << c.name;
+    TempFolder folder;
+    std::string path = folder.Write(c.name, original);
+
+    LineList lines;
+    lines.Load(TextFromNative(path));
+    ASSERT_EQ(lines.Count(), c.lines) << c.name;
+    const MarkerSet& markers = SelectMarkerSet(lines);
+    EXPECT_EQ(&markers == &kDialectMarkerSet, c.dialect) << c.name;
+    PruneMoves(lines, markers);
+    EXPECT_EQ(c.lines - lines.Count(), c.dropped) << c.name;
+    std::string expected = lines.Encode();
+
+    RunResult result = RunPrune({ProgramPath(path)});
+    EXPECT_EQ(result.exit_status, 0) << c.name;
+    EXPECT_EQ(folder.Read(c.name), expected) << c.name;
+    EXPECT_EQ(folder.Names(), Names{c.name}) << c.name;
+    ExpectSilent(result, c.name);
+
+    // What is left holds no pair of moves in a row inside a stretch any more.
+    RunResult again = RunPrune({ProgramPath(path)});
+    EXPECT_EQ(again.exit_status, 0) << c.name;
+    EXPECT_EQ(folder.Read(c.name), expected) << c.name << ": a second run changes nothing";
   }
 }
 
