@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <sstream>
+
+#include "files/file_failures.h"
+#include "files/native_file.h"
+#include "files/wide_win32.h"
+#include "report/failure.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Failure FailureOf(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no failure raised";
+  return {};
+}
+
+/// The system's text for `error`, trimmed as the failures trim it.
+Text SystemText(DWORD error) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  Text text = TextFromWide(buffer, length);
+  LocalFree(buffer);
+  return Text(TrimSystemText(text));
+}
+
+/// A fresh folder in the temporary folder, removed at the end. Paths are Windows paths.
+class Folder {
+ public:
+  Folder() {
+    std::random_device random;
+    do {
+      path_ = fs::temp_directory_path() / ("native-file-" + std::to_string(random()));
+    } while (!fs::create_directory(path_));
+  }
+  ~Folder() {
+    std::error_code ignored;
+    for (auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
+      SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    fs::remove_all(path_, ignored);
+  }
+  Text At(const std::string& name) const { return (path_ / name).u16string(); }
+  Text Write(const std::string& name, const std::string& bytes) const {
+    fs::create_directories((path_ / name).parent_path());
+    std::ofstream(path_ / name, std::ios::binary) << bytes;
+    return At(name);
+  }
+  /// The bytes of `name`, or nothing when it is no file.
+  std::optional<std::string> Read(const std::string& name) const {
+    if (!fs::is_regular_file(path_ / name)) return std::nullopt;
+    std::ifstream in(path_ / name, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (auto& entry : fs::directory_iterator(path_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+/// Holds `path` open for writing, sharing reading and writing, while it lives.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const Text& path)
+      : handle_(CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
+  }
+  ~HeldOpen() { CloseHandle(handle_); }
+
+ private:
+  HANDLE handle_;
+};
+
+TEST(NativeFileWin32Test, ReplaceMakesTheContentTheWholeFile) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> before;
+    std::string content;
+  };
+  const Case cases[] = {
+      {"new file", std::nullopt, "A\r\nB\r\n"},
+      {"longer file before", "a much longer content than after\r\n", "A\r\n"},
+      {"shorter file before", "x", std::string("A\0B\r\n", 5)},
+      {"empty content", "x", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Folder folder;
+    Text path = c.before ? folder.Write("part.nc", *c.before) : folder.At("part.nc");
+    ReplaceWholeFile(path, c.content);
+    EXPECT_EQ(folder.Read("part.nc"), c.content);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+  }
+}
+
+TEST(NativeFileWin32Test, CreateFailuresComeFirstAndChangeNothing) {
+  struct Case {
+    const char* name;
+    std::string target;  // inside the folder
+    DWORD error;         // whose system text the message ends with
+    std::function<void(const Folder&)> prepare;
+  };
+  const Case cases[] = {
+      {"read-only file", "part.nc", ERROR_ACCESS_DENIED,
+       [](const Folder& f) {
+         SetFileAttributesW(Wide(f.Write("part.nc", "before")), FILE_ATTRIBUTE_READONLY);
+       }},
+      {"folder", "part.nc", ERROR_ACCESS_DENIED,
+       [](const Folder& f) { fs::create_directory(fs::path(f.At("part.nc"))); }},
+      {"missing folder", "missing\\part.nc", ERROR_PATH_NOT_FOUND, [](const Folder&) {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Folder folder;
+    c.prepare(folder);
+    std::vector<std::string> names = folder.Names();
+    std::optional<std::string> before = folder.Read(c.target);
+    Text path = folder.At(c.target);
+    Failure failure = FailureOf([&] { ReplaceWholeFile(path, "after"); });
+    EXPECT_EQ(failure.kind, "EFCreateError");
+    EXPECT_EQ(failure.message,
+              u"Datei \"" + path + u"\" kann nicht erstellt werden. " + SystemText(c.error));
+    EXPECT_EQ(folder.Read(c.target), before);
+    EXPECT_EQ(folder.Names(), names);
+  }
+}
+
+TEST(NativeFileWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) {
+  Folder folder;
+  Text path = folder.Write("part.nc", "before");
+  HeldOpen held(path);
+  Failure load = FailureOf([&] { ReadWholeFile(path); });
+  EXPECT_EQ(load.kind, "EFOpenError");
+  EXPECT_EQ(load.message, u"Datei " + path + u" kann nicht ge\u00F6ffnet werden. " +
+                              SystemText(ERROR_SHARING_VIOLATION));
+  Failure save = FailureOf([&] { ReplaceWholeFile(path, "after"); });
+  EXPECT_EQ(save.kind, "EFCreateError");
+  EXPECT_EQ(save.message, u"Datei \"" + path + u"\" kann nicht erstellt werden. " +
+                              SystemText(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(folder.Read("part.nc"), "before");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+}
+
+TEST(NativeFileWin32Test, LoadReadsTheWholeFileOrFailsToOpen) {
+  Folder folder;
+  std::string bytes(
+      "\xEF\xBB\xBF"
+      "A\0\r\n\xFF",
+      8);
+  EXPECT_EQ(ReadWholeFile(folder.Write("part.nc", bytes)), bytes);
+  EXPECT_EQ(ReadWholeFile(folder.Write("empty.nc", "")), "");
+
+  struct Case {
+    const char* name;
+    Text path;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"missing file", folder.At("missing.nc"), ERROR_FILE_NOT_FOUND},
+      {"missing folder", folder.At("missing\\part.nc"), ERROR_PATH_NOT_FOUND},
+      {"folder", folder.At(""), ERROR_ACCESS_DENIED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Failure failure = FailureOf([&] { ReadWholeFile(c.path); });
+    EXPECT_EQ(failure.kind, "EFOpenError");
+    EXPECT_EQ(failure.message, u"Datei " + AbsolutePath(c.path) +
+                                   u" kann nicht ge\u00F6ffnet werden. " + SystemText(c.error));
+  }
+}
+
+TEST(NativeFileWin32Test, AbsolutePathFoldsDotsAndKeepsLongPaths) {
+  wchar_t folder[MAX_PATH];
+  DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+  Text working = TextFromWide(folder, length);
+  if (working.back() != u'\\') working += u'\\';
+  Text long_name(300, u'x');
+  struct Case {
+    Text path;
+    Text absolute;
+  };
+  const Case cases[] = {
+      {u"part.nc", working + u"part.nc"},
+      {u"C:\\jobs\\..\\cut\\.\\part.nc", u"C:\\cut\\part.nc"},
+      {u"C:/jobs/part.nc", u"C:\\jobs\\part.nc"},
+      {u"C:\\" + long_name + u"\\part.nc", u"C:\\" + long_name + u"\\part.nc"},
+      {u"", u""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AbsolutePath(c.path), c.absolute);
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "files/wide_win32.h"
+#include "run/existence.h"
+#include "run/own_path.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ExistenceWin32Test, PassesForFilesOnly) {
+  std::random_device random;
+  fs::path folder;
+  do {
+    folder = fs::temp_directory_path() / ("existence-" + std::to_string(random()));
+  } while (!fs::create_directory(folder));
+  std::ofstream(folder / "part.nc") << "G01 A1\n";
+  fs::create_directory(folder / "jobs.nc");
+  Text base = folder.u16string() + u"\\";
+  HANDLE exclusive = CreateFileW((folder / "held.nc").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+
+  struct Case {
+    Text path;
+    bool passes;
+  };
+  const Case cases[] = {
+      {base + u"part.nc", true},
+      {base + u"held.nc", true},  // held open without any sharing
+      {OwnExecutablePath(), true},
+      {u"", false},
+      {base + u"missing.nc", false},
+      {base + u"missing\\part.nc", false},
+      {base + u"part?.nc", false},
+      {base + u"jobs.nc", false},
+      {base, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PassesExistenceTest(c.path), c.passes) << fs::path(c.path).string();
+  }
+  CloseHandle(exclusive);
+  fs::remove_all(folder);
+}
+
+TEST(ExistenceWin32Test, OwnPathNamesTheTestProgram) {
+  Text path = OwnExecutablePath();
+  EXPECT_TRUE(path.ends_with(u"\\prune_tests.exe"));
+  EXPECT_EQ(path.find(u'/'), Text::npos);
+}
+
+}  // namespace
