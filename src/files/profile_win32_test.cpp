@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "files/profile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ProfileWin32Test, DeliversTheValueOrNothing) {
+  std::random_device random;
+  fs::path folder;
+  do {
+    folder = fs::temp_directory_path() / ("profile-" + std::to_string(random()));
+  } while (!fs::create_directory(folder));
+  std::ofstream(folder / "prune.ini", std::ios::binary)
+      << "[other]\r\ntest=7\r\n[Common]\r\nTEST=  1  \r\nquoted=\"2\"\r\nlong="
+      << std::string(2047, '0') << "1\r\n";
+  Text path = (folder / "prune.ini").u16string();
+  Text missing = (folder / "missing.ini").u16string();
+
+  struct Case {
+    const char16_t* section;
+    const char16_t* key;
+    Text path;
+    Text value;
+  };
+  const Case cases[] = {
+      {u"common", u"test", path, u"1"},
+      {u"common", u"quoted", path, u"2"},
+      {u"common", u"long", path, Text(2047, u'0')},
+      {u"other", u"test", path, u"7"},
+      {u"common", u"missing", path, u""},
+      {u"missing", u"test", path, u""},
+      {u"common", u"test", missing, u""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadProfileString(c.section, c.key, c.path), c.value)
+        << fs::path(c.section).string() << " " << fs::path(c.key).string();
+  }
+  fs::remove_all(folder);
+}
+
+}  // namespace
