@@ -32,6 +32,7 @@ TEST(CommandLineTest, Split) {
       {u"prune \"a b\"c d", {u"prune", u"a bc", u"d"}},
       {u"prune x\"\" y", {u"prune", u"x", u"y"}},
       {u"prune \"\"\"x y\"", {u"prune", u"x y"}},
+      {u"prune \"\"\" x.nc", {u"prune", u" x.nc"}},  // a pair, then an unclosed quote
       // A backslash is an ordinary character, also before a double quote.
       {u"prune \"C:\\jobs\\\" x.nc", {u"prune", u"C:\\jobs\\", u"x.nc"}},
       {u"prune a\\\"b c\"", {u"prune", u"a\\b c"}},
