@@ -1,6 +1,11 @@
 #include "files/line_list.h"
 
 #include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "files/code_page.h"
 #include "files/file_failures.h"
@@ -12,21 +17,55 @@ namespace {
 // copy of the whole text and the platform's converter is called a few times only.
 constexpr size_t kEncodeChunk = 1 << 16;
 
+// Room for this many code units per line is reserved before the split. Reserved room that no
+// line uses is never touched, so a generous guess costs address space only; a text of shorter
+// lines makes the list grow as usual.
+constexpr size_t kUnitsPerLineGuess = 12;
+
+/// The positions of CR and LF among the 16 code units from `p` on, one bit per code unit.
+uint32_t LineBreakMask(const char16_t* p) {
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi16(u'\r');
+  const __m128i lf = _mm_set1_epi16(u'\n');
+  __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+  low = _mm_or_si128(_mm_cmpeq_epi16(low, cr), _mm_cmpeq_epi16(low, lf));
+  high = _mm_or_si128(_mm_cmpeq_epi16(high, cr), _mm_cmpeq_epi16(high, lf));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+#else
+  uint32_t mask = 0;
+  for (int k = 0; k < 16; ++k) mask |= uint32_t{p[k] == u'\r' || p[k] == u'\n'} << k;
+  return mask;
+#endif
+}
+
+/// Calls `visit` with the position of every CR and LF in `text`, in order. Most code units are
+/// neither, so they are tested 16 at a time.
+template <typename Visit>
+void ForEachLineBreak(TextView text, Visit visit) {
+  size_t i = 0;
+  for (; i + 16 <= text.size(); i += 16) {
+    for (uint32_t mask = LineBreakMask(text.data() + i); mask != 0; mask &= mask - 1) {
+      visit(i + std::countr_zero(mask));
+    }
+  }
+  for (; i < text.size(); ++i) {
+    if (text[i] == u'\r' || text[i] == u'\n') visit(i);
+  }
+}
+
 }  // namespace
 
 LineList::LineList() { PrepareAnsiCodePage(); }
-
-TextView LineList::Get(int index) const {
-  const Span& span = lines_[index];
-  return TextView(text_).substr(span.start, span.length);
-}
 
 void LineList::Delete(int index) { lines_.erase(lines_.begin() + index); }
 
 void LineList::DeleteMarked(const std::vector<bool>& marked) {
   size_t kept = 0;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (!marked[i]) lines_[kept++] = lines_[i];
+    // Written either way, so that the loop does not branch on the marks.
+    lines_[kept] = lines_[i];
+    kept += marked[i] ? 0 : 1;
   }
   lines_.resize(kept);
 }
@@ -34,18 +73,18 @@ void LineList::DeleteMarked(const std::vector<bool>& marked) {
 void LineList::SetText(Text text) {
   text_ = std::move(text);
   lines_.clear();
-  const char16_t* begin = text_.data();
-  const char16_t* end = begin + text_.size();
-  const char16_t* p = begin;
-  while (p < end) {
-    const char16_t* line_end = p;
-    while (line_end < end && *line_end != u'\r' && *line_end != u'\n') ++line_end;
-    lines_.push_back({static_cast<uint32_t>(p - begin), static_cast<uint32_t>(line_end - p)});
-    p = line_end;
-    if (p < end && *p == u'\r') ++p;
-    if (p < end && *p == u'\n') ++p;
+  lines_.reserve(text_.size() / kUnitsPerLineGuess + 1);
+  const TextView all(text_);
+  size_t start = 0;  // where the next line begins
+  ForEachLineBreak(all, [&](size_t at) {
+    if (at < start) return;  // the LF of a CR LF, which has ended its line already
+    lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(at - start)});
+    start = at + 1;
+    if (all[at] == u'\r' && start < all.size() && all[start] == u'\n') ++start;
+  });
+  if (start < all.size()) {
+    lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(all.size() - start)});
   }
-  lines_.shrink_to_fit();
 }
 
 void LineList::Load(const Text& path) {

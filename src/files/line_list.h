@@ -16,7 +16,10 @@ class LineList {
   LineList();
 
   int Count() const { return static_cast<int>(lines_.size()); }
-  TextView Get(int index) const;
+  TextView Get(int index) const {
+    const Span& span = lines_[index];
+    return TextView(text_.data() + span.start, span.length);
+  }
 
   /// Removes the line at `index`; every later line moves up by one.
   void Delete(int index);

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds prune and the benchmark (Release) and times prune on synthetic programs of 200,000 and
+# 2,000,000 lines beside `cat in > out` on the same file. Prints figures; asserts nothing.
+#   bench/run_bench.sh [--runs K] [LINES...]      (BUILD_DIR chooses the build folder)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target run_bench >/dev/null
+"$build/bench/run_bench" "$@"
