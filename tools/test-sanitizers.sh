@@ -12,9 +12,15 @@ cmake --build build-asan
 
 # A report ends the process with status 86, which no test expects (prune itself ends with 0, 1
 # or 217), and writes to standard error, which the end-to-end tests require to stay empty.
-# Leaks are looked for too: prune releases its line list and settings reader by returning from
-# the run, so nothing it keeps on purpose is left at the exit.
+# Leaks are looked for too. prune itself ends through _exit, which skips LeakSanitizer's check
+# at the exit (its line list and settings reader live until the process ends, on purpose); the
+# same code runs inside the test binaries, which end normally and are checked.
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:exitcode=86:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=86
+# Three unit tests look at what AddressSanitizer itself replaces, and so cannot hold under it:
+# it takes over operator new, which then never calls the new handler that raises the memory
+# failure but aborts on a refused request; and it intercepts strerror, whose address then lies
+# in its own library rather than in libc. They run in the ordinary build.
+asan_replaced='^(LifecycleTest\.RefusedMemoryIsReportedAsTheMemoryFailure|MemoryFailureTest\.RaisesOneSmallFailureWithItsLocation|CodeModuleTest\.SharedObjectsAreNamedByTheirOwnPath)$'
 cd build-asan
-ctest --output-on-failure -j2 "$@"
+ctest --output-on-failure -j2 -E "$asan_replaced" "$@"
