@@ -143,6 +143,13 @@ TEST(FaultE2eTest, FailuresEndWithStatus1AndChangeNothing) {
          UseCopiedExecutable(f, kTestOutput, options);
          return "part.nc";
        }},
+      {"test output path held by a FIFO",
+       [](const TempFolder& f, RunOptions* options) {
+         f.Write("part.nc", kProgram);
+         EXPECT_EQ(mkfifo(f.At("part.tap").c_str(), 0644), 0);
+         UseCopiedExecutable(f, kTestOutput, options);
+         return "part.nc";
+       }},
       {"FIFO",
        [](const TempFolder& f, RunOptions*) {
          EXPECT_EQ(mkfifo(f.At("fifo.nc").c_str(), 0644), 0);
