@@ -15,7 +15,7 @@ cmake --build build-fuzz --target fuzz_targets
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{prune,convert_integer,command_line,extension,report_text} build-fuzz/artifacts
+mkdir -p "$seeds"/{prune,convert_integer,command_line,extension,report_text,ini} build-fuzz/artifacts
 
 # seed TARGET NAME FORMAT: one hand-made seed, written by printf from FORMAT.
 seed() { printf "$3" >"$seeds/$1/$2"; }
@@ -48,6 +48,10 @@ seed command_line mixed 'a"b c"d\t"e\\"f "'
 seed extension nc '\x08C:\\jobs.old\\part.nc.tap'
 seed extension posix '\x09/home/a.b/part..ini'
 seed report_text empty ''
+seed ini plain '[common]\r\ntest=1\r\n'
+seed ini quoted '; comment\n[ Common ] x\n  TEST = "1" \n[common]\ntest=2\n'
+seed ini utf16 '\xff\xfe[\x00c\x00]\x00\n\x00t\x00=\x001\x00'
+seed ini no_value '[common]\ntest\n\x1a\x00'
 
 status=0
 for target in build-fuzz/fuzz/*_fuzz; do
