@@ -197,7 +197,10 @@ Text AbsolutePath(const Text& path) {
     start = slash + 1;
   }
   std::string absolute;
-  for (const std::string& part : parts) absolute += "/" + part;
+  for (const std::string& part : parts) {
+    absolute += '/';
+    absolute += part;
+  }
   if (absolute.empty()) {
     absolute = "/";
   } else if (native.back() == '/') {

@@ -10,6 +10,7 @@
 
 #include "report/failure.h"
 #include "report/memory_failure.h"
+#include "report/report_text.h"
 #include "run/own_path.h"
 
 namespace {
@@ -62,12 +63,16 @@ class LoggedReport : public FailureReport {
   Log* log_;
 };
 
+/// The executable's file name as reports give it ("prune_tests", or "prune_tests.exe").
+std::string ExecutableName() { return NativeFromText(ModuleName(OwnExecutablePath())); }
+
 // The lowest page is never mapped, so a failure there falls back to the executable's name
 // with the location less hex 1000.
 constexpr uintptr_t kUnmapped = 0x1234;
-const std::string kReportOfRunFailure =
-    "report Exception EWriteError in Modul prune_tests bei 0000000000000234.\r\n"
-    "Stream-Schreibfehler.\r\n";
+const std::string kReportOfRunFailure = "report Exception EWriteError in Modul " +
+                                        ExecutableName() +
+                                        " bei 0000000000000234.\r\n"
+                                        "Stream-Schreibfehler.\r\n";
 
 struct LifecycleCase {
   const char* name;
@@ -171,8 +176,9 @@ TEST(LifecycleTest, StartsRunsAndCleansUpInReverse) {
        RefusedRun,
        1,
        {"start report", "run",
-        "report Exception EOutOfMemory in Modul prune_tests bei 0000000000000000.\r\n"
-        "Zu wenig Arbeitsspeicher.\r\n",
+        "report Exception EOutOfMemory in Modul " + ExecutableName() +
+            " bei 0000000000000000.\r\n"
+            "Zu wenig Arbeitsspeicher.\r\n",
         "stop report"}},
   };
   for (const LifecycleCase& c : cases) {
@@ -227,10 +233,12 @@ TEST(LifecycleTest, ReportNamesTheRaisePointInTheExecutable) {
       [] { RaiseFailure("EFOpenError", u"Datei /x kann nicht geöffnet werden. "); }, &status);
   EXPECT_EQ(status, 1);
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(box, match,
-                               std::regex("report Exception EFOpenError in Modul prune_tests bei "
-                                          "([0-9A-F]{16})\\.\r\nDatei /x kann nicht ge\xC3\xB6"
-                                          "ffnet werden\\. \\.\r\n")))
+  ASSERT_TRUE(
+      std::regex_match(box, match,
+                       std::regex("report Exception EFOpenError in Modul " + ExecutableName() +
+                                  " bei "
+                                  "([0-9A-F]{16})\\.\r\nDatei /x kann nicht ge\xC3\xB6"
+                                  "ffnet werden\\. \\.\r\n")))
       << box;
   // Relative to the start of the executable's image: within its file, not a process address.
   uint64_t relative = std::stoull(match[1], nullptr, 16);
