@@ -10,6 +10,7 @@
 
 #include "files/native_file.h"
 #include "report/failure.h"
+#include "report/failure_of.h"
 
 // The ANSI cases take the ANSI code page to be Windows-1252: the stand-in on POSIX systems, and
 // the code page of Wine and of Western European Windows.
@@ -29,17 +30,6 @@ LineList ListOf(const Text& text, FileEncoding encoding = FileEncoding::kAnsi) {
   list.SetText(text);
   list.set_encoding(encoding);
   return list;
-}
-
-/// The failure that `step` raises; fails the test when it raises none.
-Failure FailureOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return {};
 }
 
 /// A fresh folder for the file tests, removed at the end.

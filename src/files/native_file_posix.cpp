@@ -201,10 +201,6 @@ Text AbsolutePath(const Text& path) {
     absolute += '/';
     absolute += part;
   }
-  if (absolute.empty()) {
-    absolute = "/";
-  } else if (native.back() == '/') {
-    absolute += "/";
-  }
+  if (absolute.empty() || native.back() == '/') absolute.push_back('/');
   return TextFromNative(absolute);
 }

@@ -11,22 +11,13 @@
 
 #include "files/native_file.h"
 #include "report/failure.h"
+#include "report/failure_of.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using namespace std::string_literals;
-
-Failure FailureOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return {};
-}
 
 /// A fresh folder, removed at the end.
 class Folder {

@@ -13,20 +13,11 @@
 #include "files/native_file.h"
 #include "files/wide_win32.h"
 #include "report/failure.h"
+#include "report/failure_of.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-Failure FailureOf(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return {};
-}
 
 /// The system's text for `error`, trimmed as the failures trim it.
 Text SystemText(DWORD error) {
