@@ -87,13 +87,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  step "making the Wine prefix $WINEPREFIX"
-  "$wine" wineboot -i > "$logs/wineboot.log" 2>&1
-fi
-# One Wine server for the whole suite, so that each run starts quickly.
-"$wineserver" -p > "$logs/wineserver.log" 2>&1 || true  # 2 when one runs already
-
 step "starting Xvfb"
 display_file=$logs/display
 rm -f "$display_file"
@@ -106,6 +99,15 @@ for _ in $(seq 100); do
 done
 [ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$(tr -d '[:space:]' < "$display_file")
+
+# The prefix is made with the virtual display set: the desktop that wineboot starts lives on with
+# the services it starts, and a desktop without a display could show no box.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  step "making the Wine prefix $WINEPREFIX"
+  "$wine" wineboot -i > "$logs/wineboot.log" 2>&1
+fi
+# One Wine server for the whole suite, so that each run starts quickly.
+"$wineserver" -p > "$logs/wineserver.log" 2>&1 || true  # 2 when one runs already
 
 # Wine's desktop takes the display of the process that starts it, and goes away a few seconds
 # after the last Wine program ended. One Wine program that lives through the whole suite keeps it
