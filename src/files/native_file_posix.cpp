@@ -6,8 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -66,14 +68,42 @@ bool ReadFully(int fd, char* buffer, size_t size) {
   return true;
 }
 
-bool WriteFully(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
+/// Writes all `pieces` with gathered writes, as many pieces a request as the system takes.
+bool WritePieces(int fd, FileContent::Pieces pieces) {
+  std::vector<iovec> vectors;
+  vectors.reserve(std::min<size_t>(pieces.size(), IOV_MAX));
+  while (!pieces.empty()) {
+    vectors.clear();
+    for (size_t i = 0; i < pieces.size() && vectors.size() < IOV_MAX; ++i) {
+      vectors.push_back({const_cast<char*>(pieces[i].data()), pieces[i].size()});
+    }
+    ssize_t n = writev(fd, vectors.data(), static_cast<int>(vectors.size()));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(n);
+    if (n <= 0 && !vectors.empty() && pieces.size() > 0) {
+      // Nothing written: only a failure unless every piece asked for was empty.
+      size_t asked = 0;
+      for (const iovec& v : vectors) asked += v.iov_len;
+      if (asked > 0 || n < 0) return false;
+    }
+    // Steps past what was written; a piece written in part is written on from where it stopped.
+    size_t written = n > 0 ? static_cast<size_t>(n) : 0;
+    size_t done = 0;
+    while (done < vectors.size() && written >= vectors[done].iov_len) {
+      written -= vectors[done].iov_len;
+      ++done;
+    }
+    if (done < vectors.size() && written > 0) {
+      std::string_view rest = pieces[done].substr(written);
+      if (!WritePieces(fd, FileContent::Pieces(&rest, 1))) return false;
+      ++done;
+    }
+    pieces = pieces.subspan(done);
   }
   return true;
+}
+
+bool WriteContent(int fd, const FileContent& content) {
+  return content.WriteTo([fd](FileContent::Pieces pieces) { return WritePieces(fd, pieces); });
 }
 
 /// The file that a save to `path` replaces: the final target where `path` is a symbolic link,
@@ -138,7 +168,7 @@ std::string ReadWholeFile(const Text& path) {
   return bytes;
 }
 
-void ReplaceWholeFile(const Text& path, std::string_view content) {
+void ReplaceWholeFile(const Text& path, const FileContent& content) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
   std::string target = ResolveLinks(NativeFromText(path));
@@ -162,7 +192,7 @@ void ReplaceWholeFile(const Text& path, std::string_view content) {
     umask(mask);
     fchmod(file.get(), 0666 & ~mask);
   }
-  if (!WriteFully(file.get(), content) || fsync(file.get()) != 0 || !file.Close()) {
+  if (!WriteContent(file.get(), content) || fsync(file.get()) != 0 || !file.Close()) {
     RaiseWriteFailure();
   }
   if (rename(temporary.path().c_str(), target.c_str()) != 0) {

@@ -189,14 +189,20 @@ std::string ReadWholeFile(const Text& path) {
   return bytes;
 }
 
-void ReplaceWholeFile(const Text& path, std::string_view content) {
+void ReplaceWholeFile(const Text& path, const FileContent& content) {
   bool exists = CheckTarget(path);
   Text absolute = AbsolutePath(path);
   if (absolute.empty()) RaiseCreateFailure(path, SystemText(GetLastError()));
 
   TemporaryFile temporary;
   Handle file(CreateTemporaryFile(path, FolderOf(absolute), &temporary));
-  if (!WriteAll(file.get(), content) || !FlushFileBuffers(file.get()) || !file.Close()) {
+  bool written = content.WriteTo([&](FileContent::Pieces pieces) {
+    for (std::string_view piece : pieces) {
+      if (!WriteAll(file.get(), piece)) return false;
+    }
+    return true;
+  });
+  if (!written || !FlushFileBuffers(file.get()) || !file.Close()) {
     RaiseWriteFailure();
   }
   if (!PutInPlace(temporary.path(), absolute, exists)) {
