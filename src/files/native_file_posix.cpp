@@ -1,12 +1,17 @@
-// Files on POSIX systems. There are no share modes here; instead the save never writes into the
-// user's file: it writes a new file beside it and renames that over the old one.
+// Files on POSIX systems. There are no share modes here. The save writes a new file beside the
+// user's file and renames it over the old one wherever that keeps everything the file had (owner,
+// group, mode, links, extended attributes); otherwise it writes the file in place, with its new
+// length reserved first and the old bytes written back should a write still fail.
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,42 +73,49 @@ bool ReadFully(int fd, char* buffer, size_t size) {
   return true;
 }
 
-/// Writes all `pieces` with gathered writes, as many pieces a request as the system takes.
-bool WritePieces(int fd, FileContent::Pieces pieces) {
-  std::vector<iovec> vectors;
-  vectors.reserve(std::min<size_t>(pieces.size(), IOV_MAX));
+/// Writes all `pieces` with gathered writes, as many pieces a request as the system takes, and
+/// adds the number of bytes written to `*written`.
+bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
+  iovec vectors[IOV_MAX];
   while (!pieces.empty()) {
-    vectors.clear();
-    for (size_t i = 0; i < pieces.size() && vectors.size() < IOV_MAX; ++i) {
-      vectors.push_back({const_cast<char*>(pieces[i].data()), pieces[i].size()});
+    size_t count = std::min<size_t>(pieces.size(), IOV_MAX);
+    size_t asked = 0;
+    for (size_t i = 0; i < count; ++i) {
+      vectors[i] = {const_cast<char*>(pieces[i].data()), pieces[i].size()};
+      asked += pieces[i].size();
     }
-    ssize_t n = writev(fd, vectors.data(), static_cast<int>(vectors.size()));
+    ssize_t n = asked == 0 ? 0 : writev(fd, vectors, static_cast<int>(count));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 && !vectors.empty() && pieces.size() > 0) {
-      // Nothing written: only a failure unless every piece asked for was empty.
-      size_t asked = 0;
-      for (const iovec& v : vectors) asked += v.iov_len;
-      if (asked > 0 || n < 0) return false;
-    }
-    // Steps past what was written; a piece written in part is written on from where it stopped.
-    size_t written = n > 0 ? static_cast<size_t>(n) : 0;
+    if (n < 0 || (n == 0 && asked > 0)) return false;
+    *written += n;
+    // Steps past the pieces written; one written in part goes on from where it stopped.
+    size_t left = n;
     size_t done = 0;
-    while (done < vectors.size() && written >= vectors[done].iov_len) {
-      written -= vectors[done].iov_len;
-      ++done;
-    }
-    if (done < vectors.size() && written > 0) {
-      std::string_view rest = pieces[done].substr(written);
-      if (!WritePieces(fd, FileContent::Pieces(&rest, 1))) return false;
-      ++done;
+    while (done < count && left >= pieces[done].size()) left -= pieces[done++].size();
+    if (left > 0) {
+      std::string_view rest = pieces[done++].substr(left);
+      if (!WritePieces(fd, FileContent::Pieces(&rest, 1), written)) return false;
     }
     pieces = pieces.subspan(done);
   }
   return true;
 }
 
-bool WriteContent(int fd, const FileContent& content) {
-  return content.WriteTo([fd](FileContent::Pieces pieces) { return WritePieces(fd, pieces); });
+/// Writes `content` at the descriptor's position; `*written` counts the bytes that reached it.
+bool WriteContent(int fd, const FileContent& content, uint64_t* written) {
+  return content.WriteTo(
+      [fd, written](FileContent::Pieces pieces) { return WritePieces(fd, pieces, written); });
+}
+
+bool WriteAt(int fd, std::string_view bytes, off_t offset) {
+  while (!bytes.empty()) {
+    ssize_t n = pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(n);
+    offset += n;
+  }
+  return true;
 }
 
 /// The file that a save to `path` replaces: the final target where `path` is a symbolic link,
@@ -123,11 +135,6 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 /// Checks what would make the create of `target` fail before anything is written; raises the
@@ -152,6 +159,144 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
+/// A new file of a short name of its own in `folder`, or -1 (errno set). The name is short
+/// enough for every file system, whatever the name of the file it stands in for.
+int CreateTemporaryFile(const std::string& folder, std::string* name) {
+  std::string pattern = folder + "/.prune-XXXXXX";
+  int fd = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd >= 0) *name = pattern;
+  return fd;
+}
+
+/// Gives the file `fd` every extended attribute of `source` (the access control list among
+/// them); false when one cannot be read or given.
+bool CopyExtendedAttributes(const std::string& source, int fd) {
+  ssize_t size = listxattr(source.c_str(), nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;
+  std::vector<char> names(size);
+  size = listxattr(source.c_str(), names.data(), names.size());
+  if (size < 0) return false;
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + size; name += strlen(name) + 1) {
+    ssize_t length = getxattr(source.c_str(), name, nullptr, 0);
+    if (length < 0) return false;
+    value.resize(length);
+    length = getxattr(source.c_str(), name, value.data(), value.size());
+    if (length < 0 || fsetxattr(fd, name, value.data(), length, 0) != 0) return false;
+  }
+  return true;
+}
+
+/// Makes the new file at `fd` what the existing file was apart from its content: owner, group,
+/// permission bits and extended attributes. False when the platform refuses any of them.
+bool TakeOverAttributes(int fd, const std::string& target, const struct stat& existing) {
+  if (fchown(fd, existing.st_uid, existing.st_gid) != 0) return false;
+  // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
+  if (fchmod(fd, existing.st_mode & 07777) != 0) return false;
+  return CopyExtendedAttributes(target, fd);
+}
+
+/// The new content goes to a new file beside `target`, flushed, then renamed over it: a run
+/// killed at any moment leaves the old content or the new, never a mix. False, with nothing
+/// changed, where that would not keep what the existing file has (`existing` null for a new
+/// file); raises the write failure when the content cannot be written.
+bool ReplaceByRename(const std::string& target, const struct stat* existing,
+                     const FileContent& content) {
+  std::string name;
+  Descriptor file(CreateTemporaryFile(FolderOf(target), &name));
+  if (file.get() < 0) return false;
+  TemporaryFile temporary(name);
+  if (existing) {
+    if (!TakeOverAttributes(file.get(), target, *existing)) return false;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(file.get(), 0666 & ~mask);
+  }
+  uint64_t written = 0;
+  if (!WriteContent(file.get(), content, &written) || fsync(file.get()) != 0 || !file.Close()) {
+    RaiseWriteFailure();
+  }
+  // Refused in a sticky folder for a file of another owner: then it is written in place.
+  if (rename(temporary.path().c_str(), target.c_str()) != 0) return false;
+  temporary.Release();
+  SyncFolder(FolderOf(target));
+  return true;
+}
+
+/// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on the open file, which keeps a load
+/// and an in-place save of the same file, or two such saves, from overlapping. Waits for it a
+/// few seconds at most; false (errno set) when it cannot be had.
+bool WaitForLock(int fd, int operation) {
+  constexpr int kAttempts = 500;
+  const timespec pause = {0, 20'000'000};  // 20 ms, so 10 s at most
+  for (int attempt = 0;; ++attempt) {
+    if (flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || attempt == kAttempts) return false;
+    nanosleep(&pause, nullptr);
+  }
+}
+
+/// Reserves room for `new_size` bytes in the open file of `old_size` bytes, so that a full disk
+/// or a quota shows before any of its bytes change. Where the file system cannot reserve without
+/// growing the file, it grows it; `*grown` then says so.
+bool ReserveRoom(int fd, off_t old_size, off_t new_size, bool* grown) {
+  if (new_size <= old_size) return true;
+#if defined(FALLOC_FL_KEEP_SIZE)
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) == 0) return true;
+  if (errno != EOPNOTSUPP) return false;
+#endif
+  *grown = true;
+  return posix_fallocate(fd, old_size, new_size - old_size) == 0;
+}
+
+/// Writes the content into the existing file itself, which keeps everything the file has: its
+/// owner, group, mode, links, extended attributes and name. Should a write fail, the old bytes,
+/// read beforehand, are written back and the old length restored.
+void WriteInPlace(const Text& path, const std::string& target, const FileContent& content) {
+  Descriptor file(open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
+  struct stat st;
+  if (!WaitForLock(file.get(), LOCK_EX) || fstat(file.get(), &st) != 0) {
+    RaiseCreateFailure(path, ErrorText(errno));
+  }
+  std::string old(static_cast<size_t>(st.st_size), '\0');
+  if (!ReadFully(file.get(), old.data(), old.size()) || lseek(file.get(), 0, SEEK_SET) != 0) {
+    RaiseCreateFailure(path, ErrorText(errno));
+  }
+  const off_t old_size = st.st_size;
+  const off_t new_size = static_cast<off_t>(content.Size());
+  bool grown = false;
+  uint64_t written = 0;
+  bool done = ReserveRoom(file.get(), old_size, new_size, &grown) &&
+              WriteContent(file.get(), content, &written) && ftruncate(file.get(), new_size) == 0 &&
+              fsync(file.get()) == 0;
+  if (done) return;
+  // Back to the old bytes: the length first, then what was overwritten.
+  if (grown || written > 0) {
+    if (ftruncate(file.get(), old_size) == 0) {
+      size_t changed = std::min<uint64_t>(std::max<uint64_t>(written, new_size), old.size());
+      WriteAt(file.get(), std::string_view(old).substr(0, changed), 0);
+    }
+    fsync(file.get());
+  }
+  RaiseWriteFailure();
+}
+
+/// Creates the file that is not there yet and writes the content into it; removes it again when
+/// the content cannot be written.
+void CreateAndWrite(const Text& path, const std::string& target, const FileContent& content) {
+  Descriptor file(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
+  if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
+  TemporaryFile unfinished(target);
+  uint64_t written = 0;
+  if (!WriteContent(file.get(), content, &written) || fsync(file.get()) != 0 || !file.Close()) {
+    RaiseWriteFailure();
+  }
+  unfinished.Release();
+}
+
 }  // namespace
 
 std::string ReadWholeFile(const Text& path) {
@@ -163,6 +308,10 @@ std::string ReadWholeFile(const Text& path) {
   if (S_ISDIR(st.st_mode)) RaiseOpenFailure(path, ErrorText(EISDIR));
   if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, u"Keine reguläre Datei");
   if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
+  // An in-place save of the same file by another run ends before the bytes are read.
+  if (!WaitForLock(file.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
+  if (fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
+  if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
   std::string bytes(static_cast<size_t>(st.st_size), '\0');
   if (!ReadFully(file.get(), bytes.data(), bytes.size())) RaiseReadFailure();
   return bytes;
@@ -173,33 +322,13 @@ void ReplaceWholeFile(const Text& path, const FileContent& content) {
   signal(SIGXFSZ, SIG_IGN);
   std::string target = ResolveLinks(NativeFromText(path));
   struct stat existing;
-  bool exists = CheckTarget(path, target, &existing);
-
-  std::string pattern = FolderOf(target) + "/." + NameOf(target) + ".prune-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  Descriptor file(mkostemp(name.data(), O_CLOEXEC));
-  if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
-  TemporaryFile temporary(name.data());
-
-  if (exists) {
-    fchmod(file.get(), existing.st_mode & 07777);
-    if (fchown(file.get(), existing.st_uid, existing.st_gid) != 0) {
-      // Only the superuser may give a file away; the owner keeps the file either way.
-    }
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(file.get(), 0666 & ~mask);
+  if (!CheckTarget(path, target, &existing)) {
+    if (!ReplaceByRename(target, nullptr, content)) CreateAndWrite(path, target, content);
+    return;
   }
-  if (!WriteContent(file.get(), content) || fsync(file.get()) != 0 || !file.Close()) {
-    RaiseWriteFailure();
-  }
-  if (rename(temporary.path().c_str(), target.c_str()) != 0) {
-    RaiseCreateFailure(path, ErrorText(errno));
-  }
-  temporary.Release();
-  SyncFolder(FolderOf(target));
+  // A rename would leave the file's other names with the old content.
+  if (existing.st_nlink == 1 && ReplaceByRename(target, &existing, content)) return;
+  WriteInPlace(path, target, content);
 }
 
 Text AbsolutePath(const Text& path) {

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -163,6 +164,97 @@ TEST(NativeFilePosixTest, WriteFailureLeavesTheFileAndNoTemporaryFile) {
   EXPECT_EQ(failure.message, u"Stream-Schreibfehler");
   EXPECT_EQ(folder.Read("teil.nc"), "old content");
   EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+}
+
+/// Runs `step` with the file size limit at `bytes`, as a full disk would stop a write there.
+void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& step) {
+  rlimit before;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = bytes;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  step();
+  setrlimit(RLIMIT_FSIZE, &before);
+}
+
+TEST(NativeFilePosixTest, SecondLinkGetsTheNewContentToo) {
+  // A rename would leave the other name with the old content, so the file is written in place.
+  struct Case {
+    std::string name;
+    std::string old_content;
+    std::string new_content;
+  };
+  const Case cases[] = {
+      {"shorter", "a rather long old content\r\n", "B\r\n"},
+      {"longer", "A\r\n", "a rather long new content\r\n"},
+      {"emptied", "A\r\n", ""},
+      {"from empty", "", "B\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Folder folder;
+    folder.Write("teil.nc", c.old_content);
+    ASSERT_EQ(link(folder.At("teil.nc").c_str(), folder.At("zweit.nc").c_str()), 0);
+    ReplaceWholeFile(folder.PathOf("teil.nc"), c.new_content);
+    EXPECT_EQ(folder.Read("teil.nc"), c.new_content);
+    EXPECT_EQ(folder.Read("zweit.nc"), c.new_content);
+    EXPECT_EQ(folder.Names(), (Names{"teil.nc", "zweit.nc"}));
+  }
+}
+
+TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
+  // The limit stops the write after 8 bytes, so the first 8 old bytes were overwritten already.
+  struct Case {
+    std::string name;
+    std::string old_content;
+    std::string new_content;
+  };
+  const Case cases[] = {
+      {"longer new content", "old content", "the new content is longer"},
+      {"old content beyond the limit", "the old content is longer", "new content"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Folder folder;
+    folder.Write("teil.nc", c.old_content);
+    ASSERT_EQ(link(folder.At("teil.nc").c_str(), folder.At("zweit.nc").c_str()), 0);
+    Failure failure;
+    WithFileSizeLimit(8, [&] {
+      failure = FailureOf([&] { ReplaceWholeFile(folder.PathOf("teil.nc"), c.new_content); });
+    });
+    EXPECT_EQ(failure.kind, "EWriteError");
+    EXPECT_EQ(folder.Read("teil.nc"), c.old_content);
+    EXPECT_EQ(folder.Names(), (Names{"teil.nc", "zweit.nc"}));
+  }
+}
+
+TEST(NativeFilePosixTest, ReplaceKeepsExtendedAttributes) {
+  Folder folder;
+  folder.Write("teil.nc", "old");
+  const std::string value = "Maschine 3";
+  if (setxattr(folder.At("teil.nc").c_str(), "user.prune.test", value.data(), value.size(), 0) !=
+      0) {
+    GTEST_SKIP() << "the temporary folder's file system has no user attributes";
+  }
+  ReplaceWholeFile(folder.PathOf("teil.nc"), "new");
+  EXPECT_EQ(folder.Read("teil.nc"), "new");
+  char kept[32] = {};
+  ssize_t length = getxattr(folder.At("teil.nc").c_str(), "user.prune.test", kept, sizeof kept);
+  EXPECT_EQ(std::string(kept, std::max<ssize_t>(length, 0)), value);
+  EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+}
+
+TEST(NativeFilePosixTest, NamesUpToTheLongestAreReplaced) {
+  // The temporary file beside the file has a short name of its own, whatever the file's name.
+  for (size_t length : {1, 200, 242, 255}) {
+    SCOPED_TRACE(length);
+    Folder folder;
+    std::string name(length, 'n');
+    folder.Write(name, "old");
+    ReplaceWholeFile(folder.PathOf(name), "new");
+    EXPECT_EQ(folder.Read(name), "new");
+    EXPECT_EQ(folder.Names(), Names{name});
+  }
 }
 
 TEST(NativeFilePosixTest, AbsolutePath) {

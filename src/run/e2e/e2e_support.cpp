@@ -1,6 +1,7 @@
 #include "run/e2e/e2e_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
@@ -21,14 +22,14 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
 }
+
+namespace {
 
 bool HasDisplay() {
   const char* display = getenv("DISPLAY");
@@ -174,6 +175,13 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
     dup2(in, 0), dup2(out, 1), dup2(err, 2);
     if (UnderWine()) setenv("WINEDEBUG", "-all,trace+msgbox", 1);
     for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+    if (options.user) {
+      std::vector<gid_t> groups(options.user->groups.begin(), options.user->groups.end());
+      if (setgroups(groups.size(), groups.data()) != 0 || setgid(options.user->gid) != 0 ||
+          setuid(options.user->uid) != 0) {
+        _exit(125);
+      }
+    }
     if (!options.working_folder.empty() && chdir(options.working_folder.c_str()) != 0) _exit(126);
     if (options.file_size_limit >= 0) {
       rlimit limit{static_cast<rlim_t>(options.file_size_limit),

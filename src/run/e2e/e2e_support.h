@@ -2,8 +2,12 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+/// The whole content of the file at `path` (empty when it cannot be read).
+std::string Slurp(const std::string& path);
 
 /// A fresh folder below the system's temporary folder, removed with everything in it at the end.
 class TempFolder {
@@ -39,6 +43,13 @@ struct RunResult {
   std::vector<std::string> closed_boxes;
 };
 
+/// A user whose rights a run has instead of ours: user and group IDs and supplementary groups.
+struct RunAsUser {
+  unsigned uid = 0;
+  unsigned gid = 0;
+  std::vector<unsigned> groups;
+};
+
 /// How the executable is started.
 struct RunOptions {
   std::map<std::string, std::string> env;  ///< set in the child's environment on top of ours
@@ -46,6 +57,8 @@ struct RunOptions {
   long file_size_limit = -1;               ///< RLIMIT_FSIZE in bytes (SIGXFSZ ignored), if >= 0
   int timeout_seconds = 60;                ///< the child is killed after this long
   std::string executable;                  ///< another executable than the one under test
+  /// Runs it as another user (the superuser only): the working folder is entered as that user.
+  std::optional<RunAsUser> user;
 };
 
 /// The executable under test: $PRUNE_EXE, or the one that this build made.

@@ -1,0 +1,194 @@
+// How a save treats the file it replaces: run by an ordinary user on shared files and folders,
+// by several runs at once, and killed while it writes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "run/e2e/e2e_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kOn = "FARCALL $STRGLOB1 \"LASER_ON\"";
+const std::string kProgram = kOn + "\nG01 A1\nG01 A2\nM30\n";
+const std::string kPruned = kOn + "\r\nG01 A2\r\nM30\r\n";
+
+// An ordinary user, and the group of the shop's users that the user belongs to.
+constexpr unsigned kUser = 65534;
+constexpr unsigned kShopGroup = 100;
+
+/// Owner, group and permission bits of a file, as "uid:gid mode".
+std::string Ownership(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "missing";
+  char mode[8];
+  snprintf(mode, sizeof mode, "%04o", st.st_mode & 07777);
+  return std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " + mode;
+}
+
+void Own(const std::string& path, unsigned uid, unsigned gid, fs::perms mode) {
+  ASSERT_EQ(chown(path.c_str(), uid, gid), 0);
+  fs::permissions(path, mode);
+}
+
+/// Places a copy of the executable under test in "bin" of `folder`, readable by everyone, with
+/// a settings file for test output beside it, and has `options` run that copy.
+void UseTestOutput(const TempFolder& folder, RunOptions* options) {
+  fs::path source = PruneExecutable();
+  std::string copy = folder.At("bin/" + source.filename().string());
+  fs::create_directories(folder.At("bin"));
+  fs::copy_file(source, copy);
+  fs::permissions(copy, fs::perms(0755));
+  folder.Write("bin/" + source.stem().string() + ".ini", "[common]\ntest=1\n");
+  fs::permissions(folder.At("bin"), fs::perms(0755));
+  options->executable = copy;
+}
+
+struct SharedFileCase {
+  std::string name;
+  fs::perms folder_mode;
+  unsigned owner;
+  unsigned group;
+  fs::perms file_mode;
+  bool test_output;
+  int exit_status;
+  std::string content_after;  // of part.nc, or of part.tap in test output
+  std::string ownership_after;
+};
+
+TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
+  if (UnderWine()) GTEST_SKIP() << "owners, groups and permission bits are POSIX";
+  if (geteuid() != 0) GTEST_SKIP() << "setting up files of other owners needs the superuser";
+  using P = fs::perms;
+  const P shared_folder = P(0755), writable_folder = P(0777), sticky_folder = P(01777);
+  const SharedFileCase cases[] = {
+      {"own file in a folder the user may not create files in", shared_folder, kUser, kUser,
+       P(0644), false, 0, kPruned, "65534:65534 0644"},
+      {"a colleague's group-writable file in a sticky folder", sticky_folder, 0, kShopGroup,
+       P(0664), false, 0, kPruned, "0:100 0664"},
+      {"a colleague's group-writable file in a writable folder", writable_folder, 0, kShopGroup,
+       P(0664), false, 0, kPruned, "0:100 0664"},
+      {"a colleague's file without group write permission", writable_folder, 0, kShopGroup, P(0644),
+       false, 1, kProgram, "0:100 0644"},
+      {"own file without read permission", writable_folder, kUser, kUser, P(0200), false, 1,
+       kProgram, "65534:65534 0200"},
+      {"test output into a folder the user may not create files in", shared_folder, kUser, kUser,
+       P(0644), true, 1, "", "missing"},
+  };
+  for (const SharedFileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    RunOptions options;
+    options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    options.user = RunAsUser{kUser, kUser, {kShopGroup}};
+    if (c.test_output) UseTestOutput(folder, &options);
+    std::string path = folder.Write("part.nc", kProgram);
+    Own(path, c.owner, c.group, c.file_mode);
+    fs::permissions(folder.path(), c.folder_mode);
+    RunResult result = RunPrune({path}, options);
+    EXPECT_EQ(result.exit_status, c.exit_status) << result.err;
+    std::string written = c.test_output ? folder.At("part.tap") : path;
+    if (fs::exists(written)) {
+      EXPECT_EQ(Slurp(written), c.content_after);
+    }
+    EXPECT_EQ(Ownership(written), c.ownership_after);
+    if (c.test_output) {
+      EXPECT_EQ(Slurp(path), kProgram);
+    }
+    std::vector<std::string> names = {"part.nc"};
+    if (c.test_output) names.insert(names.begin(), "bin");
+    EXPECT_EQ(folder.Names(), names) << "something was left behind";
+  }
+}
+
+/// A program of many laser-on stretches, about `bytes` long, and what a run makes of it.
+std::pair<std::string, std::string> LargeProgram(size_t bytes) {
+  std::string input, output;
+  while (input.size() < bytes) {
+    input += kOn + "\nG01 A1\nG01 A2\nG01 A3\nM30\n";
+    output += kOn + "\r\nG01 A3\r\nM30\r\n";
+  }
+  return {input, output};
+}
+
+/// The names in `folder` other than `keep`: what a run left behind.
+std::vector<std::string> LeftBehind(const TempFolder& folder, const std::string& keep) {
+  std::vector<std::string> names = folder.Names();
+  std::erase(names, keep);
+  return names;
+}
+
+/// Starts the executable under test on `path` without waiting for it.
+pid_t StartPrune(const std::string& path) {
+  pid_t child = fork();
+  if (child == 0) {
+    execl(PruneExecutable().c_str(), PruneExecutable().c_str(), path.c_str(), nullptr);
+    _exit(127);
+  }
+  return child;
+}
+
+TEST(SaveE2eTest, RunsAtOnceLeaveOneCompleteResult) {
+  if (UnderWine()) GTEST_SKIP() << "runs are started and killed as POSIX processes";
+  auto [input, output] = LargeProgram(8 << 20);
+  // A second link makes the save write the file in place instead of renaming a new one.
+  for (bool in_place : {false, true}) {
+    SCOPED_TRACE(in_place ? "in place" : "by rename");
+    TempFolder folder;
+    std::string path = folder.Write("part.nc", input);
+    if (in_place) fs::create_hard_link(path, folder.At("zweit.nc"));
+    std::vector<pid_t> runs;
+    for (int i = 0; i < 4; ++i) runs.push_back(StartPrune(path));
+    for (pid_t run : runs) {
+      int status = 0;
+      waitpid(run, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_TRUE(Slurp(path) == output) << "the result is not one run's complete result";
+    if (in_place) {
+      EXPECT_TRUE(Slurp(folder.At("zweit.nc")) == output);
+    }
+    EXPECT_EQ(folder.Names().size(), in_place ? 2u : 1u) << "something was left behind";
+  }
+}
+
+TEST(SaveE2eTest, RunKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
+  if (UnderWine()) GTEST_SKIP() << "runs are started and killed as POSIX processes";
+  auto [input, output] = LargeProgram(16 << 20);
+  TempFolder folder;
+  std::string path = folder.Write("part.nc", input);
+  // How long a whole run takes here, so that the kills fall all over it.
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunPrune({path}).exit_status, 0);
+  auto whole = std::chrono::steady_clock::now() - start;
+  int old_seen = 0, new_seen = 0;
+  for (int i = 0; i < 16; ++i) {
+    folder.Write("part.nc", input);
+    pid_t run = StartPrune(path);
+    std::this_thread::sleep_for(whole * i / 14);
+    kill(run, SIGKILL);
+    waitpid(run, nullptr, 0);
+    std::string after = Slurp(path);
+    bool is_old = after == input, is_new = after == output;
+    EXPECT_TRUE(is_old || is_new) << "killed after " << i << "/14 of a run: a mix";
+    old_seen += is_old;
+    new_seen += is_new;
+    // What a killed run may leave: its unfinished temporary file, never anything else.
+    for (const std::string& name : LeftBehind(folder, "part.nc")) {
+      EXPECT_TRUE(name.starts_with(".prune-")) << name;
+      fs::remove(folder.At(name));
+    }
+  }
+  EXPECT_GT(old_seen, 0);
+  EXPECT_GT(new_seen, 0);
+}
+
+}  // namespace
