@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux build and its tests, the same suite under
+# Builds everything and runs every test: the Linux build and its tests (also as an ordinary
+# user), the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing round, then the Windows build
 # and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
 (cd build && ctest --output-on-failure -j2)
+tools/test-unprivileged.sh
 tools/test-sanitizers.sh
 tools/fuzz.sh 20
 tools/test-windows.sh build/src/run/e2e/e2e_tests
