@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux build and its tests (also as an ordinary
-# user), the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing round, then the Windows build
-# and its tests under Wine.
+# Builds everything and runs every test: the Linux build and its tests (a second time as an
+# ordinary user), the same suite under AddressSanitizer and UndefinedBehaviorSanitizer, a short
+# fuzzing round, then the Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
