@@ -1,6 +1,7 @@
 // Files on Windows. The load opens the file so that nobody may write it while it is read. The
-// save never writes into the user's file: it first checks every reason for which the file could
-// not be created, then writes a new file beside it and puts that in its place once complete.
+// save first checks every reason for which the file could not be created, then writes a new file
+// beside it and puts that in its place once complete; where no new file can be made there or put
+// in place, or the file has further names, it writes the file itself in place, safely.
 #include <windows.h>
 
 #include <algorithm>
@@ -16,6 +17,10 @@ namespace {
 constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 // Writes go out in requests of at most this size, so that each fits a DWORD count.
 constexpr size_t kMaxWriteRequest = size_t{1} << 30;
+// Pieces of content smaller than this are gathered into one request of about this size.
+constexpr size_t kGatherSize = size_t{1} << 20;
+// How long a file that another program holds for a moment is waited for, in milliseconds.
+constexpr DWORD kHoldPatience = 2000;
 
 /// The system's text for `error`, empty where the system has none.
 Text SystemText(DWORD error) {
@@ -69,6 +74,15 @@ class TemporaryFile {
   Text path_;
 };
 
+Text Hex(uint64_t value) {
+  Text digits;
+  do {
+    digits.insert(digits.begin(), u"0123456789abcdef"[value % 16]);
+    value /= 16;
+  } while (value != 0);
+  return digits;
+}
+
 /// The size of the open file less the current position, which is put back where it was;
 /// -1 when the file has no size (a device or a pipe).
 int64_t RemainingSize(HANDLE file) {
@@ -101,9 +115,74 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
+/// Writes `content` at the file's position. Small pieces are gathered into large requests.
+bool WriteContent(HANDLE file, const FileContent& content) {
+  std::string gathered;
+  gathered.reserve(kGatherSize);
+  bool written = content.WriteTo([&](FileContent::Pieces pieces) {
+    for (std::string_view piece : pieces) {
+      if (gathered.size() + piece.size() > kGatherSize && !gathered.empty()) {
+        if (!WriteAll(file, gathered)) return false;
+        gathered.clear();
+      }
+      if (piece.size() >= kGatherSize) {
+        if (!WriteAll(file, piece)) return false;
+      } else {
+        gathered.append(piece);
+      }
+    }
+    return true;
+  });
+  return written && (gathered.empty() || WriteAll(file, gathered));
+}
+
+bool MoveTo(HANDLE file, int64_t position) {
+  LONG high = static_cast<LONG>(position >> 32);
+  SetLastError(NO_ERROR);
+  DWORD low = SetFilePointer(file, static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
+  return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+/// Makes the file `size` bytes long.
+bool SetLength(HANDLE file, int64_t size) { return MoveTo(file, size) && SetEndOfFile(file); }
+
+/// Calls `attempt` until it succeeds, for about two seconds at most while it fails because some
+/// other program has the file open for a moment (a virus scanner, the search indexer, a sync
+/// client). GetLastError() then tells why the last attempt failed.
+template <typename Attempt>
+bool RetryWhileHeld(Attempt attempt) {
+  DWORD pause = 10;
+  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(pause * 2, 250)) {
+    if (attempt()) return true;
+    DWORD error = GetLastError();
+    bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                error == ERROR_LOCK_VIOLATION;
+    if (!held || waited >= kHoldPatience) return false;
+    Sleep(pause);
+    SetLastError(error);
+  }
+}
+
+/// Opens the existing file for reading and writing with no sharing, as the save's create does.
+HANDLE OpenExclusively(const Text& path) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  RetryWhileHeld([&] {
+    file = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file;
+}
+
+/// What the save needs to know of the file that is there.
+struct Existing {
+  bool exists = false;
+  bool single_link = true;
+};
+
 /// Checks every reason for which the create of `path` would fail, before anything is written,
-/// and raises the create failure for it. Tells whether a file is there now.
-bool CheckTarget(const Text& path) {
+/// and raises the create failure for it.
+Existing CheckTarget(const Text& path) {
   const wchar_t* name = Wide(path);
   DWORD attributes = GetFileAttributesW(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -115,18 +194,19 @@ bool CheckTarget(const Text& path) {
     if (probe == INVALID_HANDLE_VALUE) RaiseCreateFailure(path, SystemText(GetLastError()));
     CloseHandle(probe);
     DeleteFileW(name);
-    return false;
+    return {};
   }
   // The create would refuse a folder and a read-only file with "access denied".
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
     RaiseCreateFailure(path, SystemText(ERROR_ACCESS_DENIED));
   }
   // The same access and share mode as the create: fails while anybody else has the file open.
-  HANDLE probe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) RaiseCreateFailure(path, SystemText(GetLastError()));
-  CloseHandle(probe);
-  return true;
+  Handle probe(OpenExclusively(path));
+  if (!probe.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
+  BY_HANDLE_FILE_INFORMATION information;
+  bool single_link =
+      !GetFileInformationByHandle(probe.get(), &information) || information.nNumberOfLinks <= 1;
+  return {true, single_link};
 }
 
 /// The folder part of an absolute path, with its last backslash or slash.
@@ -135,21 +215,22 @@ Text FolderOf(const Text& absolute) {
   return separator == Text::npos ? Text() : absolute.substr(0, separator + 1);
 }
 
-Text Hex(uint64_t value) {
-  Text digits;
-  do {
-    digits.insert(digits.begin(), u"0123456789abcdef"[value % 16]);
-    value /= 16;
-  } while (value != 0);
-  return digits;
+/// The absolute path of the existing file at `absolute` with its name spelled as it stands in
+/// the folder, so that a replace keeps that spelling.
+Text AsSpelledInFolder(const Text& absolute) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(Wide(absolute), &found);
+  if (search == INVALID_HANDLE_VALUE) return absolute;
+  FindClose(search);
+  return FolderOf(absolute) + TextFromWide(found.cFileName, wcslen(found.cFileName));
 }
 
-/// Creates a new file of a name of its own in `folder` for writing and names it in `temporary`;
-/// raises the create failure for `path` when none can be made.
-HANDLE CreateTemporaryFile(const Text& path, const Text& folder, TemporaryFile* temporary) {
-  Text stem = folder + u"~prune-" + Hex(GetCurrentProcessId()) + u"-";
-  for (uint64_t attempt = GetTickCount64();; ++attempt) {
-    Text name = stem + Hex(attempt) + u".tmp";
+/// Creates a new file of a short name of its own in `folder` for writing and names it in
+/// `temporary`; invalid when none can be made there.
+HANDLE CreateTemporaryFile(const Text& folder, TemporaryFile* temporary) {
+  uint32_t number = static_cast<uint32_t>(GetTickCount64() ^ (GetCurrentProcessId() << 12));
+  for (int attempt = 0; attempt < 256; ++attempt, ++number) {
+    Text name = folder + u"~prune" + Hex(number & 0xFFFF) + u".tmp";
     HANDLE file = CreateFileW(Wide(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -157,20 +238,83 @@ HANDLE CreateTemporaryFile(const Text& path, const Text& folder, TemporaryFile* 
       return file;
     }
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      RaiseCreateFailure(path, SystemText(error));
-    }
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
+  return INVALID_HANDLE_VALUE;
 }
 
-/// Puts the complete new file in the place of `path`; an existing file keeps its attributes.
-bool PutInPlace(const Text& replacement, const Text& path, bool exists) {
-  if (exists && ReplaceFileW(Wide(path), Wide(replacement), nullptr,
-                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-    return true;
+/// Puts the complete new file in the place of `target`. An existing file keeps its attributes,
+/// security and streams, and its name as spelled in the folder.
+bool PutInPlace(const Text& replacement, const Text& target, bool exists) {
+  return RetryWhileHeld([&] {
+    if (exists && ReplaceFileW(Wide(target), Wide(replacement), nullptr,
+                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+      return true;
+    }
+    return MoveFileExW(Wide(replacement), Wide(target),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  });
+}
+
+/// The new content goes to a new file beside `target`, flushed, then put in its place: a run
+/// ended at any moment leaves the old content or the new, never a mix. False, with nothing
+/// changed, where no new file can be made beside it or it cannot be put in place; raises the
+/// write failure when the content cannot be written.
+bool ReplaceByRename(const Text& target, bool exists, const FileContent& content) {
+  TemporaryFile temporary;
+  Handle file(CreateTemporaryFile(FolderOf(target), &temporary));
+  if (!file.valid()) return false;
+  if (!WriteContent(file.get(), content) || !FlushFileBuffers(file.get()) || !file.Close()) {
+    RaiseWriteFailure();
   }
-  return MoveFileExW(Wide(replacement), Wide(path),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!PutInPlace(temporary.path(), target, exists)) return false;
+  temporary.Release();
+  return true;
+}
+
+/// Writes the content into the existing file itself, which keeps everything it has. Its new
+/// length is reserved first, so that a full disk shows before any of its bytes change; should a
+/// write still fail, the old bytes are written back and the old length restored.
+void WriteInPlace(const Text& path, const Text& target, const FileContent& content) {
+  // Opened with no sharing, which keeps every other writer out while it is written.
+  Handle file(OpenExclusively(target));
+  if (!file.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
+  int64_t old_size = RemainingSize(file.get());
+  if (old_size < 0 || old_size >= kMaxFileSize)
+    RaiseCreateFailure(path, SystemText(GetLastError()));
+  std::string old(static_cast<size_t>(old_size), '\0');
+  DWORD read = 0;
+  if (!ReadFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &read, nullptr) ||
+      read != old.size()) {
+    RaiseCreateFailure(path, SystemText(GetLastError()));
+  }
+  const int64_t new_size = static_cast<int64_t>(content.Size());
+  if (new_size > old_size && !SetLength(file.get(), new_size)) {
+    SetLength(file.get(), old_size);
+    RaiseWriteFailure();
+  }
+  if (MoveTo(file.get(), 0) && WriteContent(file.get(), content) &&
+      SetLength(file.get(), new_size) && FlushFileBuffers(file.get())) {
+    return;
+  }
+  if (MoveTo(file.get(), 0)) WriteAll(file.get(), old);
+  SetLength(file.get(), old_size);
+  FlushFileBuffers(file.get());
+  RaiseWriteFailure();
+}
+
+/// Creates the file that is not there yet and writes the content into it; deletes it again when
+/// the content cannot be written.
+void CreateAndWrite(const Text& path, const FileContent& content) {
+  Handle file(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
+  TemporaryFile unfinished;
+  unfinished.Take(path);
+  if (!WriteContent(file.get(), content) || !FlushFileBuffers(file.get()) || !file.Close()) {
+    RaiseWriteFailure();
+  }
+  unfinished.Release();
 }
 
 }  // namespace
@@ -190,25 +334,17 @@ std::string ReadWholeFile(const Text& path) {
 }
 
 void ReplaceWholeFile(const Text& path, const FileContent& content) {
-  bool exists = CheckTarget(path);
+  Existing existing = CheckTarget(path);
   Text absolute = AbsolutePath(path);
   if (absolute.empty()) RaiseCreateFailure(path, SystemText(GetLastError()));
-
-  TemporaryFile temporary;
-  Handle file(CreateTemporaryFile(path, FolderOf(absolute), &temporary));
-  bool written = content.WriteTo([&](FileContent::Pieces pieces) {
-    for (std::string_view piece : pieces) {
-      if (!WriteAll(file.get(), piece)) return false;
-    }
-    return true;
-  });
-  if (!written || !FlushFileBuffers(file.get()) || !file.Close()) {
-    RaiseWriteFailure();
+  if (!existing.exists) {
+    if (!ReplaceByRename(absolute, false, content)) CreateAndWrite(path, content);
+    return;
   }
-  if (!PutInPlace(temporary.path(), absolute, exists)) {
-    RaiseCreateFailure(path, SystemText(GetLastError()));
-  }
-  temporary.Release();
+  Text target = AsSpelledInFolder(absolute);
+  // A replace would leave the file's other names with the old content.
+  if (existing.single_link && ReplaceByRename(target, true, content)) return;
+  WriteInPlace(path, target, content);
 }
 
 Text AbsolutePath(const Text& path) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "files/file_failures.h"
 #include "files/native_file.h"
@@ -80,7 +81,11 @@ class HeldOpen {
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
     EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
   }
-  ~HeldOpen() { CloseHandle(handle_); }
+  ~HeldOpen() { Release(); }
+  void Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
 
  private:
   HANDLE handle_;
@@ -154,6 +159,51 @@ TEST(NativeFileWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) 
                               SystemText(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(folder.Read("part.nc"), "before");
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+}
+
+TEST(NativeFileWin32Test, FileHeldForAMomentIsReplacedOnceFree) {
+  // A virus scanner or a sync client may hold a file for a moment; the save waits for it.
+  Folder folder;
+  Text path = folder.Write("part.nc", "before");
+  HeldOpen held(path);
+  std::thread release([&] {
+    Sleep(300);
+    held.Release();
+  });
+  ReplaceWholeFile(path, "after");
+  release.join();
+  EXPECT_EQ(folder.Read("part.nc"), "after");
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+}
+
+TEST(NativeFileWin32Test, ReplaceKeepsTheNameAsSpelledInTheFolder) {
+  struct Case {
+    std::string existing;
+    std::string passed;
+  };
+  const Case cases[] = {
+      {"PART.NC", "part.nc"},
+      {"part.TAP", "part.tap"},
+      {std::string(200, 'N') + ".nc", std::string(200, 'n') + ".nc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.existing);
+    Folder folder;
+    folder.Write(c.existing, "before");
+    ReplaceWholeFile(folder.At(c.passed), "after");
+    EXPECT_EQ(folder.Read(c.existing), "after");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{c.existing});
+  }
+}
+
+TEST(NativeFileWin32Test, SecondLinkGetsTheNewContentToo) {
+  Folder folder;
+  Text path = folder.Write("part.nc", "a longer content before");
+  ASSERT_TRUE(CreateHardLinkW(Wide(folder.At("zweit.nc")), Wide(path), nullptr));
+  ReplaceWholeFile(path, "after");
+  EXPECT_EQ(folder.Read("part.nc"), "after");
+  EXPECT_EQ(folder.Read("zweit.nc"), "after");
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"part.nc", "zweit.nc"}));
 }
 
 TEST(NativeFileWin32Test, LoadReadsTheWholeFileOrFailsToOpen) {
