@@ -51,10 +51,12 @@ std::string CopyWithTestOutput(const TempFolder& folder) {
 /// (hold_open.exe beside the executable under test), for as long as it lives.
 class HeldOpen {
  public:
-  explicit HeldOpen(const std::string& path) : marker_(signals_.At("holding")) {
+  /// Holds `path` until this ends, or for `seconds` only where given.
+  explicit HeldOpen(const std::string& path, int seconds = 0) : marker_(signals_.At("holding")) {
     std::string helper = (fs::path(PruneExecutable()).parent_path() / "hold_open.exe").string();
     std::vector<std::string> command = {WineProgram(), helper, ProgramPath(path),
                                         ProgramPath(marker_)};
+    if (seconds > 0) command.push_back(std::to_string(seconds));
     helper_ = fork();
     if (helper_ == 0) {
       int quiet = open("/dev/null", O_RDWR);
@@ -166,6 +168,41 @@ TEST_F(WindowsBoxE2eTest, TestOutputFileHeldOpenFailsTheSaveAndStaysAsItWas) {
   EXPECT_EQ(folder.Read("part.tap"), "earlier output\r\n");
   EXPECT_EQ(folder.Read("part.nc"), kProgram);
   std::vector<std::string> names = {"part.nc", "part.tap", "prune.exe", "prune.ini"};
+  EXPECT_EQ(folder.Names(), names);
+}
+
+TEST_F(WindowsE2eTest, TestOutputFileHeldForAMomentIsWrittenOnceFree) {
+  // As a virus scanner or a sync client holds a file that has just been written.
+  TempFolder folder;
+  RunOptions options;
+  options.executable = CopyWithTestOutput(folder);
+  std::string path = folder.Write("part.nc", kProgram);
+  std::string output = folder.Write("part.tap", "earlier output\r\n");
+  HeldOpen held(output, 1);
+  ASSERT_TRUE(held.holding());
+  RunResult result = RunPrune({ProgramPath(path)}, options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(folder.Read("part.tap"), kPruned);
+  EXPECT_EQ(folder.Read("part.nc"), kProgram);
+}
+
+TEST_F(WindowsE2eTest, FilesKeepTheirNamesAsSpelledInTheFolder) {
+  TempFolder folder;
+  RunOptions options;
+  options.executable = CopyWithTestOutput(folder);
+  folder.Write("PART.NC", kProgram);
+  folder.Write("part.TAP", "earlier output\r\n");
+  RunResult result = RunPrune({ProgramPath(folder.At("part.nc"))}, options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(folder.Read("part.TAP"), kPruned);
+  std::vector<std::string> names = {"PART.NC", "part.TAP", "prune.exe", "prune.ini"};
+  EXPECT_EQ(folder.Names(), names);
+  // Without test output the program itself is written, under its own name.
+  fs::remove(folder.At("prune.ini"));
+  result = RunPrune({ProgramPath(folder.At("part.nc"))}, options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(folder.Read("PART.NC"), kPruned);
+  names = {"PART.NC", "part.TAP", "prune.exe"};
   EXPECT_EQ(folder.Names(), names);
 }
 
