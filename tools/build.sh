@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build "$@"
+cmake --preset default >/dev/null
+cmake --build --preset default "$@"

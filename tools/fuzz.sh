@@ -9,9 +9,8 @@ cd "$(dirname "$0")/.."
 seconds="${1:-20}"
 tools/install-packages.sh cmake ninja-build clang libclang-rt-14-dev
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DPRUNE_FUZZ=ON -DPRUNE_TESTS=OFF -DPRUNE_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_targets
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_targets
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"

@@ -6,9 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRUNE_SANITIZE=ON \
-  -DPRUNE_BENCH=OFF >/dev/null
-cmake --build build-asan
+cmake --preset sanitizers >/dev/null
+cmake --build --preset sanitizers
 
 # A report ends the process with status 86, which no test expects (prune itself ends with 0, 1
 # or 217), and writes to standard error, which the end-to-end tests require to stay empty.

@@ -7,7 +7,7 @@
 #   tools/test-windows.sh [E2E_TESTS]
 #
 # E2E_TESTS is the native build's e2e_tests binary (build/src/run/e2e/e2e_tests by default; when
-# it is not there, it is built in the Windows build folder). PRUNE_WIN_BUILD names the Windows
+# it is not there, tools/build.sh builds it). PRUNE_WIN_BUILD names the Windows
 # build folder (build-win). Missing tools are installed with apt-get when run as root. Wine's
 # prefix lives inside the build folder; Wine's own output goes to files in it (wine-logs/).
 # Exits non-zero when a test fails.
@@ -31,27 +31,8 @@ find_wine() {
   done
 }
 
-install_missing() {
-  local missing=()
-  command -v x86_64-w64-mingw32-g++-posix > /dev/null || missing+=(g++-mingw-w64-x86-64-posix)
-  [ -n "$(find_wine)" ] || missing+=(wine64)
-  command -v Xvfb > /dev/null || missing+=(xvfb)
-  command -v xdotool > /dev/null || missing+=(xdotool)
-  command -v cmake > /dev/null || missing+=(cmake)
-  command -v ninja > /dev/null || missing+=(ninja-build)
-  [ -d /usr/src/googletest ] || missing+=(googletest)
-  [ ${#missing[@]} -eq 0 ] && return
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing: ${missing[*]} (run as root to have them installed)" >&2
-    exit 1
-  fi
-  step "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" > /dev/null
-}
-
-install_missing
+"$root/tools/install-packages.sh" g++-mingw-w64-x86-64-posix wine64 xvfb xdotool cmake ninja-build \
+  googletest
 wine=$(find_wine)
 wine_folder=$(dirname "$wine")
 wineserver=$wine_folder/wineserver
@@ -59,16 +40,13 @@ wineserver=$wine_folder/wineserver
 export PATH=$wine_folder:$PATH
 
 step "cross-building prune.exe in $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" > /dev/null
+(cd "$root" && cmake --preset windows -B "$build" > /dev/null)
 cmake --build "$build"
 
 if [ ! -x "$e2e_tests" ]; then
-  step "building the end-to-end tests natively in $build/native"
-  cmake -S "$root" -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRUNE_BENCH=OFF \
-    > /dev/null
-  cmake --build "$build/native" --target e2e_tests
-  e2e_tests=$build/native/src/run/e2e/e2e_tests
+  step "building the end-to-end tests natively"
+  "$root/tools/build.sh" --target e2e_tests
+  e2e_tests=$root/build/src/run/e2e/e2e_tests
 fi
 
 mkdir -p "$logs"
