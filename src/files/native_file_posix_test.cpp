@@ -79,7 +79,7 @@ TEST(NativeFilePosixTest, ReadFailures) {
   };
   const Case cases[] = {
       {"fehlt.nc", "EFOpenError", u"No such file or directory"},
-      {"fehlt/teil.nc", "EFOpenError", u"No such file or directory"},
+      {"fehlt/part.nc", "EFOpenError", u"No such file or directory"},
       {"ordner", "EFOpenError", u"Is a directory"},
       // A FIFO without a writer would block a plain open and read for ever.
       {"fifo", "EFOpenError", u"Keine regul\u00E4re Datei"},
@@ -114,12 +114,12 @@ TEST(NativeFilePosixTest, ReplaceWholeFileCreatesAndReplaces) {
 TEST(NativeFilePosixTest, ReplaceThroughASymbolicLinkKeepsTheLink) {
   Folder folder;
   fs::create_directory(folder.At("echt"));
-  folder.Write("echt/teil.nc", "old");
-  fs::create_symlink("echt/teil.nc", folder.At("link.nc"));
+  folder.Write("echt/part.nc", "old");
+  fs::create_symlink("echt/part.nc", folder.At("link.nc"));
   ReplaceWholeFile(folder.PathOf("link.nc"), "new");
   EXPECT_TRUE(S_ISLNK(folder.Mode("link.nc")));
-  EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/teil.nc");
-  EXPECT_EQ(folder.Read("echt/teil.nc"), "new");
+  EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/part.nc");
+  EXPECT_EQ(folder.Read("echt/part.nc"), "new");
   EXPECT_EQ(folder.Names(), (Names{"echt", "link.nc"}));
 }
 
@@ -135,7 +135,7 @@ TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
   };
   const Case cases[] = {
       {"ordner", u"Is a directory"},
-      {"fehlt/teil.nc", u"No such file or directory"},
+      {"fehlt/part.nc", u"No such file or directory"},
       {"schreibgeschuetzt.nc", u"Permission denied"},
   };
   for (const Case& c : cases) {
@@ -152,18 +152,18 @@ TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
 
 TEST(NativeFilePosixTest, WriteFailureLeavesTheFileAndNoTemporaryFile) {
   Folder folder;
-  folder.Write("teil.nc", "old content");
+  folder.Write("part.nc", "old content");
   rlimit before;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
   rlimit small = before;
   small.rlim_cur = 4;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  Failure failure = FailureOf([&] { ReplaceWholeFile(folder.PathOf("teil.nc"), "new content"); });
+  Failure failure = FailureOf([&] { ReplaceWholeFile(folder.PathOf("part.nc"), "new content"); });
   setrlimit(RLIMIT_FSIZE, &before);
   EXPECT_EQ(failure.kind, "EWriteError");
   EXPECT_EQ(failure.message, u"Stream-Schreibfehler");
-  EXPECT_EQ(folder.Read("teil.nc"), "old content");
-  EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+  EXPECT_EQ(folder.Read("part.nc"), "old content");
+  EXPECT_EQ(folder.Names(), Names{"part.nc"});
 }
 
 /// Runs `step` with the file size limit at `bytes`, as a full disk would stop a write there.
@@ -193,12 +193,12 @@ TEST(NativeFilePosixTest, SecondLinkGetsTheNewContentToo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Folder folder;
-    folder.Write("teil.nc", c.old_content);
-    ASSERT_EQ(link(folder.At("teil.nc").c_str(), folder.At("zweit.nc").c_str()), 0);
-    ReplaceWholeFile(folder.PathOf("teil.nc"), c.new_content);
-    EXPECT_EQ(folder.Read("teil.nc"), c.new_content);
-    EXPECT_EQ(folder.Read("zweit.nc"), c.new_content);
-    EXPECT_EQ(folder.Names(), (Names{"teil.nc", "zweit.nc"}));
+    folder.Write("part.nc", c.old_content);
+    ASSERT_EQ(link(folder.At("part.nc").c_str(), folder.At("other.nc").c_str()), 0);
+    ReplaceWholeFile(folder.PathOf("part.nc"), c.new_content);
+    EXPECT_EQ(folder.Read("part.nc"), c.new_content);
+    EXPECT_EQ(folder.Read("other.nc"), c.new_content);
+    EXPECT_EQ(folder.Names(), (Names{"other.nc", "part.nc"}));
   }
 }
 
@@ -216,32 +216,32 @@ TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Folder folder;
-    folder.Write("teil.nc", c.old_content);
-    ASSERT_EQ(link(folder.At("teil.nc").c_str(), folder.At("zweit.nc").c_str()), 0);
+    folder.Write("part.nc", c.old_content);
+    ASSERT_EQ(link(folder.At("part.nc").c_str(), folder.At("other.nc").c_str()), 0);
     Failure failure;
     WithFileSizeLimit(8, [&] {
-      failure = FailureOf([&] { ReplaceWholeFile(folder.PathOf("teil.nc"), c.new_content); });
+      failure = FailureOf([&] { ReplaceWholeFile(folder.PathOf("part.nc"), c.new_content); });
     });
     EXPECT_EQ(failure.kind, "EWriteError");
-    EXPECT_EQ(folder.Read("teil.nc"), c.old_content);
-    EXPECT_EQ(folder.Names(), (Names{"teil.nc", "zweit.nc"}));
+    EXPECT_EQ(folder.Read("part.nc"), c.old_content);
+    EXPECT_EQ(folder.Names(), (Names{"other.nc", "part.nc"}));
   }
 }
 
 TEST(NativeFilePosixTest, ReplaceKeepsExtendedAttributes) {
   Folder folder;
-  folder.Write("teil.nc", "old");
+  folder.Write("part.nc", "old");
   const std::string value = "Maschine 3";
-  if (setxattr(folder.At("teil.nc").c_str(), "user.prune.test", value.data(), value.size(), 0) !=
+  if (setxattr(folder.At("part.nc").c_str(), "user.prune.test", value.data(), value.size(), 0) !=
       0) {
     GTEST_SKIP() << "the temporary folder's file system has no user attributes";
   }
-  ReplaceWholeFile(folder.PathOf("teil.nc"), "new");
-  EXPECT_EQ(folder.Read("teil.nc"), "new");
+  ReplaceWholeFile(folder.PathOf("part.nc"), "new");
+  EXPECT_EQ(folder.Read("part.nc"), "new");
   char kept[32] = {};
-  ssize_t length = getxattr(folder.At("teil.nc").c_str(), "user.prune.test", kept, sizeof kept);
+  ssize_t length = getxattr(folder.At("part.nc").c_str(), "user.prune.test", kept, sizeof kept);
   EXPECT_EQ(std::string(kept, std::max<ssize_t>(length, 0)), value);
-  EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+  EXPECT_EQ(folder.Names(), Names{"part.nc"});
 }
 
 TEST(NativeFilePosixTest, NamesUpToTheLongestAreReplaced) {

@@ -6,7 +6,7 @@ namespace {
 
 TEST(TextTest, NativeRoundTripOfWellFormedUtf8) {
   const std::string cases[] = {
-      "", "/home/werkstatt/teil.nc",
+      "", "/home/werkstatt/part.nc",
       "Auftr\xC3\xA4ge/Rohr \xC3\x98 40.nc",  // Aufträge/Rohr Ø 40.nc
       "\xE4\xB8\xAD\xF0\x9D\x84\x9E",         // U+4E2D U+1D11E
   };

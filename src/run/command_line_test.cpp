@@ -80,11 +80,11 @@ TEST(CommandLineTest, PathFromArgumentsSkipsEmptyOnes) {
       {{u"prune"}, u""},
       {{u"prune", u""}, u""},
       {{u"prune", u"", u""}, u""},
-      {{u"prune", u"/a/teil.nc"}, u"/a/teil.nc"},
-      {{u"prune", u"", u"/a/teil.nc"}, u"/a/teil.nc"},
-      {{u"prune", u"/a/teil.nc", u"/b/other.nc"}, u"/a/teil.nc"},
+      {{u"prune", u"/a/part.nc"}, u"/a/part.nc"},
+      {{u"prune", u"", u"/a/part.nc"}, u"/a/part.nc"},
+      {{u"prune", u"/a/part.nc", u"/b/other.nc"}, u"/a/part.nc"},
       {{u"prune", u" "}, u" "},  // used unchanged
-      {{u"/a/teil.nc"}, u""},    // the program name never counts
+      {{u"/a/part.nc"}, u""},    // the program name never counts
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PathFromArguments(c.arguments), c.path);

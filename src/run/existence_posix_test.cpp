@@ -18,14 +18,14 @@ class Fixture {
   Fixture() {
     std::string pattern = (fs::temp_directory_path() / "existence-XXXXXX").string();
     path_ = mkdtemp(pattern.data());
-    std::ofstream(At("teil.nc")) << "G01 A1\r\n";
+    std::ofstream(At("part.nc")) << "G01 A1\r\n";
     std::ofstream(At("leer.nc"));
     std::ofstream(At("Auftr\xC3\xA4ge Rohr.nc")) << "M30\r\n";
     std::ofstream(At("gesperrt.nc")) << "M30\r\n";
     chmod(At("gesperrt.nc").c_str(), 0);
     fs::create_directory(At("ordner"));
     fs::create_directory(At("ordner.nc"));
-    fs::create_symlink("teil.nc", At("link-datei.nc"));
+    fs::create_symlink("part.nc", At("link-datei.nc"));
     fs::create_symlink("ordner", At("link-ordner.nc"));
     fs::create_symlink("fehlt.nc", At("link-fehlt.nc"));
     fs::create_symlink("link-datei.nc", At("link-link.nc"));
@@ -49,13 +49,13 @@ TEST(ExistencePosixTest, Table) {
     bool passes;
   };
   const Case cases[] = {
-      {"teil.nc", true},
+      {"part.nc", true},
       {"leer.nc", true},
       {"Auftr\xC3\xA4ge Rohr.nc", true},
       {"gesperrt.nc", true},  // nothing is read: the load reports what is wrong
       {"fehlt.nc", false},
-      {"fehlt/teil.nc", false},
-      {"teil.nc/teil.nc", false},  // a file where a folder should be
+      {"fehlt/part.nc", false},
+      {"part.nc/part.nc", false},  // a file where a folder should be
       {std::string(300, 'x') + ".nc", false},
       {"ordner", false},
       {"ordner.nc", false},
@@ -65,7 +65,7 @@ TEST(ExistencePosixTest, Table) {
       {"link-ordner.nc", false},
       {"link-fehlt.nc", false},
       {"schleife.nc", false},
-      {"schleife.nc/teil.nc", false},
+      {"schleife.nc/part.nc", false},
       {"fifo.nc", true},  // the load refuses it without waiting for a writer
   };
   for (const Case& c : cases) {
@@ -78,8 +78,8 @@ TEST(ExistencePosixTest, EmptyAndRelativePaths) {
   EXPECT_FALSE(PassesExistenceTest(u""));
   fs::path before = fs::current_path();
   fs::current_path(fixture.At(""));
-  EXPECT_TRUE(PassesExistenceTest(u"teil.nc"));
-  EXPECT_TRUE(PassesExistenceTest(u"./ordner/../teil.nc"));
+  EXPECT_TRUE(PassesExistenceTest(u"part.nc"));
+  EXPECT_TRUE(PassesExistenceTest(u"./ordner/../part.nc"));
   EXPECT_FALSE(PassesExistenceTest(u"fehlt.nc"));
   EXPECT_FALSE(PassesExistenceTest(u"."));
   EXPECT_FALSE(PassesExistenceTest(u".."));

@@ -66,7 +66,7 @@ TEST(RunE2eTest, PrunesAndWritesBackWithCrLf) {
 }
 
 /// A run that is to end at once: `arguments` makes the argument list in a folder that holds
-/// teil.nc and whatever `prepare` adds.
+/// part.nc and whatever `prepare` adds.
 struct EarlyExitCase {
   const char* name;
   std::function<void(const TempFolder&)> prepare;
@@ -76,7 +76,7 @@ struct EarlyExitCase {
 void ExpectEarlyExits(const std::vector<EarlyExitCase>& cases) {
   for (const EarlyExitCase& c : cases) {
     TempFolder folder;
-    folder.Write("teil.nc", kProgram);
+    folder.Write("part.nc", kProgram);
     if (c.prepare) c.prepare(folder);
     Names before = folder.Names();
     // Started in the folder, so that anything a run created by mistake would show up there.
@@ -85,7 +85,7 @@ void ExpectEarlyExits(const std::vector<EarlyExitCase>& cases) {
     RunResult result = RunPrune(c.arguments(folder), WithoutDesktop(options));
     EXPECT_EQ(result.exit_status, 0) << c.name;
     EXPECT_EQ(folder.Names(), before) << c.name;
-    EXPECT_EQ(folder.Read("teil.nc"), kProgram) << c.name;
+    EXPECT_EQ(folder.Read("part.nc"), kProgram) << c.name;
     ExpectSilent(result, c.name);
   }
 }
@@ -109,7 +109,7 @@ TEST(RunE2eTest, EarlyExitTouchesNothing) {
          return std::vector<std::string>{"", ""};
        }},
       {"missing file", nullptr, PathOf("fehlt.nc")},
-      {"missing folder in the path", nullptr, PathOf("fehlt/teil.nc")},
+      {"missing folder in the path", nullptr, PathOf("fehlt/part.nc")},
       {"folder", [](const TempFolder& f) { MakeFolder(f, "ordner.nc"); }, PathOf("ordner.nc")},
       {"folder with a trailing separator", [](const TempFolder& f) { MakeFolder(f, "ordner"); },
        [](const TempFolder& f) {
@@ -189,12 +189,12 @@ TEST(RunE2eTest, PathsWithBlanksAndUmlauts) {
 
 TEST(RunE2eTest, RelativePathAgainstTheWorkingFolder) {
   TempFolder folder;
-  folder.Write("werkstatt/teil.nc", kProgram);
+  folder.Write("werkstatt/part.nc", kProgram);
   RunOptions options;
   options.working_folder = folder.At("werkstatt");
-  RunResult result = RunPrune({"teil.nc"}, options);
+  RunResult result = RunPrune({"part.nc"}, options);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(folder.Read("werkstatt/teil.nc"), kPruned);
+  EXPECT_EQ(folder.Read("werkstatt/part.nc"), kPruned);
   EXPECT_EQ(folder.Names(), Names{"werkstatt"});
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.At("werkstatt")), {}), 1);
   ExpectSilent(result, "relative path");
@@ -202,20 +202,20 @@ TEST(RunE2eTest, RelativePathAgainstTheWorkingFolder) {
 
 TEST(RunE2eTest, AFileWithNothingToPruneIsStillSaved) {
   TempFolder folder;
-  std::string path = folder.Write("teil.nc", "G01 A1\nG01 A2\r" + kOff + "\n\nM30");
+  std::string path = folder.Write("part.nc", "G01 A1\nG01 A2\r" + kOff + "\n\nM30");
   RunResult result = RunPrune({ProgramPath(path)});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(folder.Read("teil.nc"), "G01 A1\r\nG01 A2\r\n" + kOff + "\r\n\r\nM30\r\n");
+  EXPECT_EQ(folder.Read("part.nc"), "G01 A1\r\nG01 A2\r\n" + kOff + "\r\n\r\nM30\r\n");
 }
 
 TEST(RunE2eTest, EmptyFileStaysEmpty) {
   TempFolder folder;
   for (const std::string& content : {""s, "\xEF\xBB\xBF"s, "\xFF\xFE"s}) {
-    std::string path = folder.Write("teil.nc", content);
+    std::string path = folder.Write("part.nc", content);
     RunResult result = RunPrune({ProgramPath(path)});
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(folder.Read("teil.nc"), content);
-    EXPECT_EQ(folder.Names(), Names{"teil.nc"});
+    EXPECT_EQ(folder.Read("part.nc"), content);
+    EXPECT_EQ(folder.Names(), Names{"part.nc"});
   }
 }
 
@@ -284,36 +284,36 @@ TEST(RunE2eTest, EveryEncodingComesBackInItselfWithOnlyThePrunedLinesGone) {
     std::u16string pruned = c.comment + u"\r\n" + on + u"\r\nG01 A3\r\nG00 X5\r\n" + off +
                             u"\r\nG01 A4\r\nG01 A5\r\nM30\r\n";
     TempFolder folder;
-    std::string path = folder.Write("teil.nc", c.mark + c.encode(input));
+    std::string path = folder.Write("part.nc", c.mark + c.encode(input));
     RunResult result = RunPrune({ProgramPath(path)});
     EXPECT_EQ(result.exit_status, 0) << c.name;
-    EXPECT_EQ(folder.Read("teil.nc"), c.mark + c.encode(pruned)) << c.name;
-    EXPECT_EQ(folder.Names(), Names{"teil.nc"}) << c.name;
+    EXPECT_EQ(folder.Read("part.nc"), c.mark + c.encode(pruned)) << c.name;
+    EXPECT_EQ(folder.Names(), Names{"part.nc"}) << c.name;
     ExpectSilent(result, c.name);
   }
 }
 
-/// A run that is to fail and leave everything as it was, on a folder that holds teil.nc with
+/// A run that is to fail and leave everything as it was, on a folder that holds part.nc with
 /// `content` (and whatever `prepare` adds); the argument is the path of `argument`.
 struct FailureCase {
   const char* name;
   std::string content;
   std::function<void(const TempFolder&)> prepare;
-  std::string argument = "teil.nc";
+  std::string argument = "part.nc";
   RunOptions options = {};
 };
 
 void ExpectFailuresKeepEverything(const std::vector<FailureCase>& cases) {
   for (const FailureCase& c : cases) {
     TempFolder folder;
-    folder.Write("teil.nc", c.content);
+    folder.Write("part.nc", c.content);
     if (c.prepare) c.prepare(folder);
     Names before = folder.Names();
-    mode_t mode = ModeOf(folder.At("teil.nc"));
+    mode_t mode = ModeOf(folder.At("part.nc"));
     RunResult result = RunPrune({ProgramPath(folder.At(c.argument))}, WithoutDesktop(c.options));
     EXPECT_EQ(result.exit_status, 1) << c.name;
-    EXPECT_EQ(folder.Read("teil.nc"), c.content) << c.name << ": the file is unchanged";
-    EXPECT_EQ(ModeOf(folder.At("teil.nc")), mode) << c.name;
+    EXPECT_EQ(folder.Read("part.nc"), c.content) << c.name << ": the file is unchanged";
+    EXPECT_EQ(ModeOf(folder.At("part.nc")), mode) << c.name;
     EXPECT_EQ(folder.Names(), before) << c.name << ": nothing created, nothing left behind";
     ExpectSilent(result, c.name);
   }
@@ -344,13 +344,13 @@ TEST(RunE2eTest, PosixFailuresKeepEverything) {
   ExpectFailuresKeepEverything({
       // The read-only attribute of Windows binds administrators too, and so does this.
       {"read-only file", kProgram,
-       [](const TempFolder& f) { fs::permissions(f.At("teil.nc"), fs::perms(0444)); }},
+       [](const TempFolder& f) { fs::permissions(f.At("part.nc"), fs::perms(0444)); }},
       {"read-only file in a read-only folder", kProgram,
        [](const TempFolder& f) {
-         fs::permissions(f.At("teil.nc"), fs::perms(0444));
+         fs::permissions(f.At("part.nc"), fs::perms(0444));
          fs::permissions(f.path(), fs::perms(0555));
        }},
-      {"write beyond the file size limit", kProgram, nullptr, "teil.nc", small_files},
+      {"write beyond the file size limit", kProgram, nullptr, "part.nc", small_files},
       {"FIFO without a writer", kProgram,
        [](const TempFolder& f) { ASSERT_EQ(mkfifo(f.At("fifo.nc").c_str(), 0644), 0); }, "fifo.nc",
        quick},
@@ -372,13 +372,13 @@ TEST(RunE2eTest, PosixFailuresKeepEverything) {
 TEST(RunE2eTest, SymbolicLinkToAFileStaysALink) {
   if (UnderWine()) GTEST_SKIP() << "symbolic links are a POSIX matter here";
   TempFolder folder;
-  folder.Write("echt/teil.nc", kProgram);
-  fs::create_symlink("echt/teil.nc", folder.At("link.nc"));
+  folder.Write("echt/part.nc", kProgram);
+  fs::create_symlink("echt/part.nc", folder.At("link.nc"));
   RunResult result = RunPrune({ProgramPath(folder.At("link.nc"))});
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(folder.Read("echt/teil.nc"), kPruned);
+  EXPECT_EQ(folder.Read("echt/part.nc"), kPruned);
   EXPECT_TRUE(fs::is_symlink(folder.At("link.nc")));
-  EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/teil.nc");
+  EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/part.nc");
   EXPECT_EQ(folder.Names(), (Names{"echt", "link.nc"}));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.At("echt")), {}), 1);
   ExpectSilent(result, "link");
@@ -388,11 +388,11 @@ TEST(RunE2eTest, PermissionBitsAreKept) {
   if (UnderWine()) GTEST_SKIP() << "permission bits are a POSIX matter";
   for (mode_t mode : {0600, 0640, 0664, 0755, 0604}) {
     TempFolder folder;
-    std::string path = folder.Write("teil.nc", kProgram);
+    std::string path = folder.Write("part.nc", kProgram);
     chmod(path.c_str(), mode);
     RunResult result = RunPrune({ProgramPath(path)});
     EXPECT_EQ(result.exit_status, 0) << std::oct << mode;
-    EXPECT_EQ(folder.Read("teil.nc"), kPruned) << std::oct << mode;
+    EXPECT_EQ(folder.Read("part.nc"), kPruned) << std::oct << mode;
     EXPECT_EQ(ModeOf(path) & 07777, mode) << std::oct << mode;
   }
 }

@@ -144,7 +144,7 @@ TEST(SaveE2eTest, RunsAtOnceLeaveOneCompleteResult) {
     SCOPED_TRACE(in_place ? "in place" : "by rename");
     TempFolder folder;
     std::string path = folder.Write("part.nc", input);
-    if (in_place) fs::create_hard_link(path, folder.At("zweit.nc"));
+    if (in_place) fs::create_hard_link(path, folder.At("other.nc"));
     std::vector<pid_t> runs;
     for (int i = 0; i < 4; ++i) runs.push_back(StartPrune(path));
     for (pid_t run : runs) {
@@ -154,7 +154,7 @@ TEST(SaveE2eTest, RunsAtOnceLeaveOneCompleteResult) {
     }
     EXPECT_TRUE(Slurp(path) == output) << "the result is not one run's complete result";
     if (in_place) {
-      EXPECT_TRUE(Slurp(folder.At("zweit.nc")) == output);
+      EXPECT_TRUE(Slurp(folder.At("other.nc")) == output);
     }
     EXPECT_EQ(folder.Names().size(), in_place ? 2u : 1u) << "something was left behind";
   }
