@@ -2,21 +2,13 @@
 // the committed memory region around the address.
 #include <windows.h>
 
-#include "files/wide_win32.h"
+#include "files/module_path_win32.h"
 #include "report/code_module.h"
 
 namespace {
 
-// Room for a module path: the classic longest path and its terminator.
-constexpr DWORD kModulePathRoom = MAX_PATH + 1;
 // Where an executable's code begins when its module is unknown.
 constexpr uint64_t kDefaultCodeStart = 0x1000;
-
-Text ModulePath(HMODULE module) {
-  wchar_t path[kModulePathRoom];
-  DWORD length = GetModuleFileNameW(module, path, kModulePathRoom);
-  return TextFromWide(path, length);
-}
 
 }  // namespace
 

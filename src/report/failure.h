@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -18,3 +19,21 @@ struct Failure {
 /// Raises a failure whose location is the code address this function returns to, that is the
 /// raise point inside the operation that failed.
 [[noreturn]] void RaiseFailure(std::string_view kind, Text message);
+
+/// The memory failure, raised for every request for memory that the platform refuses. Raising
+/// it needs no memory beyond the runtime's reserve for exceptions: it holds nothing but the
+/// location; its kind name and message text are fixed.
+class OutOfMemory : public std::bad_alloc {
+ public:
+  explicit OutOfMemory(uintptr_t location) : location_(location) {}
+  const char* what() const noexcept override { return "EOutOfMemory"; }
+  /// Where the refused request for memory was detected.
+  uintptr_t location() const { return location_; }
+
+ private:
+  uintptr_t location_;
+};
+
+/// The memory failure's kind name and message text.
+inline constexpr char kOutOfMemoryKind[] = "EOutOfMemory";
+inline constexpr char16_t kOutOfMemoryMessage[] = u"Zu wenig Arbeitsspeicher";

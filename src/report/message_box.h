@@ -5,10 +5,21 @@
 
 #include "files/text.h"
 
-/// Shows a modal box with an OK button and the error icon, and returns once the user closed it
-/// (or at once where no box can be shown).
-void ShowReportBox(const Text& text, const Text& caption);
+/// Shows the failure report's box and the fallback box; each call returns once the user has
+/// closed the box. Tests put a recorder in its place.
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  virtual void ShowReport(const Text& text) = 0;
+  virtual void ShowFallback(const std::string& text) = 0;
+};
 
-/// Shows the plain fallback box, single-byte text, one OK button and no icon; returns once the
-/// user closed it (or at once where no box can be shown).
-void ShowFallbackBox(const std::string& text, const std::string& caption);
+/// The platform's modal boxes: the report box, captioned "Anwendungsfehler", with one OK button
+/// and the error icon; the plain fallback box, captioned "Error", with single-byte text, one OK
+/// button and no icon. Where no box can be shown, each returns at once, and nothing is written
+/// anywhere instead.
+class MessageBoxes : public Presenter {
+ public:
+  void ShowReport(const Text& text) override;
+  void ShowFallback(const std::string& text) override;
+};

@@ -10,6 +10,7 @@
 
 #include "report/dialog_command.h"
 #include "report/message_box.h"
+#include "report/report_text.h"
 
 extern char** environ;
 
@@ -75,10 +76,8 @@ void ShowBox(const std::string& caption, const std::string& text) {
 
 }  // namespace
 
-void ShowReportBox(const Text& text, const Text& caption) {
-  ShowBox(NativeFromText(caption), DialogText(text));
+void MessageBoxes::ShowReport(const Text& text) {
+  ShowBox(NativeFromText(kReportCaption), DialogText(text));
 }
 
-void ShowFallbackBox(const std::string& text, const std::string& caption) {
-  ShowBox(caption, text);
-}
+void MessageBoxes::ShowFallback(const std::string& text) { ShowBox(kFallbackCaption, text); }

@@ -2,12 +2,13 @@
 
 #include "files/wide_win32.h"
 #include "report/message_box.h"
+#include "report/report_text.h"
 
-void ShowReportBox(const Text& text, const Text& caption) {
-  // MB_OK | MB_ICONERROR | MB_TASKMODAL: one button, the error icon, the thread's windows off.
-  MessageBoxW(nullptr, Wide(text), Wide(caption), 0x2010);
+void MessageBoxes::ShowReport(const Text& text) {
+  // Task-modal: every top-level window of the thread is disabled while the box is open.
+  MessageBoxW(nullptr, Wide(text), Wide(kReportCaption), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
-void ShowFallbackBox(const std::string& text, const std::string& caption) {
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+void MessageBoxes::ShowFallback(const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), kFallbackCaption, MB_OK);
 }

@@ -4,15 +4,14 @@ namespace {
 
 constexpr char16_t kReportTemplate[] = u"Exception %s in Modul %s bei %p.\r\n%s%s\r\n";
 constexpr char kFallbackTemplate[] = "Runtime error     at 0000000000000000";
-constexpr size_t kStatusEnd = 17;    // the status's last digit is the 17th character
-constexpr size_t kStatusStart = 15;  // "Runtime error " stays whole
-constexpr size_t kAddressEnd = 37;   // the address's last digit is the 37th character
+constexpr size_t kStatusEnd = 17;     // the status's last digit is the 17th character
+constexpr size_t kStatusStart = 15;   // "Runtime error " stays whole
+constexpr size_t kAddressStart = 21;  // the address fills the last 16 characters
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-Text SixteenHexDigits(uint64_t value) {
-  Text digits(16, u'0');
-  for (size_t i = digits.size(); i-- > 0; value >>= 4) digits[i] = kHexDigits[value & 0xF];
+/// `value` as exactly 16 hexadecimal digits, capital letters, zero-padded on the left.
+std::string SixteenHexDigits(uint64_t value) {
+  std::string digits(16, '0');
+  for (size_t i = digits.size(); i-- > 0; value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
   return digits;
 }
 
@@ -22,8 +21,9 @@ TextView EndMark(TextView message) {
 
 /// The report template with its %p filled, so that only %s placeholders remain.
 Text TemplateWithLocation(uint64_t relative_location) {
+  std::string digits = SixteenHexDigits(relative_location);
   Text pattern(kReportTemplate);
-  pattern.replace(pattern.find(u"%p"), 2, SixteenHexDigits(relative_location));
+  pattern.replace(pattern.find(u"%p"), 2, Text(digits.begin(), digits.end()));
   return pattern;
 }
 
@@ -50,10 +50,6 @@ std::string FallbackText(int status, uint64_t address) {
     text[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0 && at > kStatusStart - 1);
-  at = kAddressEnd;
-  do {
-    text[--at] = kHexDigits[address & 0xF];
-    address >>= 4;
-  } while (address != 0);
+  text.replace(kAddressStart, 16, SixteenHexDigits(address));
   return text;
 }

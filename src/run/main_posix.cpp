@@ -1,15 +1,21 @@
 // The program's entry on POSIX systems, where the arguments come already split.
+#include <unistd.h>
+
 #include <vector>
 
 #include "report/outermost_handler.h"
-#include "report/process_end.h"
 #include "run/command_line.h"
 #include "run/run.h"
 
 int main(int argc, char** argv) {
-  EndProcess(RunInsideOutermostHandler([&] {
+  auto run = [&] {
     std::vector<Text> arguments;
     for (int i = 0; i < argc; ++i) arguments.push_back(TextFromNative(argv[i]));
     RunOnce(PathFromArguments(arguments));
-  }));
+  };
+  MessageBoxes boxes;
+  int status = RunInsideOutermostHandler({.run = run}, boxes);
+  // Nothing is ever written to a stream, so there is nothing to flush; objects are released by
+  // the end of the process itself.
+  _exit(status);
 }

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include "report/outermost_handler.h"
-#include "report/process_end.h"
 #include "run/command_line.h"
 #include "run/run.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  EndProcess(RunInsideOutermostHandler(
-      [] { RunOnce(PathFromCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW()))); }));
+  MessageBoxes boxes;
+  auto run = [] {
+    RunOnce(PathFromCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW())));
+  };
+  ExitProcess(static_cast<UINT>(RunInsideOutermostHandler({.run = run}, boxes)));
 }

@@ -206,6 +206,27 @@ TEST_F(WindowsE2eTest, FilesKeepTheirNamesAsSpelledInTheFolder) {
   EXPECT_EQ(folder.Names(), names);
 }
 
+TEST_F(WindowsBoxE2eTest, ReportNamesAnExecutablePastTheClassicPathLimit) {
+  TempFolder folder;
+  // Two folders of 120 characters each put the executable's file name after the 260th
+  // character of its path, where the room for the classic longest path ends.
+  std::string executable = folder.At(std::string(120, 'a') + "/" + std::string(120, 'b'));
+  fs::create_directories(executable);
+  executable += "/prune.exe";
+  fs::copy_file(PruneExecutable(), executable);
+  ASSERT_GT(ProgramPath(executable).size() - std::string("prune.exe").size(), 260u);
+  std::string bad =
+      "\xEF\xBB\xBF"
+      "G01 A1\n\xC0\x80\n";
+  std::string path = folder.Write("part.nc", bad);
+  RunOptions options;
+  options.executable = executable;
+  RunResult result = RunPrune({ProgramPath(path)}, options);
+  EXPECT_EQ(result.exit_status, 1);
+  ExpectReport(OnlyBox(result).text, "EEncodingError",
+               "Keine Zuordnung für Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden.");
+}
+
 TEST_F(WindowsE2eTest, CommandLineFormsNameTheFile) {
   struct Case {
     std::string description;
