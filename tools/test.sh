@@ -10,3 +10,5 @@ tools/test-unprivileged.sh
 tools/test-sanitizers.sh
 tools/fuzz.sh 20
 tools/test-windows.sh build/src/run/e2e/e2e_tests
+# Last, the release packages, built and tried out as installed.
+tools/test-packages.sh

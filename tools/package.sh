@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the release packages of prune into dist/:
+#   prune-<version>-win64.zip          the Windows folder prune-<version>/ (CPack ZIP)
+#   prune-<version>-x64.msi            the Windows installer (wixl, packaging/make-msi.sh)
+#   prune_<version>_amd64.deb          the Debian package (CPack DEB)
+#   prune-<version>-linux-x86_64.tar.gz  the same files as the Debian package, laid out from /
+#                                      (CPack TGZ)
+# Builds only what the packages need, in build/ (Linux) and build-win/ (Windows, mingw-w64), the
+# folders that the test scripts use too: what they built already is taken as it is. Run as root,
+# it installs the missing tools with apt-get. tools/test-packages.sh tries the packages out.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+step() { echo "== $*"; }
+
+tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev \
+  g++-mingw-w64-x86-64-posix dpkg-dev file wixl msitools
+
+step "building prune for Linux in build/"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build build --target prune prune_docs
+
+step "building prune.exe in build-win/"
+cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" > /dev/null
+cmake --build build-win --target prune
+
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build/CPackConfig.cmake)
+[ -n "$version" ] || { echo "no version in build/CPackConfig.cmake" >&2; exit 1; }
+
+rm -rf dist build/packages build-win/packages
+mkdir -p dist
+
+step "packing the Debian package and the tar.gz ($version)"
+(cd build && cpack > cpack.log) || { cat build/cpack.log >&2; exit 1; }
+mv "build/packages/prune_${version}_amd64.deb" "build/packages/prune-$version-linux-x86_64.tar.gz" \
+  dist/
+
+step "packing the Windows zip"
+(cd build-win && cpack > cpack.log) || { cat build-win/cpack.log >&2; exit 1; }
+mv "build-win/packages/prune-$version.zip" "dist/prune-$version-win64.zip"
+
+step "building the Windows installer"
+msi_source=build-win/packaging/msi/prune-$version
+rm -rf build-win/packaging/msi
+cmake --install build-win --prefix "$msi_source" --strip > /dev/null
+packaging/make-msi.sh "$version" "$msi_source" "dist/prune-$version-x64.msi"
+
+step "packages in dist/"
+ls -l dist
