@@ -18,13 +18,12 @@ tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev \
   g++-mingw-w64-x86-64-posix dpkg-dev file wixl msitools
 
 step "building prune for Linux in build/"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build --target prune prune_docs
+cmake --preset default > /dev/null
+cmake --build --preset default --target prune prune_docs
 
 step "building prune.exe in build-win/"
-cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" > /dev/null
-cmake --build build-win --target prune
+cmake --preset windows > /dev/null
+cmake --build --preset windows --target prune
 
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build/CPackConfig.cmake)
 [ -n "$version" ] || { echo "no version in build/CPackConfig.cmake" >&2; exit 1; }
