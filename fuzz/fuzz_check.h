@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Aborts with `what` when `condition` does not hold.
 #define FUZZ_CHECK(condition, what)                                  \

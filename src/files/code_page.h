@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Makes sure the ANSI code page is known and valid; raises the code page failure otherwise.
 void PrepareAnsiCodePage();

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Appends every byte as the one code unit that Windows-1252 gives it.
 void DecodeCp1252(std::string_view bytes, Text* out);

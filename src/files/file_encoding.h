@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "files/text.h"
+#include "base/text.h"
 
 enum class FileEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 

@@ -1,7 +1,7 @@
 // The failures of loading and saving an NC program file, with their fixed texts.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// "EFOpenError": the file at `path` cannot be opened for reading; `system_text` says why.
 [[noreturn]] void RaiseOpenFailure(const Text& path, TextView system_text);

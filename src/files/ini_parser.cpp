@@ -1,9 +1,9 @@
 #include "files/ini_parser.h"
 
+#include "base/utf8.h"
 #include "files/cp1252.h"
 #include "files/file_encoding.h"
 #include "files/profile.h"
-#include "files/utf8.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <string>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The most bytes of an INI file that are read. A settings file holds a few lines; of a larger
 /// file only the start is looked at, so that a stray huge file neither stalls the run nor

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "files/file_encoding.h"
-#include "files/text.h"
 
 /// An ordered list of lines, numbered from 0. The lines are views into one text buffer; a line
 /// holds no CR or LF. Remembers the file encoding that the load found, for the save.

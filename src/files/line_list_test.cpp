@@ -8,8 +8,8 @@
 #include <random>
 #include <sstream>
 
+#include "base/failure.h"
 #include "files/native_file.h"
-#include "report/failure.h"
 #include "report/failure_of.h"
 
 // The ANSI cases take the ANSI code page to be Windows-1252: the stand-in on POSIX systems, and

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "files/wide_win32.h"
+#include "base/wide_win32.h"
 
 Text ModulePath(HMODULE module) {
   // Room for the classic longest path and its terminator first. A result that fills the room is

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The full path of `module` (nullptr: the running executable), however long it is; empty where
 /// Windows has no path for it.

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The bytes that a save writes, handed over in order as batches of pieces, so that they can be
 /// written from where they lie without first being gathered into one buffer.

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/messages.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
 
@@ -145,7 +146,7 @@ bool CheckTarget(const Text& path, const std::string& target, struct stat* exist
     RaiseCreateFailure(path, ErrorText(errno));
   }
   if (S_ISDIR(existing->st_mode)) RaiseCreateFailure(path, ErrorText(EISDIR));
-  if (!S_ISREG(existing->st_mode)) RaiseCreateFailure(path, u"Keine reguläre Datei");
+  if (!S_ISREG(existing->st_mode)) RaiseCreateFailure(path, kNotARegularFile);
   // A file without any write permission bit is read-only, also for the superuser.
   if ((existing->st_mode & 0222) == 0) RaiseCreateFailure(path, ErrorText(EACCES));
   if (access(target.c_str(), W_OK) != 0) RaiseCreateFailure(path, ErrorText(errno));
@@ -306,7 +307,7 @@ std::string ReadWholeFile(const Text& path) {
   struct stat st;
   if (fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
   if (S_ISDIR(st.st_mode)) RaiseOpenFailure(path, ErrorText(EISDIR));
-  if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, u"Keine reguläre Datei");
+  if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, kNotARegularFile);
   if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
   // An in-place save of the same file by another run ends before the bytes are read.
   if (!WaitForLock(file.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));

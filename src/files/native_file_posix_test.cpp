@@ -10,8 +10,8 @@
 #include <functional>
 #include <sstream>
 
+#include "base/failure.h"
 #include "files/native_file.h"
-#include "report/failure.h"
 #include "report/failure_of.h"
 
 namespace fs = std::filesystem;

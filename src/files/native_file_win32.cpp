@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/wide_win32.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
-#include "files/wide_win32.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
+#include "base/failure.h"
+#include "base/wide_win32.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
-#include "files/wide_win32.h"
-#include "report/failure.h"
 #include "report/failure_of.h"
 
 namespace fs = std::filesystem;

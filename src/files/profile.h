@@ -1,7 +1,7 @@
 // The platform's lookup in an INI file.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The longest value that a lookup delivers.
 inline constexpr size_t kMaxProfileValue = 2047;

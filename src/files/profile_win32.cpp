@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "base/wide_win32.h"
 #include "files/profile.h"
-#include "files/wide_win32.h"
 
 Text ReadProfileString(TextView section, TextView key, const Text& path) {
   Text section_name(section), key_name(key);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Answers lookups in one settings (INI) file. Keeps no copy of the file: every lookup reads it
 /// afresh; nothing is ever written to it.

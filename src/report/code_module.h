@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// A code address placed in the module that holds it.
 struct CodeModule {

@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 #include <sys/auxv.h>
 
+#include "files/own_path.h"
 #include "report/code_module.h"
-#include "run/own_path.h"
 
 namespace {
 

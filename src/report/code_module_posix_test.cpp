@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "files/own_path.h"
 #include "report/code_module.h"
 #include "report/report_text.h"
-#include "run/own_path.h"
 
 namespace {
 

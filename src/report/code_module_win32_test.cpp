@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "files/wide_win32.h"
+#include "base/wide_win32.h"
 #include "report/code_module.h"
 
 namespace {

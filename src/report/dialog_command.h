@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The dialog programs, in the order of preference.
 inline constexpr std::string_view kDialogPrograms[] = {"zenity", "kdialog", "xmessage"};

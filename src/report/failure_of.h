@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "report/failure.h"
+#include "base/failure.h"
 
 /// The failure that `step` raises; fails the test when it raises none.
 inline Failure FailureOf(const std::function<void()>& step) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Shows the failure report's box and the fallback box; each call returns once the user has
 /// closed the box. Tests put a recorder in its place.

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "files/wide_win32.h"
+#include "base/wide_win32.h"
 #include "report/message_box.h"
 #include "report/report_text.h"
 

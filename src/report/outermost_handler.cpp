@@ -2,8 +2,8 @@
 
 #include <optional>
 
+#include "base/failure.h"
 #include "report/code_module.h"
-#include "report/failure.h"
 #include "report/report_text.h"
 
 namespace {

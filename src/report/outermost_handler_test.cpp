@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "report/failure.h"
+#include "base/failure.h"
+#include "files/own_path.h"
 #include "report/report_text.h"
-#include "run/own_path.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 
 namespace {
 
-constexpr char16_t kReportTemplate[] = u"Exception %s in Modul %s bei %p.\r\n%s%s\r\n";
-constexpr char kFallbackTemplate[] = "Runtime error     at 0000000000000000";
+// Where the fallback template's blanks and zeros lie.
 constexpr size_t kStatusEnd = 17;     // the status's last digit is the 17th character
 constexpr size_t kStatusStart = 15;   // "Runtime error " stays whole
 constexpr size_t kAddressStart = 21;  // the address fills the last 16 characters

@@ -4,13 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "files/text.h"
-
-/// The caption of the failure report's box.
-inline constexpr char16_t kReportCaption[] = u"Anwendungsfehler";
-
-/// The caption of the fallback box.
-inline constexpr char kFallbackCaption[] = "Error";
+#include "base/messages.h"
+#include "base/text.h"
 
 /// The longest report text, in UTF-16 code units; a longer one is cut.
 inline constexpr size_t kMaxReportLength = 1024;

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Splits a whole command line into arguments: blanks and control characters separate them,
 /// double quotes group (and are dropped), a pair of double quotes between arguments counts as

@@ -1,7 +1,7 @@
 // Whether a path names something that a run should process.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Passes for a path that names an existing file that is no folder, following a symbolic link
 /// to a target that can be opened for reading; fails for an empty path, a missing one and a

@@ -2,7 +2,7 @@
 // where the query fails for another reason than a missing name.
 #include <windows.h>
 
-#include "files/wide_win32.h"
+#include "base/wide_win32.h"
 #include "run/existence.h"
 
 namespace {

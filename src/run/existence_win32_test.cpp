@@ -5,9 +5,9 @@
 #include <fstream>
 #include <random>
 
-#include "files/wide_win32.h"
+#include "base/wide_win32.h"
+#include "files/own_path.h"
 #include "run/existence.h"
-#include "run/own_path.h"
 
 namespace fs = std::filesystem;
 

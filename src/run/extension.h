@@ -1,7 +1,7 @@
 // Forming the settings file path and the test output path from another path.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The characters that end the search for an extension on Windows: the dot and the separators
 /// of folders and drives.

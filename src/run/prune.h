@@ -1,8 +1,8 @@
 // Thinning out the A-axis feed moves inside the stretches in which the laser is on.
 #pragma once
 
+#include "base/text.h"
 #include "files/line_list.h"
-#include "files/text.h"
 
 /// The texts that decide the kind of a line.
 struct MarkerSet {

@@ -1,10 +1,10 @@
 #include "run/run.h"
 
 #include "files/line_list.h"
+#include "files/own_path.h"
 #include "files/settings.h"
 #include "run/existence.h"
 #include "run/extension.h"
-#include "run/own_path.h"
 #include "run/prune.h"
 
 void RunOnce(const Text& path) {

@@ -1,7 +1,7 @@
 // One run of the post-processor on one NC program file.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// Processes the NC program file at `path`: the existence test, the load, the settings lookup,
 /// the pruning pass and the save, over the input or to the test output file. Returns after the

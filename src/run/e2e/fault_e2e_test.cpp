@@ -16,8 +16,8 @@
 #include <sstream>
 #include <string>
 
+#include "base/failure.h"
 #include "files/line_list.h"
-#include "report/failure.h"
 #include "run/e2e/e2e_support.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "report/failure.h"
+#include "base/failure.h"
 
 [[noreturn]] __attribute__((noinline)) void RaiseFailure(std::string_view kind, Text message) {
   auto location = reinterpret_cast<uintptr_t>(__builtin_return_address(0));

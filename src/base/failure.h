@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// A failure on its way to the outermost handler: the kind name (for example "EFOpenError"),
 /// the complete message text, and the code address at which it was raised.
@@ -33,7 +33,3 @@ class OutOfMemory : public std::bad_alloc {
  private:
   uintptr_t location_;
 };
-
-/// The memory failure's kind name and message text.
-inline constexpr char kOutOfMemoryKind[] = "EOutOfMemory";
-inline constexpr char16_t kOutOfMemoryMessage[] = u"Zu wenig Arbeitsspeicher";

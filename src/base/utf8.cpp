@@ -1,4 +1,4 @@
-#include "files/utf8.h"
+#include "base/utf8.h"
 
 #include <cstddef>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The length of the well-formed UTF-8 sequence that starts at `p` (bytes up to `end`) and its
 /// code point in `code_point`; 0 when no well-formed sequence starts there.

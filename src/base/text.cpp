@@ -1,6 +1,6 @@
-#include "files/text.h"
+#include "base/text.h"
 
-#include "files/utf8.h"
+#include "base/utf8.h"
 
 Text TextFromNative(std::string_view bytes) {
   Text out;

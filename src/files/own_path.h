@@ -1,7 +1,7 @@
 // Where the running executable lives.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 /// The full path of the running executable, as the platform reports it.
 Text OwnExecutablePath();

@@ -1,7 +1,7 @@
 // Text as the wide strings of the Windows API, where wchar_t holds one UTF-16 code unit.
 #pragma once
 
-#include "files/text.h"
+#include "base/text.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t is a UTF-16 code unit on Windows");
 

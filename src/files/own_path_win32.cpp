@@ -1,4 +1,4 @@
 #include "files/module_path_win32.h"
-#include "run/own_path.h"
+#include "files/own_path.h"
 
 Text OwnExecutablePath() { return ModulePath(nullptr); }
