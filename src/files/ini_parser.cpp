@@ -3,7 +3,7 @@
 #include "base/utf8.h"
 #include "files/cp1252.h"
 #include "files/file_encoding.h"
-#include "files/profile.h"
+#include "files/ini_value.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ Text DeliveredValue(TextView value) {
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return Text(value.substr(0, kMaxProfileValue));
+  return Text(value.substr(0, kMaxIniValue));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Our own reader of the common INI form, for platforms without a private-profile service. It
+// Our own reader of the common INI form, for platforms without an INI service of their own. It
 // follows that service where a user would notice:
 // - a file with a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark is read in that encoding, any
 //   other in Windows-1252; lines end with CR LF, LF or CR;
@@ -10,7 +10,7 @@
 // - section and key names match regardless of ASCII case (other letters must match exactly);
 // - only the first section of a name counts, and in it only the first key of a name;
 // - one pair of matching double or single quotes around a value is removed;
-// - a value is cut to its first kMaxProfileValue code units.
+// - a value is cut to its first kMaxIniValue code units.
 #pragma once
 
 #include <cstddef>
@@ -29,5 +29,5 @@ inline constexpr size_t kMaxIniFileBytes = size_t{4} << 20;
 Text DecodeIniFile(std::string_view bytes);
 
 /// The value of the first `key` in the first `section` of the INI text `text`, at most
-/// kMaxProfileValue code units; empty when the section or the key is missing.
+/// kMaxIniValue code units; empty when the section or the key is missing.
 Text FindIniValue(TextView text, TextView section, TextView key);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "files/profile.h"
+#include "files/ini_value.h"
 
 namespace {
 
@@ -132,12 +132,12 @@ TEST(IniParserTest, NamesFoldOnlyAsciiCase) {
 }
 
 TEST(IniParserTest, DeliversAtMostTheLongestValue) {
-  std::string value(kMaxProfileValue, '0');
-  EXPECT_EQ(TestValue("[common]\ntest=" + value + "1\n"), Text(kMaxProfileValue, u'0'));
+  std::string value(kMaxIniValue, '0');
+  EXPECT_EQ(TestValue("[common]\ntest=" + value + "1\n"), Text(kMaxIniValue, u'0'));
   EXPECT_EQ(TestValue("[common]\ntest=" + value.substr(1) + "1\n"),
-            Text(kMaxProfileValue - 1, u'0') + u"1");
+            Text(kMaxIniValue - 1, u'0') + u"1");
   // The quotes go before the value is cut.
-  EXPECT_EQ(TestValue("[common]\ntest=\"" + value + "1\"\n"), Text(kMaxProfileValue, u'0'));
+  EXPECT_EQ(TestValue("[common]\ntest=\"" + value + "1\"\n"), Text(kMaxIniValue, u'0'));
 }
 
 TEST(IniParserTest, ReadsOnlyTheStartOfAHugeFile) {

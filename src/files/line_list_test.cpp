@@ -10,7 +10,7 @@
 
 #include "base/failure.h"
 #include "files/native_file.h"
-#include "report/failure_of.h"
+#include "testing/failure_of.h"
 
 // The ANSI cases take the ANSI code page to be Windows-1252: the stand-in on POSIX systems, and
 // the code page of Wine and of Western European Windows.

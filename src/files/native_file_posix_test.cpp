@@ -12,7 +12,8 @@
 
 #include "base/failure.h"
 #include "files/native_file.h"
-#include "report/failure_of.h"
+#include "testing/failure_of.h"
+#include "testing/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -20,47 +21,16 @@ namespace {
 
 using namespace std::string_literals;
 
-/// A fresh folder, removed at the end.
-class Folder {
- public:
-  Folder() {
-    std::string pattern = (fs::temp_directory_path() / "native-file-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~Folder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string At(const std::string& name) const { return path_ + "/" + name; }
-  Text PathOf(const std::string& name) const { return TextFromNative(At(name)); }
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(At(name), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(At(name), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  mode_t Mode(const std::string& name) const {
-    struct stat st;
-    return lstat(At(name).c_str(), &st) == 0 ? st.st_mode : 0;
-  }
-
- private:
-  std::string path_;
-};
+/// The kind and permission bits of what `path` names itself (a link, not its target).
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
 
 using Names = std::vector<std::string>;
 
 TEST(NativeFilePosixTest, ReadWholeFile) {
-  Folder folder;
+  TempFolder folder;
   const std::string cases[] = {"", "G01 A1\r\n", "\0\xFF\r"s, std::string(300000, 'x')};
   for (const std::string& bytes : cases) {
     folder.Write("part.nc", bytes);
@@ -69,7 +39,7 @@ TEST(NativeFilePosixTest, ReadWholeFile) {
 }
 
 TEST(NativeFilePosixTest, ReadFailures) {
-  Folder folder;
+  TempFolder folder;
   fs::create_directory(folder.At("ordner"));
   ASSERT_EQ(mkfifo(folder.At("fifo").c_str(), 0644), 0);
   struct Case {
@@ -93,18 +63,18 @@ TEST(NativeFilePosixTest, ReadFailures) {
 }
 
 TEST(NativeFilePosixTest, ReplaceWholeFileCreatesAndReplaces) {
-  Folder folder;
+  TempFolder folder;
   ReplaceWholeFile(folder.PathOf("neu.nc"), "A\r\n");
   EXPECT_EQ(folder.Read("neu.nc"), "A\r\n");
   mode_t mask = umask(0);
   umask(mask);
-  EXPECT_EQ(folder.Mode("neu.nc") & 0777, 0666 & ~mask);
+  EXPECT_EQ(ModeOf(folder.At("neu.nc")) & 0777, 0666 & ~mask);
 
   folder.Write("alt.nc", "a much longer old content\r\n");
   chmod(folder.At("alt.nc").c_str(), 0640);
   ReplaceWholeFile(folder.PathOf("alt.nc"), "B\r\n");
   EXPECT_EQ(folder.Read("alt.nc"), "B\r\n");
-  EXPECT_EQ(folder.Mode("alt.nc") & 07777, 0640u) << "the permission bits are kept";
+  EXPECT_EQ(ModeOf(folder.At("alt.nc")) & 07777, 0640u) << "the permission bits are kept";
 
   ReplaceWholeFile(folder.PathOf("alt.nc"), "");
   EXPECT_EQ(folder.Read("alt.nc"), "");
@@ -112,19 +82,19 @@ TEST(NativeFilePosixTest, ReplaceWholeFileCreatesAndReplaces) {
 }
 
 TEST(NativeFilePosixTest, ReplaceThroughASymbolicLinkKeepsTheLink) {
-  Folder folder;
+  TempFolder folder;
   fs::create_directory(folder.At("echt"));
   folder.Write("echt/part.nc", "old");
   fs::create_symlink("echt/part.nc", folder.At("link.nc"));
   ReplaceWholeFile(folder.PathOf("link.nc"), "new");
-  EXPECT_TRUE(S_ISLNK(folder.Mode("link.nc")));
+  EXPECT_TRUE(S_ISLNK(ModeOf(folder.At("link.nc"))));
   EXPECT_EQ(fs::read_symlink(folder.At("link.nc")), "echt/part.nc");
   EXPECT_EQ(folder.Read("echt/part.nc"), "new");
   EXPECT_EQ(folder.Names(), (Names{"echt", "link.nc"}));
 }
 
 TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
-  Folder folder;
+  TempFolder folder;
   fs::create_directory(folder.At("ordner"));
   folder.Write("schreibgeschuetzt.nc", "old");
   // Read-only also for the superuser, as the read-only attribute binds administrators too.
@@ -145,13 +115,13 @@ TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
     EXPECT_EQ(failure.message, u"Datei \"" + path + u"\" kann nicht erstellt werden. " + c.reason);
   }
   EXPECT_EQ(folder.Read("schreibgeschuetzt.nc"), "old");
-  EXPECT_EQ(folder.Mode("schreibgeschuetzt.nc") & 07777, 0444u);
+  EXPECT_EQ(ModeOf(folder.At("schreibgeschuetzt.nc")) & 07777, 0444u);
   EXPECT_TRUE(fs::is_empty(folder.At("ordner")));
   EXPECT_EQ(folder.Names(), (Names{"ordner", "schreibgeschuetzt.nc"}));
 }
 
 TEST(NativeFilePosixTest, WriteFailureLeavesTheFileAndNoTemporaryFile) {
-  Folder folder;
+  TempFolder folder;
   folder.Write("part.nc", "old content");
   rlimit before;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
@@ -192,7 +162,7 @@ TEST(NativeFilePosixTest, SecondLinkGetsTheNewContentToo) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Folder folder;
+    TempFolder folder;
     folder.Write("part.nc", c.old_content);
     ASSERT_EQ(link(folder.At("part.nc").c_str(), folder.At("other.nc").c_str()), 0);
     ReplaceWholeFile(folder.PathOf("part.nc"), c.new_content);
@@ -215,7 +185,7 @@ TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Folder folder;
+    TempFolder folder;
     folder.Write("part.nc", c.old_content);
     ASSERT_EQ(link(folder.At("part.nc").c_str(), folder.At("other.nc").c_str()), 0);
     Failure failure;
@@ -229,7 +199,7 @@ TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
 }
 
 TEST(NativeFilePosixTest, ReplaceKeepsExtendedAttributes) {
-  Folder folder;
+  TempFolder folder;
   folder.Write("part.nc", "old");
   const std::string value = "Maschine 3";
   if (setxattr(folder.At("part.nc").c_str(), "user.prune.test", value.data(), value.size(), 0) !=
@@ -248,7 +218,7 @@ TEST(NativeFilePosixTest, NamesUpToTheLongestAreReplaced) {
   // The temporary file beside the file has a short name of its own, whatever the file's name.
   for (size_t length : {1, 200, 242, 255}) {
     SCOPED_TRACE(length);
-    Folder folder;
+    TempFolder folder;
     std::string name(length, 'n');
     folder.Write(name, "old");
     ReplaceWholeFile(folder.PathOf(name), "new");

@@ -14,7 +14,8 @@
 #include "base/wide_win32.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
-#include "report/failure_of.h"
+#include "testing/failure_of.h"
+#include "testing/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -31,47 +32,17 @@ Text SystemText(DWORD error) {
   return Text(TrimSystemText(text));
 }
 
-/// A fresh folder in the temporary folder, removed at the end. Paths are Windows paths.
-class Folder {
- public:
-  Folder() {
-    std::random_device random;
-    do {
-      path_ = fs::temp_directory_path() / ("native-file-" + std::to_string(random()));
-    } while (!fs::create_directory(path_));
-  }
-  ~Folder() {
-    std::error_code ignored;
-    for (auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-      SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    fs::remove_all(path_, ignored);
-  }
-  Text At(const std::string& name) const { return (path_ / name).u16string(); }
-  Text Write(const std::string& name, const std::string& bytes) const {
-    fs::create_directories((path_ / name).parent_path());
-    std::ofstream(path_ / name, std::ios::binary) << bytes;
-    return At(name);
-  }
-  /// The bytes of `name`, or nothing when it is no file.
-  std::optional<std::string> Read(const std::string& name) const {
-    if (!fs::is_regular_file(path_ / name)) return std::nullopt;
-    std::ifstream in(path_ / name, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (auto& entry : fs::directory_iterator(path_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+/// Writes `bytes` to `name` in `folder` and gives its path as the system's operations take it.
+Text Put(const TempFolder& folder, const std::string& name, const std::string& bytes) {
+  Put(folder, name, bytes);
+  return folder.PathOf(name);
+}
 
- private:
-  fs::path path_;
-};
+/// The bytes of `name` in `folder`, or nothing when it is no file.
+std::optional<std::string> FileIn(const TempFolder& folder, const std::string& name) {
+  if (!fs::is_regular_file(folder.PathOf(name))) return std::nullopt;
+  return FileIn(folder, name);
+}
 
 /// Holds `path` open for writing, sharing reading and writing, while it lives.
 class HeldOpen {
@@ -105,10 +76,10 @@ TEST(NativeFileWin32Test, ReplaceMakesTheContentTheWholeFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Folder folder;
-    Text path = c.before ? folder.Write("part.nc", *c.before) : folder.At("part.nc");
+    TempFolder folder;
+    Text path = c.before ? Put(folder, "part.nc", *c.before) : folder.PathOf("part.nc");
     ReplaceWholeFile(path, c.content);
-    EXPECT_EQ(folder.Read("part.nc"), c.content);
+    EXPECT_EQ(FileIn(folder, "part.nc"), c.content);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
   }
 }
@@ -118,36 +89,36 @@ TEST(NativeFileWin32Test, CreateFailuresComeFirstAndChangeNothing) {
     const char* name;
     std::string target;  // inside the folder
     DWORD error;         // whose system text the message ends with
-    std::function<void(const Folder&)> prepare;
+    std::function<void(const TempFolder&)> prepare;
   };
   const Case cases[] = {
       {"read-only file", "part.nc", ERROR_ACCESS_DENIED,
-       [](const Folder& f) {
-         SetFileAttributesW(Wide(f.Write("part.nc", "before")), FILE_ATTRIBUTE_READONLY);
+       [](const TempFolder& f) {
+         SetFileAttributesW(Wide(Put(f, "part.nc", "before")), FILE_ATTRIBUTE_READONLY);
        }},
       {"folder", "part.nc", ERROR_ACCESS_DENIED,
-       [](const Folder& f) { fs::create_directory(fs::path(f.At("part.nc"))); }},
-      {"missing folder", "missing\\part.nc", ERROR_PATH_NOT_FOUND, [](const Folder&) {}},
+       [](const TempFolder& f) { fs::create_directory(fs::path(f.PathOf("part.nc"))); }},
+      {"missing folder", "missing\\part.nc", ERROR_PATH_NOT_FOUND, [](const TempFolder&) {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Folder folder;
+    TempFolder folder;
     c.prepare(folder);
     std::vector<std::string> names = folder.Names();
-    std::optional<std::string> before = folder.Read(c.target);
-    Text path = folder.At(c.target);
+    std::optional<std::string> before = FileIn(folder, c.target);
+    Text path = folder.PathOf(c.target);
     Failure failure = FailureOf([&] { ReplaceWholeFile(path, "after"); });
     EXPECT_EQ(failure.kind, "EFCreateError");
     EXPECT_EQ(failure.message,
               u"Datei \"" + path + u"\" kann nicht erstellt werden. " + SystemText(c.error));
-    EXPECT_EQ(folder.Read(c.target), before);
+    EXPECT_EQ(FileIn(folder, c.target), before);
     EXPECT_EQ(folder.Names(), names);
   }
 }
 
 TEST(NativeFileWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) {
-  Folder folder;
-  Text path = folder.Write("part.nc", "before");
+  TempFolder folder;
+  Text path = Put(folder, "part.nc", "before");
   HeldOpen held(path);
   Failure load = FailureOf([&] { ReadWholeFile(path); });
   EXPECT_EQ(load.kind, "EFOpenError");
@@ -157,14 +128,14 @@ TEST(NativeFileWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) 
   EXPECT_EQ(save.kind, "EFCreateError");
   EXPECT_EQ(save.message, u"Datei \"" + path + u"\" kann nicht erstellt werden. " +
                               SystemText(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(folder.Read("part.nc"), "before");
+  EXPECT_EQ(FileIn(folder, "part.nc"), "before");
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
 }
 
 TEST(NativeFileWin32Test, FileHeldForAMomentIsReplacedOnceFree) {
   // A virus scanner or a sync client may hold a file for a moment; the save waits for it.
-  Folder folder;
-  Text path = folder.Write("part.nc", "before");
+  TempFolder folder;
+  Text path = Put(folder, "part.nc", "before");
   HeldOpen held(path);
   std::thread release([&] {
     Sleep(300);
@@ -172,7 +143,7 @@ TEST(NativeFileWin32Test, FileHeldForAMomentIsReplacedOnceFree) {
   });
   ReplaceWholeFile(path, "after");
   release.join();
-  EXPECT_EQ(folder.Read("part.nc"), "after");
+  EXPECT_EQ(FileIn(folder, "part.nc"), "after");
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
 }
 
@@ -188,32 +159,32 @@ TEST(NativeFileWin32Test, ReplaceKeepsTheNameAsSpelledInTheFolder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.existing);
-    Folder folder;
-    folder.Write(c.existing, "before");
-    ReplaceWholeFile(folder.At(c.passed), "after");
-    EXPECT_EQ(folder.Read(c.existing), "after");
+    TempFolder folder;
+    Put(folder, c.existing, "before");
+    ReplaceWholeFile(folder.PathOf(c.passed), "after");
+    EXPECT_EQ(FileIn(folder, c.existing), "after");
     EXPECT_EQ(folder.Names(), std::vector<std::string>{c.existing});
   }
 }
 
 TEST(NativeFileWin32Test, SecondLinkGetsTheNewContentToo) {
-  Folder folder;
-  Text path = folder.Write("part.nc", "a longer content before");
-  ASSERT_TRUE(CreateHardLinkW(Wide(folder.At("other.nc")), Wide(path), nullptr));
+  TempFolder folder;
+  Text path = Put(folder, "part.nc", "a longer content before");
+  ASSERT_TRUE(CreateHardLinkW(Wide(folder.PathOf("other.nc")), Wide(path), nullptr));
   ReplaceWholeFile(path, "after");
-  EXPECT_EQ(folder.Read("part.nc"), "after");
-  EXPECT_EQ(folder.Read("other.nc"), "after");
+  EXPECT_EQ(FileIn(folder, "part.nc"), "after");
+  EXPECT_EQ(FileIn(folder, "other.nc"), "after");
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"other.nc", "part.nc"}));
 }
 
 TEST(NativeFileWin32Test, LoadReadsTheWholeFileOrFailsToOpen) {
-  Folder folder;
+  TempFolder folder;
   std::string bytes(
       "\xEF\xBB\xBF"
       "A\0\r\n\xFF",
       8);
-  EXPECT_EQ(ReadWholeFile(folder.Write("part.nc", bytes)), bytes);
-  EXPECT_EQ(ReadWholeFile(folder.Write("empty.nc", "")), "");
+  EXPECT_EQ(ReadWholeFile(Put(folder, "part.nc", bytes)), bytes);
+  EXPECT_EQ(ReadWholeFile(Put(folder, "empty.nc", "")), "");
 
   struct Case {
     const char* name;
@@ -221,9 +192,9 @@ TEST(NativeFileWin32Test, LoadReadsTheWholeFileOrFailsToOpen) {
     DWORD error;
   };
   const Case cases[] = {
-      {"missing file", folder.At("missing.nc"), ERROR_FILE_NOT_FOUND},
-      {"missing folder", folder.At("missing\\part.nc"), ERROR_PATH_NOT_FOUND},
-      {"folder", folder.At(""), ERROR_ACCESS_DENIED},
+      {"missing file", folder.PathOf("missing.nc"), ERROR_FILE_NOT_FOUND},
+      {"missing folder", folder.PathOf("missing\\part.nc"), ERROR_PATH_NOT_FOUND},
+      {"folder", folder.PathOf(""), ERROR_ACCESS_DENIED},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

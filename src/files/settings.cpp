@@ -1,6 +1,6 @@
 #include "files/settings.h"
 
-#include "files/profile.h"
+#include "files/ini_value.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ std::optional<int32_t> ConvertDecimal(TextView digits, bool negative) {
 }  // namespace
 
 Text SettingsReader::ReadText(TextView section, TextView key) const {
-  return ReadProfileString(section, key, path_);
+  return ReadIniValue(section, key, path_);
 }
 
 int32_t SettingsReader::ReadInteger(TextView section, TextView key, int32_t default_value) const {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/test_support.h"
+
 namespace {
 
 struct ConversionCase {
@@ -102,19 +104,15 @@ TEST(SettingsReaderTest, MissingFileGivesTheDefault) {
 }
 
 TEST(SettingsReaderTest, ConvertsTheValueAndFallsBackToTheDefault) {
-  std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("prune-settings-" + std::to_string(std::random_device()()) + ".ini");
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      << "[common]\r\ntest=$FFFFFFFF\r\nword=yes\r\nempty=\r\n";
-  SettingsReader reader(TextFromNative(path.string()));
+  TempFolder folder;
+  folder.Write("prune.ini", "[common]\r\ntest=$FFFFFFFF\r\nword=yes\r\nempty=\r\n");
+  SettingsReader reader(folder.PathOf("prune.ini"));
   EXPECT_EQ(reader.ReadInteger(u"common", u"test", 0), -1);
   EXPECT_EQ(reader.ReadInteger(u"common", u"word", 5), 5);
   EXPECT_EQ(reader.ReadInteger(u"common", u"empty", 6), 6);
   EXPECT_EQ(reader.ReadInteger(u"common", u"missing", 7), 7);
   EXPECT_EQ(reader.ReadInteger(u"other", u"test", 8), 8);
   EXPECT_EQ(reader.ReadText(u"common", u"word"), u"yes");
-  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "base/failure.h"
 #include "files/own_path.h"
 #include "report/report_text.h"
+#include "testing/test_support.h"
 
 namespace {
 
@@ -194,6 +195,10 @@ TEST(OutermostHandlerTest, ReportNamesTheRaisePointInTheExecutable) {
 }
 
 TEST(OutermostHandlerTest, RefusedMemoryIsReportedAsTheMemoryFailure) {
+  if (UnderAddressSanitizer()) {
+    GTEST_SKIP() << "AddressSanitizer takes over operator new, which then aborts on a refused "
+                    "request instead of calling the new handler";
+  }
   std::new_handler before = std::get_new_handler();
   int status = -1;
   std::string box = ReportOf(
@@ -213,6 +218,10 @@ TEST(OutermostHandlerTest, RefusedMemoryIsReportedAsTheMemoryFailure) {
 }
 
 TEST(OutermostHandlerTest, RefusedMemoryRaisesOneSmallFailureWithItsLocationOnlyInside) {
+  if (UnderAddressSanitizer()) {
+    GTEST_SKIP() << "AddressSanitizer takes over operator new, which then aborts on a refused "
+                    "request instead of calling the new handler";
+  }
   auto refuse = [] {
     volatile size_t too_much = SIZE_MAX / 2;
     ::operator delete(::operator new(too_much));

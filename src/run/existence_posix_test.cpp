@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "run/existence.h"
+#include "testing/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -16,8 +17,6 @@ namespace {
 class Fixture {
  public:
   Fixture() {
-    std::string pattern = (fs::temp_directory_path() / "existence-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
     std::ofstream(At("part.nc")) << "G01 A1\r\n";
     std::ofstream(At("leer.nc"));
     std::ofstream(At("Auftr\xC3\xA4ge Rohr.nc")) << "M30\r\n";
@@ -32,14 +31,10 @@ class Fixture {
     fs::create_symlink("schleife.nc", At("schleife.nc"));
     mkfifo(At("fifo.nc").c_str(), 0644);
   }
-  ~Fixture() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string At(const std::string& name) const { return path_ + "/" + name; }
+  std::string At(const std::string& name) const { return folder_.At(name); }
 
  private:
-  std::string path_;
+  TempFolder folder_;
 };
 
 TEST(ExistencePosixTest, Table) {

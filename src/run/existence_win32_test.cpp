@@ -2,27 +2,22 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 
 #include "base/wide_win32.h"
 #include "files/own_path.h"
 #include "run/existence.h"
+#include "testing/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 TEST(ExistenceWin32Test, PassesForFilesOnly) {
-  std::random_device random;
-  fs::path folder;
-  do {
-    folder = fs::temp_directory_path() / ("existence-" + std::to_string(random()));
-  } while (!fs::create_directory(folder));
-  std::ofstream(folder / "part.nc") << "G01 A1\n";
-  fs::create_directory(folder / "jobs.nc");
-  Text base = folder.u16string() + u"\\";
-  HANDLE exclusive = CreateFileW((folder / "held.nc").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+  TempFolder folder;
+  folder.Write("part.nc", "G01 A1\n");
+  fs::create_directory(folder.At("jobs.nc"));
+  Text base = folder.PathOf("");
+  HANDLE exclusive = CreateFileW(Wide(folder.PathOf("held.nc")), GENERIC_READ | GENERIC_WRITE, 0,
                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 
   struct Case {
@@ -44,7 +39,6 @@ TEST(ExistenceWin32Test, PassesForFilesOnly) {
     EXPECT_EQ(PassesExistenceTest(c.path), c.passes) << fs::path(c.path).string();
   }
   CloseHandle(exclusive);
-  fs::remove_all(folder);
 }
 
 TEST(ExistenceWin32Test, OwnPathNamesTheTestProgram) {

@@ -22,13 +22,6 @@
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 namespace {
 
 bool HasDisplay() {
@@ -95,47 +88,6 @@ std::string Unescape(std::string_view traced) {
 }
 
 }  // namespace
-
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "prune-e2e-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (!mkdtemp(name.data())) ADD_FAILURE() << "cannot create a temporary folder";
-  path_ = name.data();
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  // Make everything writable again first, so that read-only fixtures go too.
-  for (auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  }
-  fs::remove_all(path_, ignored);
-}
-
-std::string TempFolder::Write(const std::string& name, const std::string& bytes) const {
-  std::string path = At(name);
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  return path;
-}
-
-std::string TempFolder::Read(const std::string& name) const {
-  if (!Exists(name)) ADD_FAILURE() << name << " does not exist";
-  return Slurp(At(name));
-}
-
-bool TempFolder::Exists(const std::string& name) const {
-  std::error_code ignored;
-  return fs::exists(fs::symlink_status(At(name), ignored));
-}
-
-std::vector<std::string> TempFolder::Names() const {
-  std::vector<std::string> names;
-  for (auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::string PruneExecutable() {
   const char* exe = getenv("PRUNE_EXE");
@@ -218,8 +170,8 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (status != -1 && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  result.out = Slurp(out_path);
-  result.err = Slurp(err_path);
+  result.out = ReadFile(out_path);
+  result.err = ReadFile(err_path);
   return result;
 }
 

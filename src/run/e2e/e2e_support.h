@@ -6,33 +6,7 @@
 #include <string>
 #include <vector>
 
-/// The whole content of the file at `path` (empty when it cannot be read).
-std::string Slurp(const std::string& path);
-
-/// A fresh folder below the system's temporary folder, removed with everything in it at the end.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  /// The folder's host path.
-  const std::string& path() const { return path_; }
-  /// The host path of `name` inside the folder.
-  std::string At(const std::string& name) const { return path_ + "/" + name; }
-
-  /// Writes `bytes` to `name` (creating folders on the way) and returns its host path.
-  std::string Write(const std::string& name, const std::string& bytes) const;
-  /// The bytes of `name`; fails the test when it cannot be read.
-  std::string Read(const std::string& name) const;
-  bool Exists(const std::string& name) const;
-  /// The names in the folder, sorted (to see that nothing else was left behind).
-  std::vector<std::string> Names() const;
-
- private:
-  std::string path_;
-};
+#include "testing/test_support.h"
 
 /// How a run of the executable ended and what it printed.
 struct RunResult {

@@ -44,13 +44,6 @@ RunOptions Quick() {
   return options;
 }
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 /// Everything below `root`, by relative path: the kind, the permission bits, a link's target
 /// and a regular file's bytes. Equal snapshots mean nothing was changed, added or left behind.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
@@ -60,7 +53,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::string state = std::to_string(static_cast<int>(status.type())) + " " +
                         std::to_string(static_cast<int>(status.permissions())) + " ";
     if (fs::is_symlink(status)) state += fs::read_symlink(entry.path()).string();
-    if (fs::is_regular_file(status)) state += Slurp(entry.path());
+    if (fs::is_regular_file(status)) state += ReadFile(entry.path());
     tree[fs::relative(entry.path(), root).string()] = state;
   }
   return tree;
@@ -322,7 +315,7 @@ TEST(FaultE2eTest, LongPaths) {
     auto before = Snapshot(folder.path());
     RunResult result = RunPrune({path}, Quick());
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(Slurp(path), kPruned);
+    EXPECT_EQ(ReadFile(path), kPruned);
     EXPECT_EQ(Snapshot(folder.path()).size(), before.size()) << "a file was left behind";
   }
 }

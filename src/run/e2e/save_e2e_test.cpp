@@ -97,11 +97,11 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
     EXPECT_EQ(result.exit_status, c.exit_status) << result.err;
     std::string written = c.test_output ? folder.At("part.tap") : path;
     if (fs::exists(written)) {
-      EXPECT_EQ(Slurp(written), c.content_after);
+      EXPECT_EQ(ReadFile(written), c.content_after);
     }
     EXPECT_EQ(Ownership(written), c.ownership_after);
     if (c.test_output) {
-      EXPECT_EQ(Slurp(path), kProgram);
+      EXPECT_EQ(ReadFile(path), kProgram);
     }
     std::vector<std::string> names = {"part.nc"};
     if (c.test_output) names.insert(names.begin(), "bin");
@@ -152,9 +152,9 @@ TEST(SaveE2eTest, RunsAtOnceLeaveOneCompleteResult) {
       waitpid(run, &status, 0);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    EXPECT_TRUE(Slurp(path) == output) << "the result is not one run's complete result";
+    EXPECT_TRUE(ReadFile(path) == output) << "the result is not one run's complete result";
     if (in_place) {
-      EXPECT_TRUE(Slurp(folder.At("other.nc")) == output);
+      EXPECT_TRUE(ReadFile(folder.At("other.nc")) == output);
     }
     EXPECT_EQ(folder.Names().size(), in_place ? 2u : 1u) << "something was left behind";
   }
@@ -180,7 +180,7 @@ TEST(SaveE2eTest, RunKilledAtAnyMomentLeavesTheOldOrTheNewContent) {
       kill(run, SIGKILL);
     }
     waitpid(run, nullptr, 0);
-    std::string after = Slurp(path);
+    std::string after = ReadFile(path);
     EXPECT_TRUE(after == input || after == output) << "killed after " << i << " steps: a mix";
     EXPECT_TRUE(i != 0 || after == input) << "killed at once, yet changed";
     EXPECT_TRUE(i != kKills || after == output) << "not killed, yet unchanged";

@@ -8,45 +8,33 @@
 #include <string>
 
 #include "files/ini_parser.h"
-#include "files/profile.h"
+#include "files/ini_value.h"
+#include "testing/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-/// A fresh folder for the lookups, removed with everything in it at the end.
-class ProfileTest : public testing::Test {
+/// A fresh folder for the lookups.
+class IniValueTest : public testing::Test {
  protected:
-  ProfileTest() {
-    std::string pattern = (fs::temp_directory_path() / "prune-profile-XXXXXX").string();
-    folder_ = mkdtemp(pattern.data()) ? pattern : "";
-  }
-  ~ProfileTest() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  std::string At(const std::string& name) const { return folder_ + "/" + name; }
-
+  std::string At(const std::string& name) const { return folder_.At(name); }
   std::string Write(const std::string& name, const std::string& bytes) const {
-    fs::create_directories(fs::path(At(name)).parent_path());
-    std::ofstream(At(name), std::ios::binary | std::ios::trunc) << bytes;
-    return At(name);
+    return folder_.Write(name, bytes);
   }
-
   static Text Lookup(const std::string& path) {
-    return ReadProfileString(u"common", u"test", TextFromNative(path));
+    return ReadIniValue(u"common", u"test", TextFromNative(path));
   }
 
-  std::string folder_;
+  TempFolder folder_;
 };
 
-TEST_F(ProfileTest, ReadsTheValue) {
+TEST_F(IniValueTest, ReadsTheValue) {
   EXPECT_EQ(Lookup(Write("prune.ini", "[common]\r\ntest=1\r\n")), u"1");
   EXPECT_EQ(Lookup(Write("Ördner mit Leerzeichen/prune.ini", "[Common]\ntest = '$1'\n")), u"$1");
 }
 
-TEST_F(ProfileTest, ReadsTheFileAfreshOnEachLookup) {
+TEST_F(IniValueTest, ReadsTheFileAfreshOnEachLookup) {
   std::string path = Write("prune.ini", "[common]\ntest=1\n");
   EXPECT_EQ(Lookup(path), u"1");
   Write("prune.ini", "[common]\ntest=2\n");
@@ -55,17 +43,17 @@ TEST_F(ProfileTest, ReadsTheFileAfreshOnEachLookup) {
   EXPECT_EQ(Lookup(path), u"");
 }
 
-TEST_F(ProfileTest, LeavesTheFileAsItWas) {
+TEST_F(IniValueTest, LeavesTheFileAsItWas) {
   std::string path = Write("prune.ini", "[common]\ntest=1\n");
   fs::permissions(path, fs::perms::owner_read);
   auto before = fs::last_write_time(path);
   EXPECT_EQ(Lookup(path), u"1");
   EXPECT_EQ(fs::last_write_time(path), before);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read);
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path()), fs::directory_iterator()), 1);
 }
 
-TEST_F(ProfileTest, WhatIsNoReadableFileGivesTheEmptyText) {
+TEST_F(IniValueTest, WhatIsNoReadableFileGivesTheEmptyText) {
   EXPECT_EQ(Lookup(At("missing.ini")), u"");
   EXPECT_EQ(Lookup(At("missing folder/prune.ini")), u"");
   EXPECT_EQ(Lookup(""), u"");
@@ -77,25 +65,25 @@ TEST_F(ProfileTest, WhatIsNoReadableFileGivesTheEmptyText) {
   EXPECT_EQ(Lookup(At("file/prune.ini")), u"");
 }
 
-TEST_F(ProfileTest, FollowsALinkToAFile) {
+TEST_F(IniValueTest, FollowsALinkToAFile) {
   Write("real.ini", "[common]\ntest=1\n");
   fs::create_symlink(At("real.ini"), At("prune.ini"));
   EXPECT_EQ(Lookup(At("prune.ini")), u"1");
 }
 
-TEST_F(ProfileTest, AFifoDoesNotStallTheLookup) {
+TEST_F(IniValueTest, AFifoDoesNotStallTheLookup) {
   ASSERT_EQ(mkfifo(At("prune.ini").c_str(), 0600), 0);
   EXPECT_EQ(Lookup(At("prune.ini")), u"");
 }
 
-TEST_F(ProfileTest, AnUnreadableFileGivesTheEmptyText) {
+TEST_F(IniValueTest, AnUnreadableFileGivesTheEmptyText) {
   if (geteuid() == 0) GTEST_SKIP() << "the superuser reads every file";
   std::string path = Write("prune.ini", "[common]\ntest=1\n");
   fs::permissions(path, fs::perms::none);
   EXPECT_EQ(Lookup(path), u"");
 }
 
-TEST_F(ProfileTest, ReadsOnlyTheStartOfAHugeFile) {
+TEST_F(IniValueTest, ReadsOnlyTheStartOfAHugeFile) {
   std::string padding = ";" + std::string(kMaxIniFileBytes, 'x') + "\n";
   EXPECT_EQ(Lookup(Write("head.ini", "[common]\ntest=1\n" + padding)), u"1");
   EXPECT_EQ(Lookup(Write("tail.ini", "[common]\n" + padding + "test=1\n")), u"");

@@ -1,4 +1,4 @@
-// The private-profile lookup on POSIX systems, which have no such service: the file is read
+// The INI lookup on POSIX systems, which have no such service: the file is read
 // afresh on each lookup and searched by our own INI reader. It is only ever read: never created,
 // written or locked.
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 
 #include "files/ini_parser.h"
-#include "files/profile.h"
+#include "files/ini_value.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ bool ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
 
 }  // namespace
 
-Text ReadProfileString(TextView section, TextView key, const Text& path) {
+Text ReadIniValue(TextView section, TextView key, const Text& path) {
   std::string bytes;
   // One byte more than the reader decodes tells it that the file goes on.
   if (!ReadFileStart(NativeFromText(path), kMaxIniFileBytes + 1, &bytes)) return Text();

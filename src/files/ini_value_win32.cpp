@@ -1,0 +1,15 @@
+// The INI lookup of the Windows private-profile service (GetPrivateProfileStringW).
+#include <windows.h>
+
+#include <algorithm>
+
+#include "base/wide_win32.h"
+#include "files/ini_value.h"
+
+Text ReadIniValue(TextView section, TextView key, const Text& path) {
+  Text section_name(section), key_name(key);
+  wchar_t value[kMaxIniValue + 1];
+  DWORD length = GetPrivateProfileStringW(Wide(section_name), Wide(key_name), L"", value,
+                                          kMaxIniValue + 1, Wide(path));
+  return TextFromWide(value, std::min<size_t>(length, kMaxIniValue));
+}

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "files/ini_value.h"
+#include "testing/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(IniValueWin32Test, DeliversTheValueOrNothing) {
+  TempFolder folder;
+  folder.Write("prune.ini", "[other]\r\ntest=7\r\n[Common]\r\nTEST=  1  \r\nquoted=\"2\"\r\nlong=" +
+                                std::string(2047, '0') + "1\r\n");
+  Text path = folder.PathOf("prune.ini");
+  Text missing = folder.PathOf("missing.ini");
+
+  struct Case {
+    const char16_t* section;
+    const char16_t* key;
+    Text path;
+    Text value;
+  };
+  const Case cases[] = {
+      {u"common", u"test", path, u"1"},
+      {u"common", u"quoted", path, u"2"},
+      {u"common", u"long", path, Text(2047, u'0')},
+      {u"other", u"test", path, u"7"},
+      {u"common", u"missing", path, u""},
+      {u"missing", u"test", path, u""},
+      {u"common", u"test", missing, u""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadIniValue(c.section, c.key, c.path), c.value)
+        << fs::path(c.section).string() << " " << fs::path(c.key).string();
+  }
+}
+
+}  // namespace
