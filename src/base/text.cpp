@@ -48,3 +48,9 @@ Text FillTemplate(TextView pattern, std::initializer_list<TextView> args) {
   }
   return out;
 }
+
+std::string HexDigits(uint64_t value, size_t digits) {
+  std::string text(digits, '0');
+  for (size_t i = digits; i-- > 0; value >>= 4) text[i] = "0123456789ABCDEF"[value & 0xF];
+  return text;
+}

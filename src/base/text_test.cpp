@@ -53,4 +53,20 @@ TEST(TextTest, FillTemplate) {
   }
 }
 
+TEST(TextTest, HexDigits) {
+  struct Case {
+    uint64_t value;
+    size_t digits;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {0, 16, "0000000000000000"},
+      {0x123AB, 16, "00000000000123AB"},
+      {UINT64_MAX, 16, "FFFFFFFFFFFFFFFF"},
+      {0xABCDEF, 4, "CDEF"},  // the lowest digits of a longer value
+      {0xA, 1, "A"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HexDigits(c.value, c.digits), c.expected);
+}
+
 }  // namespace

@@ -74,15 +74,6 @@ class TemporaryFile {
   Text path_;
 };
 
-Text Hex(uint64_t value) {
-  Text digits;
-  do {
-    digits.insert(digits.begin(), u"0123456789abcdef"[value % 16]);
-    value /= 16;
-  } while (value != 0);
-  return digits;
-}
-
 /// The size of the open file less the current position, which is put back where it was;
 /// -1 when the file has no size (a device or a pipe).
 int64_t RemainingSize(HANDLE file) {
@@ -230,7 +221,7 @@ Text AsSpelledInFolder(const Text& absolute) {
 HANDLE CreateTemporaryFile(const Text& folder, TemporaryFile* temporary) {
   uint32_t number = static_cast<uint32_t>(GetTickCount64() ^ (GetCurrentProcessId() << 12));
   for (int attempt = 0; attempt < 256; ++attempt, ++number) {
-    Text name = folder + u"~prune" + Hex(number & 0xFFFF) + u".tmp";
+    Text name = folder + u"~prune" + TextFromNative(HexDigits(number, 4)) + u".tmp";
     HANDLE file = CreateFileW(Wide(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {

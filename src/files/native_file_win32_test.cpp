@@ -34,14 +34,14 @@ Text SystemText(DWORD error) {
 
 /// Writes `bytes` to `name` in `folder` and gives its path as the system's operations take it.
 Text Put(const TempFolder& folder, const std::string& name, const std::string& bytes) {
-  Put(folder, name, bytes);
+  folder.Write(name, bytes);
   return folder.PathOf(name);
 }
 
 /// The bytes of `name` in `folder`, or nothing when it is no file.
 std::optional<std::string> FileIn(const TempFolder& folder, const std::string& name) {
   if (!fs::is_regular_file(folder.PathOf(name))) return std::nullopt;
-  return FileIn(folder, name);
+  return folder.Read(name);
 }
 
 /// Holds `path` open for writing, sharing reading and writing, while it lives.

@@ -7,20 +7,13 @@ constexpr size_t kStatusEnd = 17;     // the status's last digit is the 17th cha
 constexpr size_t kStatusStart = 15;   // "Runtime error " stays whole
 constexpr size_t kAddressStart = 21;  // the address fills the last 16 characters
 
-/// `value` as exactly 16 hexadecimal digits, capital letters, zero-padded on the left.
-std::string SixteenHexDigits(uint64_t value) {
-  std::string digits(16, '0');
-  for (size_t i = digits.size(); i-- > 0; value >>= 4) digits[i] = "0123456789ABCDEF"[value & 0xF];
-  return digits;
-}
-
 TextView EndMark(TextView message) {
   return message.empty() || message.back() == u'.' ? TextView() : TextView(u".");
 }
 
 /// The report template with its %p filled, so that only %s placeholders remain.
 Text TemplateWithLocation(uint64_t relative_location) {
-  std::string digits = SixteenHexDigits(relative_location);
+  std::string digits = HexDigits(relative_location, 16);
   Text pattern(kReportTemplate);
   pattern.replace(pattern.find(u"%p"), 2, Text(digits.begin(), digits.end()));
   return pattern;
@@ -49,6 +42,6 @@ std::string FallbackText(int status, uint64_t address) {
     text[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0 && at > kStatusStart - 1);
-  text.replace(kAddressStart, 16, SixteenHexDigits(address));
+  text.replace(kAddressStart, 16, HexDigits(address, 16));
   return text;
 }
