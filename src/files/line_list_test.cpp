@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 
 #include "files/native_file.h"
+#include "files/test_folder.h"
 #include "report/failure.h"
 #include "report/failure_of.h"
 
@@ -32,35 +29,7 @@ LineList ListOf(const Text& text, FileEncoding encoding = FileEncoding::kAnsi) {
   return list;
 }
 
-/// A fresh folder for the file tests, removed at the end.
-class Folder {
- public:
-  Folder() {
-    static int count = 0;
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("line-list-" + std::to_string(random()) + "-" + std::to_string(++count));
-    std::filesystem::create_directories(path_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string At(const std::string& name) const { return (path_ / name).string(); }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(At(name), std::ios::binary) << bytes;
-    return At(name);
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(At(name), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
-
- private:
-  std::filesystem::path path_;
-};
+using Folder = TestFolder;
 
 TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
   struct Case {
