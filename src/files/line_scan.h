@@ -164,60 +164,73 @@ class BlockMasks {
 /// or a CR and the LF right after it; the last line may lack an ending, and the empty text has
 /// no line. `text` holds whole code units of form `F`. Tells of each line whether `needle` (ASCII
 /// text in the same form, without CR, LF or NUL, at most 8 code units; empty for none) occurs in
-/// it.
+/// it. Returns `visit`, which the scan holds by value, so that its state can stay in registers.
 template <UnitForm F, typename Visit>
-void ScanLines(std::string_view text, std::string_view needle, Visit visit) {
+Visit ScanLines(std::string_view text, std::string_view needle, Visit visit) {
   using line_scan::kBlock;
   constexpr size_t w = UnitWidth(F);
+  // Four blocks give one 64-bit word of each mask: the loop over the line ends of a word ends
+  // after a number of turns that cannot be foreseen, which costs a mispredicted jump once a word
+  // rather than once a block.
+  constexpr size_t kWord = 64;
   auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t size = text.size() / w * w;
   const line_scan::BlockMasks<F> masks(needle);
   const bool has_needle = !needle.empty();
-  // Finding the needle in a block reads this far beyond it.
+  // Finding the needle in a word reads this far beyond it.
   const size_t reach = has_needle ? needle.size() - w : 0;
-  // The last blocks are scanned from a copy padded with zeros, which hold no line break and no
+  // The last words are scanned from a copy padded with zeros, which hold no line break and no
   // needle.
-  unsigned char padded[2 * kBlock];
+  unsigned char padded[2 * kWord];
 
   size_t begin = 0;        // where the current line begins
-  bool carried = false;    // whether the needle begins in the current line before the block
-  uint32_t cr_before = 0;  // whether the block before ends in a CR
-  for (size_t i = 0; i < size; i += kBlock) {
-    const unsigned char* block = p + i;
-    if (i + kBlock + reach > size) [[unlikely]] {
+  bool carried = false;    // whether the needle begins in the current line before the word
+  uint64_t cr_before = 0;  // whether the word before ends in a CR
+  for (size_t i = 0; i < size; i += kWord) {
+    const unsigned char* word = p + i;
+    if (i + kWord + reach > size) [[unlikely]] {
       size_t rest = std::min(size - i, sizeof padded);
-      std::memcpy(padded, block, rest);
+      std::memcpy(padded, word, rest);
       std::memset(padded + rest, 0, sizeof padded - rest);
-      block = padded;
+      word = padded;
     }
-    uint32_t cr, lf;
-    masks.Breaks(block, &cr, &lf);
-    uint32_t needles = has_needle ? masks.Needles(block) : 0;
+    uint64_t cr = 0, lf = 0, needles = 0;
+    for (size_t b = 0; b < kWord; b += kBlock) {
+      uint32_t block_cr, block_lf;
+      masks.Breaks(word + b, &block_cr, &block_lf);
+      cr |= uint64_t{block_cr} << b;
+      lf |= uint64_t{block_lf} << b;
+      if (has_needle) needles |= uint64_t{masks.Needles(word + b)} << b;
+    }
     // A line ends at every CR and at every LF that no CR stands right before; a CR with an LF
-    // right after it (maybe in the next block) ends its line with both.
-    uint32_t cr_last = (cr >> (kBlock - w)) & 1;
-    uint32_t lf_next = cr_last && i + kBlock < size && UnitAt<F>(p + i + kBlock) == u'\n';
-    uint32_t pairs = cr & ((lf >> w) | (lf_next << (kBlock - w)));
-    uint32_t ends = cr | (lf & ~((cr << w) | cr_before));
+    // right after it (maybe in the next word) ends its line with both.
+    uint64_t cr_last = (cr >> (kWord - w)) & 1;
+    uint64_t lf_next = cr_last && i + kWord < size && UnitAt<F>(p + i + kWord) == u'\n';
+    uint64_t pairs = cr & ((lf >> w) | (lf_next << (kWord - w)));
+    uint64_t ends = cr | (lf & ~((cr << w) | cr_before));
     cr_before = cr_last;
     for (; ends != 0; ends &= ends - 1) {
-      uint32_t k = std::countr_zero(ends);
+      size_t k = std::countr_zero(ends);
       size_t next = i + k + w + w * ((pairs >> k) & 1);
-      uint32_t in_line = ~0u << (begin > i ? begin - i : 0) & ((1u << k) - 1);
+      uint64_t in_line = ~uint64_t{0} << (begin > i ? begin - i : 0) & ((uint64_t{1} << k) - 1);
       visit(ScannedLine{begin, i + k, next, carried || (needles & in_line) != 0});
       begin = next;
       carried = false;
     }
-    // The line that goes on into the next block: its needles so far (it may begin beyond this
-    // block, after a CR LF that straddles the two).
-    carried = carried || (needles & ~0u << std::min<size_t>(begin > i ? begin - i : 0, 31)) != 0;
+    // The line that goes on into the next word: its needles so far (it may begin beyond this
+    // word, after a CR LF that straddles the two).
+    uint64_t in_line = begin <= i          ? ~uint64_t{0}
+                       : begin - i < kWord ? ~uint64_t{0} << (begin - i)
+                                           : 0;
+    carried = carried || (needles & in_line) != 0;
   }
   if (begin < size) visit(ScannedLine{begin, size, size, carried});
+  return visit;
 }
 
 /// ScanLines for text of the form `form`, chosen at run time.
 template <typename Visit>
-void ScanLinesOf(UnitForm form, std::string_view text, std::string_view needle, Visit visit) {
+Visit ScanLinesOf(UnitForm form, std::string_view text, std::string_view needle, Visit visit) {
   switch (form) {
     case UnitForm::kByte:
       return ScanLines<UnitForm::kByte>(text, needle, visit);
@@ -226,4 +239,5 @@ void ScanLinesOf(UnitForm form, std::string_view text, std::string_view needle, 
     case UnitForm::kUtf16Be:
       return ScanLines<UnitForm::kUtf16Be>(text, needle, visit);
   }
+  return visit;
 }

@@ -84,23 +84,31 @@ class ProgramBytes {
   size_t crlf_until_ = 0;
 };
 
+namespace program_bytes {
+
+/// What a sweep keeps while it runs: the visitor, where the lines begin to end otherwise than in
+/// CR LF, and the deletions. Deletions are frequent and hard to foresee, so they are noted
+/// without jumps: the range of deleted bytes that may still grow stays open, and a range that
+/// closes goes to a small table whether it is the last one or not (the table only moves on when
+/// it is). Held by value in the scan, so that all of it can stay in registers.
 template <typename Visit>
-void ProgramBytes::Sweep(TextView needle, Visit visit) {
-  deleted_.Clear();
-  const size_t crlf = 2 * unit_width();
+struct Sweeper {
+  static constexpr size_t kClosed = 256;
+
+  Visit visit;
+  size_t crlf;  // the bytes of CR LF
+  ByteRanges* deleted;
+  size_t crlf_until = 0;
   bool all_crlf = true;
-  // Deletions are frequent and hard to foresee, so they are noted without jumps: the range of
-  // deleted bytes that may still grow stays open, and a range that closes goes to a small table
-  // whether it is the last one or not (the table only moves on when it is).
-  constexpr size_t kClosed = 256;
-  ByteRanges::Range closed[kClosed];
-  size_t count = 0;
+  ScannedLine previous{};
   size_t open_begin = 0, open_end = 0;
-  Line previous{};
-  ScanLinesOf(form_, text(), Encoded(needle), [&](const Line& line) PRUNE_INLINE {
+  size_t count = 0;
+  ByteRanges::Range closed[kClosed] = {};
+
+  PRUNE_INLINE void operator()(const ScannedLine& line) {
     if (all_crlf && line.next - line.end != crlf) [[unlikely]] {
       all_crlf = false;
-      crlf_until_ = line.begin;
+      crlf_until = line.begin;
     }
     bool deletes = visit(line);
     bool starts = deletes & (previous.begin != open_end);
@@ -108,13 +116,25 @@ void ProgramBytes::Sweep(TextView needle, Visit visit) {
     count += starts;
     open_begin = starts ? previous.begin : open_begin;
     open_end = deletes ? previous.next : open_end;
-    if (count == kClosed) [[unlikely]] {
-      for (const ByteRanges::Range& range : closed) deleted_.Add(range.begin, range.end);
-      count = 0;
-    }
+    if (count == kClosed) [[unlikely]]
+      Flush();
     previous = line;
-  });
-  for (size_t i = 0; i < count; ++i) deleted_.Add(closed[i].begin, closed[i].end);
-  deleted_.Add(open_begin, open_end);
-  if (all_crlf) crlf_until_ = text().size();
+  }
+
+  void Flush() {
+    for (size_t i = 0; i < count; ++i) deleted->Add(closed[i].begin, closed[i].end);
+    count = 0;
+  }
+};
+
+}  // namespace program_bytes
+
+template <typename Visit>
+void ProgramBytes::Sweep(TextView needle, Visit visit) {
+  deleted_.Clear();
+  auto sweeper = ScanLinesOf(form_, text(), Encoded(needle),
+                             program_bytes::Sweeper<Visit>{visit, 2 * unit_width(), &deleted_});
+  sweeper.Flush();
+  deleted_.Add(sweeper.open_begin, sweeper.open_end);
+  crlf_until_ = sweeper.all_crlf ? text().size() : sweeper.crlf_until;
 }

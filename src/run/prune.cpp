@@ -72,18 +72,20 @@ void PruneMoves(LineList& lines, const MarkerSet& markers) {
 
 void PruneMoves(ProgramBytes& program, const MarkerSet& markers) {
   const EncodedMarkers encoded(program, markers);
-  MovePruning pruning;
-  program.Sweep(markers.move_pattern, [&](const ProgramBytes::Line& line) PRUNE_INLINE {
-    // Few lines have the length of a whole-line marker, and none of those holds the move
-    // pattern; move lines and other lines come in no order that could be foreseen.
-    size_t length = line.end - line.begin;
-    LineKind kind = LineKind::kOther;
-    if (length == encoded.strobe.size() || length == encoded.laser_off.size() ||
-        length == encoded.laser_on.size()) [[unlikely]] {
-      kind = KindOf(program.BytesOf(line), encoded);
-    }
-    return pruning.Examine(line.has_needle ? LineKind::kMove : kind);
-  });
+  // The pruning state is the lambda's own, so that it can stay in registers during the sweep.
+  program.Sweep(markers.move_pattern,
+                [&, pruning = MovePruning()](const ProgramBytes::Line& line) mutable PRUNE_INLINE {
+                  // Few lines have the length of a whole-line marker, and none of those holds the
+                  // move pattern; move lines and other lines come in no order that could be
+                  // foreseen.
+                  size_t length = line.end - line.begin;
+                  LineKind kind = LineKind::kOther;
+                  if (length == encoded.strobe.size() || length == encoded.laser_off.size() ||
+                      length == encoded.laser_on.size()) [[unlikely]] {
+                    kind = KindOf(program.BytesOf(line), encoded);
+                  }
+                  return pruning.Examine(line.has_needle ? LineKind::kMove : kind);
+                });
 }
 
 void PruneProgram(ProgramFile& program) {
