@@ -202,10 +202,19 @@ TEST(PruneTest, SelectsMarkerSetOnTheBytesInEveryEncoding) {
   for (FileEncoding encoding : kEncodings) {
     if (!ProgramBytes::Holds(encoding)) continue;
     for (const auto& c : cases) {
+      std::string file = FileOf(c.lines, encoding);
       ProgramBytes program;
-      ASSERT_TRUE(program.Decode(FileOf(c.lines, encoding)));
-      EXPECT_EQ(&SelectMarkerSet(program), c.expected)
+      LineList list;
+      ASSERT_TRUE(program.Decode(file));
+      ASSERT_TRUE(list.Decode(file));
+      EXPECT_EQ(&SelectMarkerSet(program), &SelectMarkerSet(list))
           << "encoding " << static_cast<int>(encoding) << ", " << testing::PrintToString(c.lines);
+      // The ANSI code page may have no character for a line's non-ASCII one (Windows writes
+      // U+2000 as a space, for one).
+      if (encoding != FileEncoding::kAnsi) {
+        EXPECT_EQ(&SelectMarkerSet(program), c.expected)
+            << "encoding " << static_cast<int>(encoding) << ", " << testing::PrintToString(c.lines);
+      }
     }
   }
 }
