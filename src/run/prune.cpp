@@ -27,6 +27,27 @@ LineKind KindOf(std::string_view line, const EncodedMarkers& markers) {
   return LineKind::kOther;
 }
 
+/// The pruning pass as the sweep over a program's bytes calls it, line by line; the sweep holds
+/// it by value, so that the pruning state can stay in registers.
+struct BytePruning {
+  const ProgramBytes& program;
+  EncodedMarkers markers;
+  MovePruning pruning;
+
+  /// Whether the line before `line` is deleted.
+  PRUNE_INLINE bool operator()(const ProgramBytes::Line& line) {
+    // Few lines have the length of a whole-line marker, and none of those holds the move
+    // pattern; move lines and other lines come in no order that could be foreseen.
+    size_t length = line.end - line.begin;
+    LineKind kind = LineKind::kOther;
+    if (length == markers.strobe.size() || length == markers.laser_off.size() ||
+        length == markers.laser_on.size()) [[unlikely]] {
+      kind = KindOf(program.BytesOf(line), markers);
+    }
+    return pruning.Examine(line.has_needle ? LineKind::kMove : kind);
+  }
+};
+
 TextView Trim(TextView text) {
   while (!text.empty() && text.front() <= u' ') text.remove_prefix(1);
   while (!text.empty() && text.back() <= u' ') text.remove_suffix(1);
@@ -71,21 +92,8 @@ void PruneMoves(LineList& lines, const MarkerSet& markers) {
 }
 
 void PruneMoves(ProgramBytes& program, const MarkerSet& markers) {
-  const EncodedMarkers encoded(program, markers);
-  // The pruning state is the lambda's own, so that it can stay in registers during the sweep.
   program.Sweep(markers.move_pattern,
-                [&, pruning = MovePruning()](const ProgramBytes::Line& line) mutable PRUNE_INLINE {
-                  // Few lines have the length of a whole-line marker, and none of those holds the
-                  // move pattern; move lines and other lines come in no order that could be
-                  // foreseen.
-                  size_t length = line.end - line.begin;
-                  LineKind kind = LineKind::kOther;
-                  if (length == encoded.strobe.size() || length == encoded.laser_off.size() ||
-                      length == encoded.laser_on.size()) [[unlikely]] {
-                    kind = KindOf(program.BytesOf(line), encoded);
-                  }
-                  return pruning.Examine(line.has_needle ? LineKind::kMove : kind);
-                });
+                BytePruning{program, EncodedMarkers(program, markers), MovePruning()});
 }
 
 void PruneProgram(ProgramFile& program) {
