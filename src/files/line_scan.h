@@ -1,9 +1,10 @@
 // Finding the lines of a text in the bytes that hold it, without decoding them: for text of one
-// byte a code unit and for UTF-16 of either byte order, a block of 16 bytes at a time.
+// byte a code unit and for UTF-16 of either byte order, by vector compares of 16 bytes at a time.
 #pragma once
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -60,10 +61,11 @@ class BlockMasks {
 
   /// `needle` is ASCII text in the bytes of this form, at most kMaxNeedleUnits code units.
   explicit BlockMasks(std::string_view needle) : units_(needle.size() / kWidth) {
+    assert(units_ <= kMaxNeedleUnits);
 #if defined(__SSE2__)
     cr_ = Broadcast(reinterpret_cast<const unsigned char*>(kWidth == 1 ? "\r" : kCr16));
     lf_ = Broadcast(reinterpret_cast<const unsigned char*>(kWidth == 1 ? "\n" : kLf16));
-    for (size_t j = 0; j < units_; ++j) {
+    for (size_t j = 0; j < std::min(units_, kMaxNeedleUnits); ++j) {
       needle_[j] = Broadcast(reinterpret_cast<const unsigned char*>(needle.data()) + j * kWidth);
     }
 #else
