@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "files/code_page.h"
-#include "files/native_file.h"
 
 namespace {
 
@@ -55,8 +54,11 @@ class Batcher {
 
   void Add(std::string_view piece) {
     if (piece.empty() || !ok_) return;
-    if (piece.size() < kShortPiece) {
-      if (buffer_.size() + piece.size() > kBuffer) Flush();
+    // Room for the piece first: a flush empties the buffer, so it must come before the piece is
+    // copied into it.
+    bool gathered = piece.size() < kShortPiece;
+    if (count_ == kBatch || (gathered && buffer_.size() + piece.size() > kBuffer)) Flush();
+    if (gathered) {
       const char* at = buffer_.data() + buffer_.size();
       buffer_.append(piece);
       piece = std::string_view(at, piece.size());
@@ -68,7 +70,6 @@ class Batcher {
         return;
       }
     }
-    if (count_ == kBatch) Flush();
     pieces_[count_++] = piece;
   }
 
@@ -94,26 +95,17 @@ class Batcher {
 
 }  // namespace
 
-/// The saved content, as pieces that point into the program's bytes.
-class ProgramBytes::Content : public FileContent {
- public:
-  explicit Content(const ProgramBytes& program) : program_(program) {}
+uint64_t ProgramBytes::SavedContent::Size() const {
+  uint64_t size = 0;
+  program_.ForEachPiece([&](std::string_view piece) { size += piece.size(); });
+  return size;
+}
 
-  uint64_t Size() const override {
-    uint64_t size = 0;
-    program_.ForEachPiece([&](std::string_view piece) { size += piece.size(); });
-    return size;
-  }
-
-  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
-    Batcher batcher(write);
-    program_.ForEachPiece([&](std::string_view piece) { batcher.Add(piece); });
-    return batcher.Finish();
-  }
-
- private:
-  const ProgramBytes& program_;
-};
+bool ProgramBytes::SavedContent::WriteTo(const std::function<bool(Pieces)>& write) const {
+  Batcher batcher(write);
+  program_.ForEachPiece([&](std::string_view piece) { batcher.Add(piece); });
+  return batcher.Finish();
+}
 
 bool ProgramBytes::Holds(FileEncoding encoding) {
   return encoding != FileEncoding::kAnsi || AnsiKeepsEveryByte();
@@ -203,4 +195,4 @@ std::string ProgramBytes::Encode() const {
   return bytes;
 }
 
-void ProgramBytes::Save(const Text& path) const { ReplaceWholeFile(path, Content(*this)); }
+void ProgramBytes::Save(const Text& path) const { ReplaceWholeFile(path, SavedContent(*this)); }

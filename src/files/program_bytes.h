@@ -8,6 +8,7 @@
 #include "files/byte_ranges.h"
 #include "files/file_encoding.h"
 #include "files/line_scan.h"
+#include "files/native_file.h"
 #include "files/text.h"
 
 /// The lines of an NC program as they lie in the bytes of its file, found without decoding them;
@@ -59,13 +60,23 @@ class ProgramBytes {
   /// deleted, followed by CR LF.
   std::string Encode() const;
 
+  /// The same content as the save hands it to the file: pieces that point into the program's
+  /// bytes (or, for short ones, gathered into a buffer), in batches of at most 1024.
+  class SavedContent : public FileContent {
+   public:
+    explicit SavedContent(const ProgramBytes& program) : program_(program) {}
+    uint64_t Size() const override;
+    bool WriteTo(const std::function<bool(Pieces)>& write) const override;
+
+   private:
+    const ProgramBytes& program_;
+  };
+
   /// Replaces the file at `path` by the content that Encode gives, written from where the lines
   /// lie. Raises the create or the write failure.
   void Save(const Text& path) const;
 
  private:
-  class Content;
-
   std::string_view text() const {
     return std::string_view(file_).substr(text_begin_, text_end_ - text_begin_);
   }

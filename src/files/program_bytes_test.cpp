@@ -143,6 +143,43 @@ TEST(ProgramBytesTest, DeletedLinesLeaveTheSaveWithTheirEndings) {
   }
 }
 
+TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
+  // Long lines go from where they lie, short ones and the CR LF after a line that ended in a
+  // lone LF are gathered; some lines are deleted.
+  std::string file;
+  for (int i = 0; i < 3000; ++i) {
+    file += i % 2 ? std::string(5000 + i, 'x') : "G01 A" + std::to_string(i);
+    file += i % 3 ? "\n" : "\r\n";
+  }
+  ProgramBytes program;
+  ASSERT_TRUE(program.Decode(file));
+  size_t index = 0;
+  program.Sweep(u"G01 A", [&](const ProgramBytes::Line&) { return ++index % 5 == 0; });
+  const std::string expected = program.Encode();
+  const std::string_view held = program.FirstLine();
+
+  ProgramBytes::SavedContent content(program);
+  std::string written;
+  size_t batches = 0, in_place = 0;
+  EXPECT_TRUE(content.WriteTo([&](FileContent::Pieces pieces) {
+    EXPECT_LE(pieces.size(), 1024u);
+    for (std::string_view piece : pieces) {
+      written += piece;
+      in_place += piece.data() >= held.data() && piece.data() < held.data() + file.size();
+    }
+    ++batches;
+    return true;
+  }));
+  EXPECT_EQ(written, expected);
+  EXPECT_EQ(content.Size(), expected.size());
+  EXPECT_GT(batches, 1u);
+  EXPECT_GT(in_place, 1000u) << "long lines are written from where they lie";
+
+  size_t calls = 0;
+  EXPECT_FALSE(content.WriteTo([&](FileContent::Pieces) { return ++calls, false; }));
+  EXPECT_EQ(calls, 1u) << "a failed write ends the save";
+}
+
 TEST(ProgramBytesTest, FirstLineUnitsAndMarkers) {
   struct Case {
     std::string file;

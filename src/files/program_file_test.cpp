@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include "files/native_file.h"
 #include "files/test_folder.h"
 #include "report/failure.h"
@@ -40,6 +43,42 @@ TEST(ProgramFileTest, LoadsAndSavesAsTheLineList) {
     EXPECT_EQ(folder.Read("program.nc"), folder.Read("lines.nc")) << testing::PrintToString(file);
     bool held_as_bytes = ProgramBytes::Holds(list.encoding());
     EXPECT_EQ(program.bytes() != nullptr, held_as_bytes) << testing::PrintToString(file);
+  }
+}
+
+TEST(ProgramFileTest, LargeProgramsSaveAsTheLineList) {
+  // Enough lines, deleted here and there and with every kind of ending, that the save hands
+  // over many batches of pieces, long and short ones.
+  std::mt19937 random(7);
+  for (FileEncoding encoding :
+       {FileEncoding::kAnsi, FileEncoding::kUtf8, FileEncoding::kUtf16Le, FileEncoding::kUtf16Be}) {
+    std::string file(ByteOrderMark(encoding));
+    Text text;
+    for (int i = 0; i < 30000; ++i) {
+      text += i % 1000 == 0 ? Text(6000, u'x') : u"G01 A" + Text(random() % 20, u'9');
+      const TextView endings[] = {u"\r\n", u"\r\n", u"\n", u"\r"};
+      text += endings[i % 500 < 250 ? 0 : random() % 4];
+    }
+    EncodeText(encoding, text, &file);
+    TestFolder folder;
+    Text in = TextFromNative(folder.Write("in.nc", file));
+    LineList list;
+    list.Load(in);
+    std::vector<bool> marked(list.Count());
+    // The sweep deletes a line when it sees the next one, so the last line stays.
+    for (size_t i = 0; i + 1 < marked.size(); ++i) marked[i] = random() % 3 == 0;
+    list.DeleteMarked(marked);
+    list.Save(TextFromNative(folder.At("lines.nc")));
+    ProgramFile program;
+    program.Load(in);
+    ASSERT_NE(program.bytes(), nullptr);
+    size_t index = 0;
+    program.bytes()->Sweep(u"G01 A", [&](const ProgramBytes::Line&) {
+      size_t line = index++;
+      return line > 0 && marked[line - 1];
+    });
+    program.Save(TextFromNative(folder.At("program.nc")));
+    EXPECT_EQ(folder.Read("program.nc"), folder.Read("lines.nc")) << static_cast<int>(encoding);
   }
 }
 
