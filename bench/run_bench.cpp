@@ -1,10 +1,17 @@
-// Times the real executable on synthetic programs beside `cat in > out` on the same file and
-// prints throughput and peak memory. It prints figures only; it asserts nothing about them.
+// Times the real executable on synthetic programs in each file encoding, side by side with
+// `cat in > out` and `dd bs=1M conv=fsync` on the same file, and prints the medians, the ratios,
+// the throughput and the peak memory. It prints figures only; it asserts nothing about them.
 //
-//   run_bench [--runs K] [--prune PATH] [--no-sync LIB] [LINES...]
+//   run_bench [--runs K] [--big-runs K] [--prune PATH] [--no-sync LIB] [LINES...]
+//
+// prune runs with test output (a settings file beside a copy of it says so), as the save of a
+// real run does, flush to disk included; each output file is removed, untimed, before each run
+// of each command, so that every run creates its output anew.
 #include <fcntl.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,16 +29,15 @@ namespace {
 struct Options {
   std::string prune = PRUNE_EXE;
   std::string no_sync = NO_SYNC_LIB;
-  int runs = 5;
+  int runs = 11;     // for programs of up to a million lines
+  int big_runs = 5;  // for larger ones
   std::vector<int64_t> line_counts;
 };
 
-/// How one child process went: its wall time, its peak resident memory and its exit status.
+/// How one child process went.
 struct Measure {
   double seconds = 0;
-  double cpu_seconds = 0;  ///< user and system time of the child
   long max_rss_kb = 0;
-  int status = -1;
 };
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -39,8 +45,8 @@ struct Measure {
   std::exit(1);
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) Fail(path);
   for (size_t done = 0; done < bytes.size();) {
     ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -51,12 +57,20 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   if (fsync(fd) != 0 || close(fd) != 0) Fail(path);
 }
 
-off_t FileSize(const std::string& path) {
+std::string ReadFile(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) Fail(path);
-  off_t size = lseek(fd, 0, SEEK_END);
+  std::string bytes;
+  char buffer[1 << 16];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
   close(fd);
-  return size;
+  return bytes;
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) Fail(path);
+  return st.st_size;
 }
 
 /// Runs `argv` with standard output going to `output` (if not empty) and `preload` in
@@ -81,74 +95,81 @@ Measure Run(const std::vector<std::string>& argv, const std::string& output,
   int status = 0;
   struct rusage usage;
   if (wait4(child, &status, 0, &usage) < 0) Fail("wait4");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "run_bench: %s ended with status %d\n", argv[0].c_str(), status);
+    std::exit(1);
+  }
   Measure measure;
   measure.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  measure.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
-                        usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
   measure.max_rss_kb = usage.ru_maxrss;
-  measure.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return measure;
 }
 
-/// The fastest of `runs` measures; `prepare` runs untimed before each, on a quiet disk.
-template <typename Prepare>
-Measure Best(int runs, Prepare prepare, const std::vector<std::string>& argv,
-             const std::string& output, const std::string& preload) {
-  Measure best;
-  for (int i = 0; i < runs; ++i) {
-    prepare();
-    sync();
-    Measure m = Run(argv, output, preload);
-    if (m.status != 0) {
-      std::fprintf(stderr, "run_bench: %s ended with status %d\n", argv[0].c_str(), m.status);
-      std::exit(1);
-    }
-    long max_rss_kb = std::max(best.max_rss_kb, m.max_rss_kb);
-    if (i == 0 || m.seconds < best.seconds) best = m;
-    best.max_rss_kb = max_rss_kb;  // the highest of all runs
+/// One command to measure: what it runs, and the file it creates, which is removed before each
+/// run.
+struct Command {
+  std::vector<std::string> argv;
+  std::string output;  // its standard output goes here, if not empty
+  std::string creates;
+  std::string preload;
+  std::vector<Measure> measures;
+
+  double Median() const {
+    std::vector<double> seconds;
+    for (const Measure& m : measures) seconds.push_back(m.seconds);
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
   }
-  return best;
+  long MaxRssKb() const {
+    long most = 0;
+    for (const Measure& m : measures) most = std::max(most, m.max_rss_kb);
+    return most;
+  }
+};
+
+void PrintHeader() {
+  std::printf("%10s  %-14s %8s %8s %8s %9s %6s %6s %8s %8s %6s %7s\n", "lines", "encoding",
+              "file MB", "cat ms", "dd ms", "prune ms", "x cat", "x dd", "M lines/s", "peak MB",
+              "x file", "fsync");
 }
 
-void PrintRow(const char* name, const Measure& m, double megabytes, int64_t lines,
-              double cat_seconds) {
-  std::printf("  %-24s %7.1f ms %6.0f MB/s %6.2f M lines/s %6.2fx cat  (cpu %.1f ms)\n", name,
-              m.seconds * 1e3, megabytes / m.seconds, lines / m.seconds / 1e6,
-              m.seconds / cat_seconds, m.cpu_seconds * 1e3);
-}
-
-void BenchOne(const Options& options, const std::string& folder, int64_t lines) {
-  std::string program = folder + "/program.nc";
-  std::string copy = folder + "/copy.nc";
-  std::string work = folder + "/work.nc";
-  std::string bytes = SyntheticProgram(lines);
-  WriteFile(program, bytes);
+void BenchOne(const Options& options, const std::string& folder, const std::string& prune,
+              int64_t lines, SyntheticEncoding encoding) {
+  const std::string program = folder + "/program.nc";
+  const std::string copy = folder + "/copy.nc";
+  const std::string tap = folder + "/program.tap";
+  WriteFile(program, SyntheticProgram(lines, encoding));
   double megabytes = FileSize(program) / 1e6;
 
-  // The program is in the page cache: it was just written, and every run below reads it. Each
-  // run of cat creates its output anew, as each run of prune replaces a fresh copy.
-  auto remove_output = [&] { unlink(copy.c_str()); };
-  Measure cat = Best(options.runs, remove_output, {"cat", program}, copy, "");
-  // cat may copy inside the kernel (copy_file_range); dd copies through a buffer of its own.
-  Measure dd = Best(options.runs, remove_output,
-                    {"dd", "if=" + program, "of=" + copy, "bs=1M", "status=none"}, "", "");
-  auto copy_program = [&] { WriteFile(work, bytes); };
-  Measure prune = Best(options.runs, copy_program, {options.prune, work}, "", "");
-  Measure no_sync = Best(options.runs, copy_program, {options.prune, work}, "", options.no_sync);
-  off_t kept_bytes = FileSize(work);
-
-  std::printf("%lld lines, %.2f MB (Windows-1252, CR LF); the result keeps %.2f MB\n",
-              static_cast<long long>(lines), megabytes, kept_bytes / 1e6);
-  PrintRow("cat in > out", cat, megabytes, lines, cat.seconds);
-  PrintRow("dd bs=1M (read/write)", dd, megabytes, lines, cat.seconds);
-  PrintRow("prune", prune, megabytes, lines, cat.seconds);
-  PrintRow("prune, fsync a no-op", no_sync, megabytes, lines, cat.seconds);
-  double sync_seconds = std::max(0.0, prune.seconds - no_sync.seconds);
-  std::printf("  %-24s %7.1f ms (%.0f%% of the run); prune is %.2fx dd\n", "of which fsync",
-              sync_seconds * 1e3, 100 * sync_seconds / prune.seconds, prune.seconds / dd.seconds);
-  std::printf("  %-24s %7.1f MB (%.2fx the file)\n", "peak memory of prune",
-              prune.max_rss_kb * 1024.0 / 1e6, prune.max_rss_kb * 1024.0 / 1e6 / megabytes);
-  std::printf("\n");
+  // cat may copy inside the kernel (copy_file_range); dd copies through a buffer of its own and
+  // flushes to disk at the end, as prune does.
+  Command cat{{"cat", program}, copy, copy, "", {}};
+  Command dd{{"dd", "if=" + program, "of=" + copy, "bs=1M", "conv=fsync", "status=none"},
+             "",
+             copy,
+             "",
+             {}};
+  Command run{{prune, program}, "", tap, "", {}};
+  Command no_sync{{prune, program}, "", tap, options.no_sync, {}};
+  // Round by round, so that whatever else the machine does falls on every command alike.
+  int runs = lines > 1000000 ? options.big_runs : options.runs;
+  for (int i = 0; i < runs; ++i) {
+    for (Command* command : {&cat, &dd, &run, &no_sync}) {
+      unlink(command->creates.c_str());
+      sync();
+      command->measures.push_back(Run(command->argv, command->output, command->preload));
+    }
+  }
+  double prune_seconds = run.Median();
+  double peak_mb = run.MaxRssKb() * 1024.0 / 1e6;
+  std::printf("%10lld  %-14s %8.1f %8.1f %8.1f %9.1f %6.2f %6.2f %8.1f %8.1f %6.2f %5.0f%%\n",
+              static_cast<long long>(lines), SyntheticEncodingName(encoding), megabytes,
+              cat.Median() * 1e3, dd.Median() * 1e3, prune_seconds * 1e3,
+              prune_seconds / cat.Median(), prune_seconds / dd.Median(),
+              lines / prune_seconds / 1e6, peak_mb, peak_mb / megabytes,
+              100 * std::max(0.0, prune_seconds - no_sync.Median()) / prune_seconds);
+  std::fflush(stdout);
+  for (const std::string& path : {program, copy, tap}) unlink(path.c_str());
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -157,6 +178,8 @@ Options ParseOptions(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
       options.runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--big-runs" && i + 1 < argc) {
+      options.big_runs = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--prune" && i + 1 < argc) {
       options.prune = argv[++i];
     } else if (arg == "--no-sync" && i + 1 < argc) {
@@ -165,21 +188,39 @@ Options ParseOptions(int argc, char** argv) {
       options.line_counts.push_back(std::atoll(arg.c_str()));
     }
   }
-  if (options.line_counts.empty()) options.line_counts = {200000, 2000000};
+  if (options.line_counts.empty()) options.line_counts = {200000, 2000000, 10000000};
   return options;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A child's peak memory counts the pages it shares with this process until its exec, so the
+  // programs generated here go back to the system when they are freed, rather than staying in
+  // the heap.
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
   Options options = ParseOptions(argc, argv);
   const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/prune-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) Fail(pattern);
-  std::printf("best of %d runs each; MB = 10^6 bytes; prune: %s\n\n", options.runs,
-              options.prune.c_str());
-  for (int64_t lines : options.line_counts) BenchOne(options, pattern, lines);
-  for (const char* name : {"/program.nc", "/copy.nc", "/work.nc"}) unlink((pattern + name).c_str());
-  rmdir(pattern.c_str());
+  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/prune-bench-XXXXXX";
+  if (!mkdtemp(folder.data())) Fail(folder);
+  // A copy of prune with a settings file beside it that asks for test output.
+  std::string prune = folder + "/prune";
+  WriteFile(prune, ReadFile(options.prune), 0755);
+  WriteFile(folder + "/prune.ini", "[common]\r\ntest=1\r\n");
+
+  std::printf("medians of %d runs (%d above a million lines); MB = 10^6 bytes; prune: %s\n",
+              options.runs, options.big_runs, options.prune.c_str());
+  std::printf("prune writes test output (.tap), flushed to disk; fsync: its share of the run\n\n");
+  PrintHeader();
+  for (int64_t lines : options.line_counts) {
+    for (SyntheticEncoding encoding :
+         {SyntheticEncoding::kAnsi, SyntheticEncoding::kUtf8Ascii, SyntheticEncoding::kUtf8Comments,
+          SyntheticEncoding::kUtf16Le}) {
+      BenchOne(options, folder, prune, lines, encoding);
+    }
+  }
+  unlink(prune.c_str());
+  unlink((folder + "/prune.ini").c_str());
+  rmdir(folder.c_str());
   return 0;
 }

@@ -22,40 +22,84 @@ class Random {
   uint32_t state_;
 };
 
-// Comments in Windows-1252, with umlauts, the degree and diameter signs and the euro sign.
-constexpr const char* kComments[] = {
-    "; Kontur %d \xD6"
-    "ffnung \xD8 %d mm",
-    "; Rohr %d \x96 Schr\xE4gschnitt %d\xB0",
-    "; Teil %d: Au\xDF"
-    "enkontur, L\xE4nge %d mm",
-    "; Los %d \x80 Kosten %d",
+// Comments in UTF-8, with umlauts, the degree and diameter signs, the en dash and the euro sign;
+// each has a plain ASCII twin.
+constexpr const char* kComments[][2] = {
+    {"; Kontur %d \u00D6ffnung \u00D8 %d mm", "; Kontur %d Oeffnung D %d mm"},
+    {"; Rohr %d \u2013 Schr\u00E4gschnitt %d\u00B0", "; Rohr %d - Schraegschnitt %d Grad"},
+    {"; Teil %d: Au\u00DFenkontur, L\u00E4nge %d mm", "; Teil %d: Aussenkontur, Laenge %d mm"},
+    {"; Los %d \u20AC Kosten %d", "; Los %d EUR Kosten %d"},
 };
+
+/// The code points of UTF-8 `text` (well-formed, up to U+FFFF).
+std::u16string Utf16Of(const std::string& text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      out.push_back(byte);
+      i += 1;
+    } else if (byte < 0xE0) {
+      out.push_back(static_cast<char16_t>((byte & 0x1F) << 6 | (text[i + 1] & 0x3F)));
+      i += 2;
+    } else {
+      out.push_back(static_cast<char16_t>((byte & 0x0F) << 12 | (text[i + 1] & 0x3F) << 6 |
+                                          (text[i + 2] & 0x3F)));
+      i += 3;
+    }
+  }
+  return out;
+}
+
+/// `text` in the file encoding: Windows-1252 knows every character that the comments use.
+std::string Encode(const std::string& text, SyntheticEncoding encoding) {
+  std::string out;
+  switch (encoding) {
+    case SyntheticEncoding::kAnsi:
+      for (char16_t c : Utf16Of(text)) {
+        out.push_back(c == 0x20AC ? '\x80' : c == 0x2013 ? '\x96' : static_cast<char>(c));
+      }
+      return out;
+    case SyntheticEncoding::kUtf8Ascii:
+    case SyntheticEncoding::kUtf8Comments:
+      return "\xEF\xBB\xBF" + text;
+    case SyntheticEncoding::kUtf16Le:
+      out = "\xFF\xFE";
+      for (char16_t c : Utf16Of(text)) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+      }
+      return out;
+  }
+  return out;
+}
 
 class Writer {
  public:
-  Writer(int64_t line_count, uint32_t seed) : remaining_(line_count), random_(seed) {
+  Writer(int64_t line_count, bool ascii, uint32_t seed)
+      : remaining_(line_count), ascii_(ascii), random_(seed) {
     out_.reserve(static_cast<size_t>(line_count) * 24);
   }
 
   bool Full() const { return remaining_ <= 0; }
   int64_t remaining() const { return remaining_; }
 
-  /// Appends one line ended by CR LF, unless the program is complete.
+  /// Appends one line ended by CR LF, unless the program is complete; every twentieth line is
+  /// a comment.
   void Line(const char* format, auto... values) {
     if (Full()) return;
-    char buffer[128];
-    int n = std::snprintf(buffer, sizeof buffer, format, values...);
-    out_.append(buffer, n);
-    out_.append("\r\n");
-    --remaining_;
+    if ((written_ + 1) % 20 == 0) {
+      int number = static_cast<int>(written_ / 20);
+      Append(kComments[number % 4][ascii_ ? 1 : 0], number, random_.Between(10, 360));
+      if (Full()) return;
+    }
+    Append(format, values...);
   }
 
   /// One cut: positioning with the laser off (rotary moves there stay), then a laser-on
   /// stretch in which runs of rotary feed moves alternate with cuts along the tube; a few runs
   /// are long, most are short.
-  void Contour(int number, bool strobe) {
-    Line(kComments[number % 4], number, random_.Between(10, 360));
+  void Contour(bool strobe) {
     Line("G00 X%d.%03d Y%d.%03d Z5.0", random_.Between(0, 800), random_.Between(0, 999),
          random_.Between(-200, 200), random_.Between(0, 999));
     int positioning = random_.Between(1, 3);
@@ -102,7 +146,18 @@ class Writer {
   std::string Take() { return std::move(out_); }
 
  private:
+  void Append(const char* format, auto... values) {
+    char buffer[128];
+    int n = std::snprintf(buffer, sizeof buffer, format, values...);
+    out_.append(buffer, n);
+    out_.append("\r\n");
+    --remaining_;
+    ++written_;
+  }
+
   int64_t remaining_;
+  bool ascii_;
+  int64_t written_ = 0;
   Random random_;
   int angle_ = 0;
   std::string out_;
@@ -110,24 +165,37 @@ class Writer {
 
 }  // namespace
 
-std::string SyntheticProgram(int64_t line_count, uint32_t seed) {
-  if (line_count <= 0) return std::string();
+std::string SyntheticProgram(int64_t line_count, SyntheticEncoding encoding, uint32_t seed) {
+  if (line_count <= 0) return Encode("", encoding);
   // The last line is the program end; the body fills the rest.
-  Writer writer(line_count - 1, seed);
-  writer.Line("; Rotationsprogramm f\xFCr Rohrbearbeitung");
+  Writer writer(line_count - 1, encoding == SyntheticEncoding::kUtf8Ascii, seed);
+  writer.Line("; Rotationsprogramm");
   writer.Line("G90 G71");
   // The last tenth of the program runs after the strobe line, where pruning never ends.
   int64_t strobe_from = line_count / 10;
-  int number = 1;
   bool strobe = false;
   while (!writer.Full()) {
     if (!strobe && writer.remaining() <= strobe_from) {
       writer.Line("ActivateStrobeModule");
       strobe = true;
     }
-    writer.Contour(number++, strobe);
+    writer.Contour(strobe);
   }
   std::string program = writer.Take();
   program.append("M30\r\n");
-  return program;
+  return Encode(program, encoding);
+}
+
+const char* SyntheticEncodingName(SyntheticEncoding encoding) {
+  switch (encoding) {
+    case SyntheticEncoding::kAnsi:
+      return "ANSI";
+    case SyntheticEncoding::kUtf8Ascii:
+      return "UTF-8 ASCII";
+    case SyntheticEncoding::kUtf8Comments:
+      return "UTF-8 comments";
+    case SyntheticEncoding::kUtf16Le:
+      return "UTF-16 LE";
+  }
+  return "?";
 }

@@ -20,15 +20,8 @@ Lines LinesOf(const LineList& list) {
   return lines;
 }
 
-/// The load as LineList::Load does it, from bytes in memory; false on a decode failure.
-bool LoadBytes(std::string_view bytes, LineList* list) {
-  EncodingMark mark = DetectEncoding(bytes);
-  Text text;
-  if (!DecodeText(mark.encoding, bytes.substr(mark.mark_length), &text)) return false;
-  list->set_encoding(mark.encoding);
-  list->SetText(std::move(text));
-  return true;
-}
+/// The load from bytes in memory; false on a decode failure.
+bool LoadBytes(std::string_view bytes, LineList* list) { return list->Decode(std::string(bytes)); }
 
 /// The pruning pass step by step: examine the line under examination, delete the line before it
 /// where a run of moves goes on, and step on unless a line was deleted. A list keeps it linear.

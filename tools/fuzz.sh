@@ -14,7 +14,7 @@ cmake --build --preset fuzz --target fuzz_targets
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{prune,convert_integer,command_line,extension,report_text,ini} build-fuzz/artifacts
+mkdir -p "$seeds"/{prune,program_bytes,convert_integer,command_line,extension,report_text,ini} build-fuzz/artifacts
 
 # seed TARGET NAME FORMAT: one hand-made seed, written by printf from FORMAT.
 seed() { printf "$3" >"$seeds/$1/$2"; }
@@ -34,6 +34,8 @@ seed prune empty ""
 for example in examples/*.nc; do
   [ -f "$example" ] && head -c 16384 "$example" >"$seeds/prune/$(basename "$example")"
 done
+# The fast way and the reference way start from the same programs.
+cp "$seeds"/prune/* "$seeds/program_bytes/"
 
 n=0
 for value in 1 +1 01 " 1" '$1' x1 0X1 '-$FFFFFFFF' -0xffffffff "1 " "\t1" 1.0 --1 "+ 1" 0x '$' \
@@ -59,8 +61,10 @@ for target in build-fuzz/fuzz/*_fuzz; do
   mkdir -p "$corpus"
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
     -artifact_prefix=build-fuzz/artifacts/"$name"-)
-  [ -f "fuzz/$name.dict" ] && options+=(-dict="fuzz/$name.dict")
-  [ "$name" = prune ] && options+=(-max_len=16384)
+  dict=fuzz/$name.dict
+  [ "$name" = program_bytes ] && dict=fuzz/prune.dict # the same texts matter to both
+  [ -f "$dict" ] && options+=(-dict="$dict")
+  case $name in prune | program_bytes) options+=(-max_len=16384) ;; esac
   echo "fuzzing $name for $seconds s" >&2
   if ! "$target" "${options[@]}" "$corpus" "$seeds/$name" >"build-fuzz/$name.log" 2>&1; then
     echo "FAILED: $name (see build-fuzz/$name.log and build-fuzz/artifacts)" >&2

@@ -1,6 +1,8 @@
 #include "base/utf8.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -24,7 +26,39 @@ ptrdiff_t DecodedLength(const unsigned char* p, const unsigned char* end) {
   return units;
 }
 
+// ASCII is looked for this many bytes at a time.
+constexpr size_t kAsciiBlock = 32;
+
+/// Whether the block of bytes at `p` is all ASCII.
+bool IsAsciiBlock(const unsigned char* p) {
+  uint64_t words[kAsciiBlock / 8];
+  std::memcpy(words, p, kAsciiBlock);
+  uint64_t any = 0;
+  for (uint64_t word : words) any |= word;
+  return (any & 0x8080808080808080u) == 0;
+}
+
 }  // namespace
+
+bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view stretch)) {
+  auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t size = bytes.size();
+  size_t i = 0;
+  while (i < size) {
+    while (i + kAsciiBlock <= size && IsAsciiBlock(p + i)) i += kAsciiBlock;
+    while (i < size && p[i] < 0x80) ++i;
+    if (i == size) break;
+    size_t stretch = i;
+    while (i < size && p[i] >= 0x80) ++i;
+    if (!judge(bytes.substr(stretch, i - stretch))) return false;
+  }
+  return true;
+}
+
+bool IsWellFormedUtf8Stretch(std::string_view stretch) {
+  auto* p = reinterpret_cast<const unsigned char*>(stretch.data());
+  return DecodedLength(p, p + stretch.size()) >= 0;
+}
 
 size_t Utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t* code_point) {
   unsigned char lead = p[0];

@@ -20,5 +20,13 @@ void AppendUtf16(char32_t code_point, Text* out);
 /// a truncated last sequence).
 bool DecodeUtf8Strict(std::string_view bytes, Text* out);
 
+/// Whether `bytes` are well-formed UTF-8, without decoding them. ASCII is passed over a block
+/// at a time; each stretch of other bytes goes to `judge` as a whole. An ASCII byte is always a
+/// character of its own, so the bytes are well-formed exactly when every such stretch is.
+bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view stretch));
+
+/// Whether a stretch of bytes is well-formed UTF-8, by the rules of DecodeUtf8Strict.
+bool IsWellFormedUtf8Stretch(std::string_view stretch);
+
 /// Appends `text` as UTF-8; an unpaired surrogate becomes U+FFFD.
 void EncodeUtf8Replacing(TextView text, std::string* out);

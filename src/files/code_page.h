@@ -19,8 +19,21 @@ void EncodeAnsi(TextView text, std::string* out);
 /// ANSI code page is UTF-8).
 std::string_view AnsiByteOrderMark();
 
+/// Whether the ANSI code page is a single-byte code page (every byte value one character).
+bool AnsiIsSingleByte();
+
+/// Whether decoding bytes in the ANSI encoding and encoding the text again gives back the same
+/// bytes, and every test on ASCII text gives the same answer on the bytes as on the text: the
+/// code page is single-byte, each byte decodes to one code unit, the ASCII bytes to themselves
+/// and every other byte to a code unit above ASCII, and those 256 code units encode to the 256
+/// bytes again. Decided once, by the conversions themselves.
+bool AnsiKeepsEveryByte();
+
 /// Appends strictly decoded UTF-8; false, appending nothing, when `bytes` is ill-formed.
 bool DecodeUtf8(std::string_view bytes, Text* out);
+
+/// Whether DecodeUtf8 would decode `bytes`, found without decoding them.
+bool IsDecodableUtf8(std::string_view bytes);
 
 /// Appends `text` as UTF-8; an unpaired surrogate becomes U+FFFD.
 void EncodeUtf8(TextView text, std::string* out);

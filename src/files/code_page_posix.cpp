@@ -6,6 +6,8 @@
 
 void PrepareAnsiCodePage() {}
 
+bool AnsiIsSingleByte() { return true; }
+
 void DecodeAnsi(std::string_view bytes, Text* out) { DecodeCp1252(bytes, out); }
 
 void EncodeAnsi(TextView text, std::string* out) { EncodeCp1252(text, out); }
@@ -13,5 +15,9 @@ void EncodeAnsi(TextView text, std::string* out) { EncodeCp1252(text, out); }
 std::string_view AnsiByteOrderMark() { return {}; }
 
 bool DecodeUtf8(std::string_view bytes, Text* out) { return DecodeUtf8Strict(bytes, out); }
+
+bool IsDecodableUtf8(std::string_view bytes) {
+  return IsWellFormedUtf8(bytes, IsWellFormedUtf8Stretch);
+}
 
 void EncodeUtf8(TextView text, std::string* out) { EncodeUtf8Replacing(text, out); }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
 #include "files/code_page.h"
 #include "files/file_failures.h"
 
@@ -58,6 +59,11 @@ void PrepareAnsiCodePage() {
   if (!GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
 }
 
+bool AnsiIsSingleByte() {
+  CPINFO info;
+  return GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
+}
+
 void DecodeAnsi(std::string_view bytes, Text* out) { Decode(AnsiCodePage(), 0, bytes, out); }
 
 void EncodeAnsi(TextView text, std::string* out) { Encode(AnsiCodePage(), text, out); }
@@ -68,6 +74,14 @@ std::string_view AnsiByteOrderMark() {
 
 bool DecodeUtf8(std::string_view bytes, Text* out) {
   return Decode(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, out);
+}
+
+bool IsDecodableUtf8(std::string_view bytes) {
+  // The platform judges every stretch of non-ASCII bytes, so that the answer is always its own.
+  return IsWellFormedUtf8(bytes, [](std::string_view stretch) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, stretch.data(),
+                               static_cast<int>(stretch.size()), nullptr, 0) > 0;
+  });
 }
 
 void EncodeUtf8(TextView text, std::string* out) { Encode(CP_UTF8, text, out); }

@@ -60,6 +60,7 @@ TEST(CodePageWin32Test, AnsiKeepsEveryByteOfWindows1252) {
   std::string back;
   EncodeAnsi(text, &back);
   EXPECT_EQ(back, all);
+  EXPECT_TRUE(AnsiKeepsEveryByte());
 }
 
 }  // namespace

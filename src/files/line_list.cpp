@@ -87,19 +87,20 @@ void LineList::SetText(Text text) {
   }
 }
 
-void LineList::Load(const Text& path) {
+bool LineList::Decode(std::string file) {
+  EncodingMark mark = DetectEncoding(file);
   Text text;
-  FileEncoding encoding;
-  {
-    std::string bytes = ReadWholeFile(path);
-    EncodingMark mark = DetectEncoding(bytes);
-    encoding = mark.encoding;
-    if (!DecodeText(encoding, std::string_view(bytes).substr(mark.mark_length), &text)) {
-      RaiseDecodeFailure();
-    }
-  }  // the raw bytes are released before the lines are split
-  encoding_ = encoding;
+  if (!DecodeText(mark.encoding, std::string_view(file).substr(mark.mark_length), &text)) {
+    return false;
+  }
+  std::string().swap(file);  // the raw bytes are released before the lines are split
+  encoding_ = mark.encoding;
   SetText(std::move(text));
+  return true;
+}
+
+void LineList::Load(const Text& path) {
+  if (!Decode(ReadWholeFile(path))) RaiseDecodeFailure();
 }
 
 std::string LineList::Encode() const {

@@ -30,6 +30,11 @@ class LineList {
   /// Replaces the lines by those of `text`, split at CR LF, lone LF and lone CR.
   void SetText(Text text);
 
+  /// Replaces the lines by those of the whole content of a file, byte-order mark included, and
+  /// takes over the file encoding that its mark announces. False, leaving the lines and the
+  /// encoding unchanged, when the bytes after the mark decode to nothing.
+  bool Decode(std::string file);
+
   /// Replaces the lines by those of the file at `path` and takes over its file encoding.
   /// Raises the open failure, "EReadError" or the decode failure; the lines are then unchanged.
   void Load(const Text& path);

@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 
 #include "base/failure.h"
 #include "files/native_file.h"
 #include "testing/failure_of.h"
+#include "testing/test_support.h"
 
 // The ANSI cases take the ANSI code page to be Windows-1252: the stand-in on POSIX systems, and
 // the code page of Wine and of Western European Windows.
@@ -32,35 +29,7 @@ LineList ListOf(const Text& text, FileEncoding encoding = FileEncoding::kAnsi) {
   return list;
 }
 
-/// A fresh folder for the file tests, removed at the end.
-class Folder {
- public:
-  Folder() {
-    static int count = 0;
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("line-list-" + std::to_string(random()) + "-" + std::to_string(++count));
-    std::filesystem::create_directories(path_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string At(const std::string& name) const { return (path_ / name).string(); }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(At(name), std::ios::binary) << bytes;
-    return At(name);
-  }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(At(name), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
-
- private:
-  std::filesystem::path path_;
-};
+using Folder = TempFolder;
 
 TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
   struct Case {

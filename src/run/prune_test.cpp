@@ -5,6 +5,10 @@
 #include <random>
 #include <vector>
 
+#include "files/code_page.h"
+#include "files/program_file.h"
+#include "testing/random_program.h"
+
 namespace {
 
 using Lines = std::vector<Text>;
@@ -61,49 +65,49 @@ struct PruneCase {
   Lines expected;
 };
 
+const PruneCase kDefaultCases[] = {
+    {{u"G00 X0", kOn, u"G01 A10", u"G01 A20", u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50",
+      u"G01 A60"},
+     {u"G00 X0", kOn, u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50", u"G01 A60"}},
+    {{u"G00", kStrobe, u"G01 A1", u"G01 A2", kOff, u"G01 A3", u"G01 A4", kOn, u"G01 A5", u"G01 A6",
+      u"M30"},
+     {u"G00", kStrobe, u"G01 A2", kOff, u"G01 A4", kOn, u"G01 A6", u"M30"}},
+    {{kOn, u"G01 A1", kStrobe, u"G01 A2", u"G01 A3", u"M30"},
+     {kOn, u"G01 A1", kStrobe, u"G01 A3", u"M30"}},
+    {{kOn, u"G01 A1", u"G01 A2", u"G01 A3"}, {kOn, u"G01 A3"}},
+    {{u"G01 A1", u"G01 A2", kOn, u"G01 A3", u"G01 A4", u"M30"},
+     {u"G01 A1", u"G01 A2", kOn, u"G01 A4", u"M30"}},
+    {{kOn, u"G01 A1", u"G01 A2", kOff}, {kOn, u"G01 A2", kOff}},
+    {{kOn, u"G01 A1", kOn, u"G01 A2", u"G01 A3", u"M30"}, {kOn, u"G01 A1", kOn, u"G01 A3", u"M30"}},
+    {{kOff, u"G01 A1", u"G01 A2", kOn, u"G01 A3", u"G01 A4", kOff},
+     {kOff, u"G01 A1", u"G01 A2", kOn, u"G01 A4", kOff}},
+    {{kOn + u" ", u"G01 A1", u"G01 A2", u"M30"}, {kOn + u" ", u"G01 A1", u"G01 A2", u"M30"}},
+    {{kOn, u"G01 A1", u"", u"G01 A2", u"M30"}, {kOn, u"G01 A1", u"", u"G01 A2", u"M30"}},
+    {{kOn, u"G01 A7", u"G01 X5 A90", u"G01 A8", u"(G01 A) comment", u"N10 G01 A9 F500", u"M30"},
+     {kOn, u"G01 A7", u"G01 X5 A90", u"N10 G01 A9 F500", u"M30"}},
+    {{kOn, u"G01A2", u"g01 a4", u"G01  A6", u"M30"},
+     {kOn, u"G01A2", u"g01 a4", u"G01  A6", u"M30"}},
+    {{u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"},
+     {u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"}},
+    {{u"G01 A1", u"G01 A2", u"G01 A3"}, {u"G01 A1", u"G01 A2", u"G01 A3"}},
+};
+
 TEST(PruneTest, DefaultMarkerSetExamples) {
-  const PruneCase cases[] = {
-      {{u"G00 X0", kOn, u"G01 A10", u"G01 A20", u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50",
-        u"G01 A60"},
-       {u"G00 X0", kOn, u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50", u"G01 A60"}},
-      {{u"G00", kStrobe, u"G01 A1", u"G01 A2", kOff, u"G01 A3", u"G01 A4", kOn, u"G01 A5",
-        u"G01 A6", u"M30"},
-       {u"G00", kStrobe, u"G01 A2", kOff, u"G01 A4", kOn, u"G01 A6", u"M30"}},
-      {{kOn, u"G01 A1", kStrobe, u"G01 A2", u"G01 A3", u"M30"},
-       {kOn, u"G01 A1", kStrobe, u"G01 A3", u"M30"}},
-      {{kOn, u"G01 A1", u"G01 A2", u"G01 A3"}, {kOn, u"G01 A3"}},
-      {{u"G01 A1", u"G01 A2", kOn, u"G01 A3", u"G01 A4", u"M30"},
-       {u"G01 A1", u"G01 A2", kOn, u"G01 A4", u"M30"}},
-      {{kOn, u"G01 A1", u"G01 A2", kOff}, {kOn, u"G01 A2", kOff}},
-      {{kOn, u"G01 A1", kOn, u"G01 A2", u"G01 A3", u"M30"},
-       {kOn, u"G01 A1", kOn, u"G01 A3", u"M30"}},
-      {{kOff, u"G01 A1", u"G01 A2", kOn, u"G01 A3", u"G01 A4", kOff},
-       {kOff, u"G01 A1", u"G01 A2", kOn, u"G01 A4", kOff}},
-      {{kOn + u" ", u"G01 A1", u"G01 A2", u"M30"}, {kOn + u" ", u"G01 A1", u"G01 A2", u"M30"}},
-      {{kOn, u"G01 A1", u"", u"G01 A2", u"M30"}, {kOn, u"G01 A1", u"", u"G01 A2", u"M30"}},
-      {{kOn, u"G01 A7", u"G01 X5 A90", u"G01 A8", u"(G01 A) comment", u"N10 G01 A9 F500", u"M30"},
-       {kOn, u"G01 A7", u"G01 X5 A90", u"N10 G01 A9 F500", u"M30"}},
-      {{kOn, u"G01A2", u"g01 a4", u"G01  A6", u"M30"},
-       {kOn, u"G01A2", u"g01 a4", u"G01  A6", u"M30"}},
-      {{u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"},
-       {u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"}},
-      {{u"G01 A1", u"G01 A2", u"G01 A3"}, {u"G01 A1", u"G01 A2", u"G01 A3"}},
-  };
-  for (const PruneCase& c : cases) {
+  for (const PruneCase& c : kDefaultCases) {
     LineList list = MakeList(c.input);
     PruneMoves(list, SelectMarkerSet(list));
     EXPECT_EQ(Contents(list), c.expected);
   }
 }
 
+const PruneCase kDialectCases[] = {
+    {{u"%DSPNC3", u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"},
+     {u"%DSPNC3", u"M98 L20", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"}},
+    {{u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff}, {u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff}},
+};
+
 TEST(PruneTest, DialectMarkerSetExamples) {
-  const PruneCase cases[] = {
-      {{u"%DSPNC3", u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"},
-       {u"%DSPNC3", u"M98 L20", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"}},
-      {{u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff},
-       {u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff}},
-  };
-  for (const PruneCase& c : cases) {
+  for (const PruneCase& c : kDialectCases) {
     LineList list = MakeList(c.input);
     PruneMoves(list, SelectMarkerSet(list));
     EXPECT_EQ(Contents(list), c.expected);
@@ -145,6 +149,90 @@ TEST(PruneTest, AgreesWithStepByStepDefinitionOnRandomPrograms) {
     Lines expected = program;
     ReferencePrune(expected, markers);
     ASSERT_EQ(Contents(list), expected) << "round " << round;
+  }
+}
+
+constexpr FileEncoding kEncodings[] = {FileEncoding::kAnsi, FileEncoding::kUtf8,
+                                       FileEncoding::kUtf16Le, FileEncoding::kUtf16Be};
+
+/// The file of `lines` in `encoding`, with its byte-order mark, each line followed by `ending`.
+std::string FileOf(const Lines& lines, FileEncoding encoding, TextView ending = u"\r\n") {
+  Text text;
+  for (const Text& line : lines) text += line + Text(ending);
+  std::string bytes(ByteOrderMark(encoding));
+  EncodeText(encoding, text, &bytes);
+  return bytes;
+}
+
+TEST(PruneTest, ExamplesHoldOnTheBytesInEveryEncoding) {
+  std::vector<PruneCase> cases(std::begin(kDefaultCases), std::end(kDefaultCases));
+  cases.insert(cases.end(), std::begin(kDialectCases), std::end(kDialectCases));
+  for (FileEncoding encoding : kEncodings) {
+    if (!ProgramBytes::Holds(encoding)) continue;
+    for (const PruneCase& c : cases) {
+      for (TextView ending : {u"\r\n", u"\n", u"\r"}) {
+        ProgramFile program;
+        ASSERT_TRUE(program.Decode(FileOf(c.input, encoding, ending)));
+        ASSERT_NE(program.bytes(), nullptr);
+        PruneProgram(program);
+        EXPECT_EQ(program.Encode(), FileOf(c.expected, encoding))
+            << "encoding " << static_cast<int>(encoding) << ", " << c.input.size() << " lines";
+      }
+    }
+  }
+}
+
+TEST(PruneTest, SelectsMarkerSetOnTheBytesInEveryEncoding) {
+  const struct {
+    Lines lines;
+    const MarkerSet* expected;
+  } cases[] = {
+      {{u" %DSPNC3\t"}, &kDialectMarkerSet},
+      {{u"\x01%DSPNC3\x1f"}, &kDialectMarkerSet},
+      {{u"%DSPNC3 ; comment"}, &kDefaultMarkerSet},
+      {{u"%dspnc3"}, &kDefaultMarkerSet},
+      {{u"\u00a0%DSPNC3"}, &kDefaultMarkerSet},
+      {{u"%DSPNC3\u00a0"}, &kDefaultMarkerSet},
+      {{u"\ufeff%DSPNC3"}, &kDefaultMarkerSet},
+      {{u"G00", u"%DSPNC3"}, &kDefaultMarkerSet},
+      {{u"\u2000%DSPNC3"}, &kDefaultMarkerSet},
+      {{}, &kDefaultMarkerSet},
+      {{u" \t "}, &kDefaultMarkerSet},
+  };
+  for (FileEncoding encoding : kEncodings) {
+    if (!ProgramBytes::Holds(encoding)) continue;
+    for (const auto& c : cases) {
+      std::string file = FileOf(c.lines, encoding);
+      ProgramBytes program;
+      LineList list;
+      ASSERT_TRUE(program.Decode(file));
+      ASSERT_TRUE(list.Decode(file));
+      EXPECT_EQ(&SelectMarkerSet(program), &SelectMarkerSet(list))
+          << "encoding " << static_cast<int>(encoding) << ", " << testing::PrintToString(c.lines);
+      // The ANSI code page may have no character for a line's non-ASCII one (Windows writes
+      // U+2000 as a space, for one).
+      if (encoding != FileEncoding::kAnsi) {
+        EXPECT_EQ(&SelectMarkerSet(program), c.expected)
+            << "encoding " << static_cast<int>(encoding) << ", " << testing::PrintToString(c.lines);
+      }
+    }
+  }
+}
+
+TEST(PruneTest, BytesAndLineListSaveTheSameOnRandomPrograms) {
+  std::mt19937 random(20261211);
+  for (FileEncoding encoding : kEncodings) {
+    for (int round = 0; round < 3000; ++round) {
+      std::string file = RandomProgramFile(random, encoding);
+      ProgramFile program;
+      LineList list;
+      bool decoded = list.Decode(file);
+      ASSERT_EQ(program.Decode(file), decoded) << testing::PrintToString(file);
+      if (!decoded) continue;
+      PruneProgram(program);
+      PruneMoves(list, SelectMarkerSet(list));
+      ASSERT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+    }
   }
 }
 

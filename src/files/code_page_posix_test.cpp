@@ -1,0 +1,12 @@
+#include <gtest/gtest.h>
+
+#include "files/code_page.h"
+
+namespace {
+
+TEST(CodePagePosixTest, Windows1252StandsInAndKeepsEveryByte) {
+  EXPECT_TRUE(AnsiIsSingleByte());
+  EXPECT_TRUE(AnsiKeepsEveryByte());
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// A program held as its bytes must come out exactly as the UTF-16 line list makes it: the same
+// lines, the same decode failures, the same saved bytes.
+#include "files/program_bytes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "files/code_page.h"
+#include "files/line_list.h"
+#include "testing/random_program.h"
+
+namespace {
+
+using namespace std::string_literals;
+using Lines = std::vector<Text>;
+
+constexpr FileEncoding kEncodings[] = {FileEncoding::kAnsi, FileEncoding::kUtf8,
+                                       FileEncoding::kUtf16Le, FileEncoding::kUtf16Be};
+
+Lines LinesOf(const LineList& list) {
+  Lines lines;
+  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
+  return lines;
+}
+
+/// The lines of `program`, each decoded by itself, and whether each holds "G01 A".
+Lines LinesOf(ProgramBytes& program, std::vector<bool>* has_needle = nullptr) {
+  Lines lines;
+  program.Sweep(u"G01 A", [&](const ProgramBytes::Line& line) {
+    Text text;
+    DecodeText(program.encoding(), program.BytesOf(line), &text);
+    lines.push_back(text);
+    if (has_needle) has_needle->push_back(line.has_needle);
+    return false;
+  });
+  return lines;
+}
+
+TEST(ProgramBytesTest, HoldsWhatDecodesAndEncodesBackUnchanged) {
+  EXPECT_TRUE(ProgramBytes::Holds(FileEncoding::kUtf8));
+  EXPECT_TRUE(ProgramBytes::Holds(FileEncoding::kUtf16Le));
+  EXPECT_TRUE(ProgramBytes::Holds(FileEncoding::kUtf16Be));
+  EXPECT_EQ(ProgramBytes::Holds(FileEncoding::kAnsi), AnsiKeepsEveryByte());
+}
+
+TEST(ProgramBytesTest, EdgesComeOutAsTheLineListMakesThem) {
+  const std::string cases[] = {
+      "",
+      "\xEF\xBB\xBF",
+      "\xFF\xFE",
+      "\xFE\xFF",
+      "A\r\nB",
+      "A\nB\rC",
+      "A\r\r\nB\n\rC\r\n\n",
+      "\r\n",
+      "\r",
+      "\n\n\n",
+      "A\0B\r\n\0"s,
+      "\x80\x81\x8D\x8F\x90\x9D\xFF\r\x0D\x0A\xC3\xA4",
+      "\xEF\xBB\xBF\xEF\xBB\xBF",
+      "\xEF\xBB\xBFL\xC3\xA4nge\nG01 A\xF0\x9D\x84\x9E\r",
+      "\xFF\xFE"
+      "A\0B"s,
+      "\xFF\xFE\0\0"s,
+      "\xFF\xFE\r\0\n\0\n\0\r\0\0\xD8\n\x0D"s,
+      "\xFE\xFF\0A\0\n\xD8\x34\0\r\x0D\x0A"s,
+      "\xFE\xFF\0\r\0\r\0\n\0"s,
+  };
+  for (const std::string& file : cases) {
+    LineList list;
+    ProgramBytes program;
+    ASSERT_TRUE(list.Decode(file));
+    ASSERT_TRUE(program.Decode(file));
+    EXPECT_EQ(program.encoding(), list.encoding());
+    EXPECT_EQ(LinesOf(program), LinesOf(list)) << testing::PrintToString(file);
+    EXPECT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+  }
+}
+
+TEST(ProgramBytesTest, DecodeFailsWhereTheLineListFails) {
+  const std::string cases[] = {
+      "\xFF\xFE"
+      "A",
+      "\xFE\xFF"
+      "A",
+      "\xEF\xBB\xBFG01 A1\r\n\xC0\x80\r\n",
+      "\xEF\xBB\xBF\xED\xA0\x80",
+      "\xEF\xBB\xBF" + std::string(100, 'x') + "\xC3",
+  };
+  for (const std::string& file : cases) {
+    ProgramBytes program;
+    ASSERT_TRUE(program.Decode("kept\n"));
+    EXPECT_FALSE(LineList().Decode(file));
+    EXPECT_FALSE(program.Decode(file)) << testing::PrintToString(file);
+    EXPECT_EQ(program.Encode(), "kept\r\n") << "the program stays as it was";
+  }
+}
+
+TEST(ProgramBytesTest, RandomFilesComeOutAsTheLineListMakesThem) {
+  std::mt19937 random(31);
+  for (FileEncoding encoding : kEncodings) {
+    for (int round = 0; round < 1500; ++round) {
+      std::string file = RandomProgramFile(random, encoding);
+      LineList list;
+      ProgramBytes program;
+      bool decoded = list.Decode(file);
+      ASSERT_EQ(program.Decode(file), decoded) << testing::PrintToString(file);
+      if (!decoded) continue;
+      std::vector<bool> has_needle;
+      Lines lines = LinesOf(list);
+      ASSERT_EQ(LinesOf(program, &has_needle), lines) << testing::PrintToString(file);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(has_needle[i], lines[i].find(u"G01 A") != Text::npos) << i;
+      }
+      ASSERT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+    }
+  }
+}
+
+TEST(ProgramBytesTest, DeletedLinesLeaveTheSaveWithTheirEndings) {
+  std::mt19937 random(37);
+  for (FileEncoding encoding : kEncodings) {
+    for (int round = 0; round < 500; ++round) {
+      std::string file = RandomProgramFile(random, encoding);
+      LineList list;
+      ProgramBytes program;
+      if (!list.Decode(file)) continue;
+      ASSERT_TRUE(program.Decode(file));
+      // Deletes lines at random, runs of them too; the line list deletes the same.
+      std::vector<bool> marked(list.Count());
+      size_t index = 0;
+      program.Sweep(u"G01 A", [&](const ProgramBytes::Line&) {
+        bool deletes = index > 0 && random() % 3 == 0;
+        if (deletes) marked[index - 1] = true;
+        ++index;
+        return deletes;
+      });
+      list.DeleteMarked(marked);
+      ASSERT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+    }
+  }
+}
+
+TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
+  // Long lines go from where they lie, short ones and the CR LF after a line that ended in a
+  // lone LF are gathered; some lines are deleted.
+  std::string file;
+  for (int i = 0; i < 3000; ++i) {
+    file += i % 2 ? std::string(5000 + i, 'x') : "G01 A" + std::to_string(i);
+    file += i % 3 ? "\n" : "\r\n";
+  }
+  ProgramBytes program;
+  ASSERT_TRUE(program.Decode(file));
+  size_t index = 0;
+  program.Sweep(u"G01 A", [&](const ProgramBytes::Line&) { return ++index % 5 == 0; });
+  const std::string expected = program.Encode();
+  const std::string_view held = program.FirstLine();
+
+  ProgramBytes::SavedContent content(program);
+  std::string written;
+  size_t batches = 0, in_place = 0;
+  EXPECT_TRUE(content.WriteTo([&](FileContent::Pieces pieces) {
+    EXPECT_LE(pieces.size(), 1024u);
+    for (std::string_view piece : pieces) {
+      written += piece;
+      in_place += piece.data() >= held.data() && piece.data() < held.data() + file.size();
+    }
+    ++batches;
+    return true;
+  }));
+  EXPECT_EQ(written, expected);
+  EXPECT_EQ(content.Size(), expected.size());
+  EXPECT_GT(batches, 1u);
+  EXPECT_GT(in_place, 1000u) << "long lines are written from where they lie";
+
+  size_t calls = 0;
+  EXPECT_FALSE(content.WriteTo([&](FileContent::Pieces) { return ++calls, false; }));
+  EXPECT_EQ(calls, 1u) << "a failed write ends the save";
+}
+
+TEST(ProgramBytesTest, FirstLineUnitsAndMarkers) {
+  struct Case {
+    std::string file;
+    std::string first_line;
+    std::string encoded;  // "G0" as the program holds it
+  };
+  const Case cases[] = {
+      {"", "", "G0"},
+      {"\r\nB", "", "G0"},
+      {" %DSPNC3\t\nB", " %DSPNC3\t", "G0"},
+      {"\xEF\xBB\xBF\xC3\xA4\r", "\xC3\xA4", "G0"},
+      {"\xFF\xFEG\0\r\0"s, "G\0"s, "G\0000\0"s},
+      {"\xFE\xFF\0G\0\n"s, "\0G"s, "\0G\0000"s},
+  };
+  for (const Case& c : cases) {
+    ProgramBytes program;
+    ASSERT_TRUE(program.Decode(c.file));
+    EXPECT_EQ(program.FirstLine(), c.first_line) << testing::PrintToString(c.file);
+    EXPECT_EQ(program.Encoded(u"G0"), c.encoded) << testing::PrintToString(c.file);
+  }
+  ProgramBytes program;
+  ASSERT_TRUE(program.Decode("\xFE\xFF\x20\xAC"));
+  EXPECT_EQ(program.UnitAt(program.FirstLine(), 0), u'\u20AC');
+  ASSERT_TRUE(program.Decode("\xFF\xFE\xAC\x20"));
+  EXPECT_EQ(program.UnitAt(program.FirstLine(), 0), u'\u20AC');
+  ASSERT_TRUE(program.Decode("\x80"));
+  EXPECT_EQ(program.UnitAt(program.FirstLine(), 0), 0x80);
+}
+
+}  // namespace
