@@ -2,13 +2,13 @@
 // Never crashes; either the decode fails, or the pruned program is the input less some move
 // lines, exactly as the step-by-step pass deletes them, it reloads to the same lines, and a
 // second pass changes nothing.
-#include <list>
 #include <vector>
 
 #include "files/file_encoding.h"
 #include "files/line_list.h"
 #include "fuzz/fuzz_check.h"
 #include "run/prune.h"
+#include "testing/reference_prune.h"
 
 namespace {
 
@@ -22,28 +22,6 @@ Lines LinesOf(const LineList& list) {
 
 /// The load from bytes in memory; false on a decode failure.
 bool LoadBytes(std::string_view bytes, LineList* list) { return list->Decode(std::string(bytes)); }
-
-/// The pruning pass step by step: examine the line under examination, delete the line before it
-/// where a run of moves goes on, and step on unless a line was deleted. A list keeps it linear.
-Lines StepByStepPrune(const Lines& input, const MarkerSet& m) {
-  std::list<Text> lines(input.begin(), input.end());
-  bool active = false, strobe_seen = false, pending = false;
-  for (auto line = lines.begin(); line != lines.end();) {
-    bool is_move = line->find(m.move_pattern) != Text::npos;
-    if (*line == kStrobeLine) strobe_seen = active = true;
-    if (*line == m.laser_off && !strobe_seen) active = pending = false;
-    if (active) {
-      if (is_move && pending) {
-        lines.erase(std::prev(line));
-      } else {
-        pending = is_move;
-      }
-    }
-    if (*line == m.laser_on && !strobe_seen) active = true, pending = false;
-    ++line;
-  }
-  return Lines(lines.begin(), lines.end());
-}
 
 /// Whether `part` is `whole` less some of its lines, each of them holding the move pattern.
 bool IsInputLessMoves(const Lines& part, const Lines& whole, const MarkerSet& m) {

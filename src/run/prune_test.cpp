@@ -8,6 +8,7 @@
 #include "files/code_page.h"
 #include "files/program_file.h"
 #include "testing/random_program.h"
+#include "testing/reference_prune.h"
 
 namespace {
 
@@ -25,35 +26,6 @@ Lines Contents(const LineList& list) {
   Lines lines;
   for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
   return lines;
-}
-
-/// The pruning pass as a direct transcription of its step-by-step definition: examine the line
-/// at the index, delete the line before it where a run goes on, advance unless deleted.
-void ReferencePrune(Lines& lines, const MarkerSet& m) {
-  bool active = false, strobe_seen = false, pending = false;
-  size_t index = 0;
-  while (index < lines.size()) {
-    bool advance = true;
-    const Text& line = lines[index];
-    bool is_move = line.find(m.move_pattern) != Text::npos;
-    if (line == kStrobeLine) strobe_seen = active = true;
-    if (line == m.laser_off && !strobe_seen) active = pending = false;
-    if (active) {
-      if (is_move && pending) {
-        lines.erase(lines.begin() + (index - 1));
-        advance = false;
-      } else if (is_move) {
-        pending = true;
-      } else {
-        pending = false;
-      }
-    }
-    if (lines[advance ? index : index - 1] == m.laser_on && !strobe_seen) {
-      active = true;
-      pending = false;
-    }
-    if (advance) ++index;
-  }
 }
 
 const Text kOn(kDefaultMarkerSet.laser_on);
@@ -146,9 +118,7 @@ TEST(PruneTest, AgreesWithStepByStepDefinitionOnRandomPrograms) {
     LineList list = MakeList(program);
     const MarkerSet& markers = SelectMarkerSet(list);
     PruneMoves(list, markers);
-    Lines expected = program;
-    ReferencePrune(expected, markers);
-    ASSERT_EQ(Contents(list), expected) << "round " << round;
+    ASSERT_EQ(Contents(list), StepByStepPrune(program, markers)) << "round " << round;
   }
 }
 

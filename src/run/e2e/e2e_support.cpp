@@ -94,6 +94,21 @@ std::string PruneExecutable() {
   return exe && *exe ? exe : PRUNE_EXE;
 }
 
+std::string CopyExecutable(const TempFolder& folder, const std::string& subfolder,
+                           const std::string& settings) {
+  fs::path source = PruneExecutable();
+  fs::path place = subfolder.empty() ? fs::path(folder.path()) : fs::path(folder.At(subfolder));
+  fs::create_directories(place);
+  fs::permissions(place, fs::perms(0755), fs::perm_options::add);
+  fs::path copy = place / source.filename();
+  fs::copy_file(source, copy);
+  fs::permissions(copy, fs::perms(0755));
+  if (!settings.empty()) {
+    std::ofstream(fs::path(copy).replace_extension(".ini"), std::ios::binary) << settings;
+  }
+  return copy.string();
+}
+
 std::string WineProgram() {
   const char* wine = getenv("PRUNE_WINE");
   return wine && *wine ? wine : "wine64";

@@ -38,6 +38,15 @@ struct RunOptions {
 /// The executable under test: $PRUNE_EXE, or the one that this build made.
 std::string PruneExecutable();
 
+/// Places a copy of the executable under test in `subfolder` of `folder` ("" for the folder
+/// itself), readable and runnable by everyone, with a settings file beside it that holds
+/// `settings` (none when it is empty). Returns the copy's host path.
+std::string CopyExecutable(const TempFolder& folder, const std::string& subfolder,
+                           const std::string& settings);
+
+/// The settings file's content that sends the result to a ".tap" file beside the program.
+inline const std::string kTestOutputSettings = "[common]\r\ntest=1\r\n";
+
 /// Whether the executable under test is a Windows program run through Wine ($PRUNE_E2E_WINE=1).
 bool UnderWine();
 

@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kOn = "FARCALL $STRGLOB1 \"LASER_ON\"";
-const std::string kProgram = kOn + "\nG01 A1\nG01 A2\nM30\n";
-const std::string kPruned = kOn + "\r\nG01 A2\r\nM30\r\n";
+const std::string& kOn = kLaserOnLine;
+const std::string& kProgram = kSmallProgram;
+const std::string& kPruned = kSmallProgramPruned;
 
 /// A program of about `bytes` bytes whose output is larger than half of it.
 std::string LargeProgram(size_t bytes) {
@@ -59,22 +59,13 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
   return tree;
 }
 
-/// Places a copy of the executable under test in "bin" of `folder`, with a settings file
-/// beside it that holds `settings` (none when it is empty), and has `options` run that copy.
+/// Has `options` run a copy of the executable in "bin" of `folder`, with `settings` beside it.
 void UseCopiedExecutable(const TempFolder& folder, const std::string& settings,
                          RunOptions* options) {
-  fs::path source = PruneExecutable();
-  std::string copy = folder.At("bin/" + source.filename().string());
-  fs::create_directories(folder.At("bin"));
-  fs::copy_file(source, copy);
-  fs::permissions(copy, fs::perms(0755));
-  if (!settings.empty()) {
-    std::ofstream(fs::path(copy).replace_extension(".ini"), std::ios::binary) << settings;
-  }
-  options->executable = copy;
+  options->executable = CopyExecutable(folder, "bin", settings);
 }
 
-const std::string kTestOutput = "[common]\ntest=1\n";
+const std::string& kTestOutput = kTestOutputSettings;
 
 void MakeUnixSocket(const std::string& path) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -17,9 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kOn = "FARCALL $STRGLOB1 \"LASER_ON\"";
-const std::string kProgram = kOn + "\nG01 A1\nG01 A2\nM30\n";
-const std::string kPruned = kOn + "\r\nG01 A2\r\nM30\r\n";
+const std::string& kOn = kLaserOnLine;
+const std::string& kProgram = kSmallProgram;
+const std::string& kPruned = kSmallProgramPruned;
 
 // An ordinary user, and the group of the shop's users that the user belongs to.
 constexpr unsigned kUser = 65534;
@@ -37,19 +37,6 @@ std::string Ownership(const std::string& path) {
 void Own(const std::string& path, unsigned uid, unsigned gid, fs::perms mode) {
   ASSERT_EQ(chown(path.c_str(), uid, gid), 0);
   fs::permissions(path, mode);
-}
-
-/// Places a copy of the executable under test in "bin" of `folder`, readable by everyone, with
-/// a settings file for test output beside it, and has `options` run that copy.
-void UseTestOutput(const TempFolder& folder, RunOptions* options) {
-  fs::path source = PruneExecutable();
-  std::string copy = folder.At("bin/" + source.filename().string());
-  fs::create_directories(folder.At("bin"));
-  fs::copy_file(source, copy);
-  fs::permissions(copy, fs::perms(0755));
-  folder.Write("bin/" + source.stem().string() + ".ini", "[common]\ntest=1\n");
-  fs::permissions(folder.At("bin"), fs::perms(0755));
-  options->executable = copy;
 }
 
 struct SharedFileCase {
@@ -89,7 +76,7 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
     RunOptions options;
     options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
     options.user = RunAsUser{kUser, kUser, {kShopGroup}};
-    if (c.test_output) UseTestOutput(folder, &options);
+    if (c.test_output) options.executable = CopyExecutable(folder, "bin", kTestOutputSettings);
     std::string path = folder.Write("part.nc", kProgram);
     Own(path, c.owner, c.group, c.file_mode);
     fs::permissions(folder.path(), c.folder_mode);

@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 namespace {
 
 /// A program with a pair of moves to prune, and what a run makes of it.
-const std::string kProgram = "FARCALL $STRGLOB1 \"LASER_ON\"\nG01 A1\nG01 A2\nM30\n";
-const std::string kPruned = "FARCALL $STRGLOB1 \"LASER_ON\"\r\nG01 A2\r\nM30\r\n";
+const std::string& kProgram = kSmallProgram;
+const std::string& kPruned = kSmallProgramPruned;
 
 /// Stands for a settings file that is not there.
 const std::string kNoSettings = "\x01no settings file";

@@ -17,9 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProgram = "FARCALL $STRGLOB1 \"LASER_ON\"\nG01 A1\nG01 A2\nM30\n";
-const std::string kPruned = "FARCALL $STRGLOB1 \"LASER_ON\"\r\nG01 A2\r\nM30\r\n";
-const std::string kTestOutputSettings = "[common]\r\ntest=1\r\n";
+const std::string& kProgram = kSmallProgram;
+const std::string& kPruned = kSmallProgramPruned;
 
 class WindowsE2eTest : public testing::Test {
  protected:
@@ -37,15 +36,6 @@ class WindowsBoxE2eTest : public WindowsE2eTest {
     if (!display || !*display) GTEST_SKIP() << "needs a display for the box";
   }
 };
-
-/// Copies the executable under test into `folder`, with a settings file for test output beside
-/// it, and returns the copy's host path.
-std::string CopyWithTestOutput(const TempFolder& folder) {
-  std::string copy = folder.At("prune.exe");
-  fs::copy_file(PruneExecutable(), copy);
-  folder.Write("prune.ini", kTestOutputSettings);
-  return copy;
-}
 
 /// Holds a file open for writing, sharing reading and writing, from another Windows process
 /// (hold_open.exe beside the executable under test), for as long as it lives.
@@ -153,7 +143,7 @@ TEST_F(WindowsBoxE2eTest, FileHeldOpenForWritingFailsTheLoad) {
 
 TEST_F(WindowsBoxE2eTest, TestOutputFileHeldOpenFailsTheSaveAndStaysAsItWas) {
   TempFolder folder;
-  std::string executable = CopyWithTestOutput(folder);
+  std::string executable = CopyExecutable(folder, "", kTestOutputSettings);
   std::string path = folder.Write("part.nc", kProgram);
   std::string output = folder.Write("part.tap", "earlier output\r\n");
   HeldOpen held(output);
@@ -175,7 +165,7 @@ TEST_F(WindowsE2eTest, TestOutputFileHeldForAMomentIsWrittenOnceFree) {
   // As a virus scanner or a sync client holds a file that has just been written.
   TempFolder folder;
   RunOptions options;
-  options.executable = CopyWithTestOutput(folder);
+  options.executable = CopyExecutable(folder, "", kTestOutputSettings);
   std::string path = folder.Write("part.nc", kProgram);
   std::string output = folder.Write("part.tap", "earlier output\r\n");
   HeldOpen held(output, 1);
@@ -189,7 +179,7 @@ TEST_F(WindowsE2eTest, TestOutputFileHeldForAMomentIsWrittenOnceFree) {
 TEST_F(WindowsE2eTest, FilesKeepTheirNamesAsSpelledInTheFolder) {
   TempFolder folder;
   RunOptions options;
-  options.executable = CopyWithTestOutput(folder);
+  options.executable = CopyExecutable(folder, "", kTestOutputSettings);
   folder.Write("PART.NC", kProgram);
   folder.Write("part.TAP", "earlier output\r\n");
   RunResult result = RunPrune({ProgramPath(folder.At("part.nc"))}, options);
@@ -295,7 +285,7 @@ TEST_F(WindowsE2eTest, TestOutputGoesBesideTheFileInAFolderWithADot) {
     SCOPED_TRACE(c.input);
     TempFolder folder;
     RunOptions options;
-    options.executable = CopyWithTestOutput(folder);
+    options.executable = CopyExecutable(folder, "", kTestOutputSettings);
     std::string path = folder.Write(c.input, kProgram);
     RunResult result = RunPrune({ProgramPath(path)}, options);
     EXPECT_EQ(result.exit_status, 0);
