@@ -6,8 +6,8 @@
 #   bench/run_bench.sh [--runs K] [--big-runs K] [LINES...]   (BUILD_DIR chooses the build folder)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD_DIR:-build}
-tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+build=${BUILD_DIR:-build-bench}
+tools/install-packages.sh cmake g++ ninja-build
+cmake --preset bench -B "$build" >/dev/null
 cmake --build "$build" --target run_bench >/dev/null
 "$build/bench/run_bench" "$@"
