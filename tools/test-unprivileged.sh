@@ -15,9 +15,10 @@ fi
 tools=$(mktemp -d /tmp/prune-unprivileged-XXXXXX)
 trap 'rm -rf "$tools"' EXIT
 cp "$build/prune" "$build/prune_tests" "$build/src/run/e2e/e2e_tests" "$tools/"
-chmod 755 "$tools"
+cp -r "$root/examples" "$tools/examples"
+chmod -R a+rX "$tools"
 as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$tools" TMPDIR=/tmp
-  PRUNE_EXE="$tools/prune")
+  PRUNE_EXE="$tools/prune" PRUNE_EXAMPLES="$tools/examples")
 echo "== unit tests as an ordinary user"
 "${as_user[@]}" "$tools/prune_tests" --gtest_brief=1
 echo "== end-to-end tests as an ordinary user"

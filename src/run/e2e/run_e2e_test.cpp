@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -397,14 +398,11 @@ TEST(RunE2eTest, PermissionBitsAreKept) {
   }
 }
 
-/// The folder of the example programs in the source tree.
-fs::path ExamplesFolder() { return fs::path(__FILE__).parent_path() / "../../../examples"; }
-
-std::string ReadHostFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+/// The folder of the example programs: $PRUNE_EXAMPLES, or the one in the source tree.
+fs::path ExamplesFolder() {
+  const char* folder = getenv("PRUNE_EXAMPLES");
+  if (folder && *folder) return folder;
+  return fs::path(__FILE__).parent_path() / "../../../examples";
 }
 
 TEST(RunE2eTest, ExamplesComeOutAsThePruningPassMakesThem) {
@@ -419,7 +417,7 @@ TEST(RunE2eTest, ExamplesComeOutAsThePruningPassMakesThem) {
       {"dialekt.nc", true, 28, 7},
   };
   for (const Case& c : cases) {
-    std::string original = ReadHostFile(ExamplesFolder() / c.name);
+    std::string original = ReadFile(ExamplesFolder() / c.name);
     ASSERT_FALSE(original.empty()) << c.name;
     TempFolder folder;
     std::string path = folder.Write(c.name, original);
