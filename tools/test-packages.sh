@@ -202,16 +202,7 @@ else
 fi
 
 # ---------------------------------------------------------------------------------------------
-find_wine() {
-  local candidate
-  for candidate in /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64 \
-    "$(command -v wine64 || true)"; do
-    if [ -n "$candidate" ] && [ -x "$candidate" ]; then
-      echo "$candidate"
-      return
-    fi
-  done
-}
+. "$root/tools/find-wine.sh"
 wine=$(find_wine)
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)

@@ -20,16 +20,7 @@ logs=$build/wine-logs
 
 step() { echo "== $*"; }
 
-find_wine() {
-  local candidate
-  for candidate in /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64 \
-    "$(command -v wine64 || true)"; do
-    if [ -n "$candidate" ] && [ -x "$candidate" ]; then
-      echo "$candidate"
-      return
-    fi
-  done
-}
+. "$root/tools/find-wine.sh"
 
 "$root/tools/install-packages.sh" g++-mingw-w64-x86-64-posix wine64 xvfb xdotool cmake ninja-build \
   googletest
