@@ -202,7 +202,7 @@ else
 fi
 
 # ---------------------------------------------------------------------------------------------
-. "$root/tools/find-wine.sh"
+. "$root/tools/wine.sh"
 wine=$(find_wine)
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
@@ -214,7 +214,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 step "making the Wine prefix $WINEPREFIX"
-"$wine" wineboot -i > "$logs/wineboot.log" 2>&1
+make_wine_prefix "$wine" "$logs/wineboot.log"
 "$wineserver" -p > "$logs/wineserver.log" 2>&1 || true
 trap '"$wineserver" -k > /dev/null 2>&1 || true' EXIT
 

@@ -20,7 +20,7 @@ logs=$build/wine-logs
 
 step() { echo "== $*"; }
 
-. "$root/tools/find-wine.sh"
+. "$root/tools/wine.sh"
 
 "$root/tools/install-packages.sh" g++-mingw-w64-x86-64-posix wine64 xvfb xdotool cmake ninja-build \
   googletest
@@ -73,7 +73,7 @@ export DISPLAY=:$(tr -d '[:space:]' < "$display_file")
 # the services it starts, and a desktop without a display could show no box.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   step "making the Wine prefix $WINEPREFIX"
-  "$wine" wineboot -i > "$logs/wineboot.log" 2>&1
+  make_wine_prefix "$wine" "$logs/wineboot.log"
 fi
 # One Wine server for the whole suite, so that each run starts quickly.
 "$wineserver" -p > "$logs/wineserver.log" 2>&1 || true  # 2 when one runs already
