@@ -7,9 +7,9 @@
 #   tools/test-windows.sh [E2E_TESTS]
 #
 # E2E_TESTS is the native build's e2e_tests binary (build/src/run/e2e/e2e_tests by default; when
-# it is not there, tools/build.sh builds it). PRUNE_WIN_BUILD names the Windows
-# build folder (build-win). Missing tools are installed with apt-get when run as root. Wine's
-# prefix lives inside the build folder; Wine's own output goes to files in it (wine-logs/).
+# it is not there, tools/build.sh builds it). PRUNE_WIN_BUILD names the Windows build folder
+# (build-win). Missing tools are installed with apt-get when run as root. Wine's prefix lives
+# inside the build folder; Wine's own output goes to files in it (wine-logs/).
 # Exits non-zero when a test fails.
 set -euo pipefail
 

@@ -125,17 +125,6 @@ bool WriteContent(int fd, const FileContent& content, uint64_t* written) {
       [fd, written](FileContent::Pieces pieces) { return WritePieces(fd, pieces, written); });
 }
 
-bool WriteAt(int fd, std::string_view bytes, off_t offset) {
-  while (!bytes.empty()) {
-    ssize_t n = pwrite(fd, bytes.data(), bytes.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(n);
-    offset += n;
-  }
-  return true;
-}
-
 /// The file that a save to `path` replaces: the final target where `path` is a symbolic link,
 /// so that the link stays a link.
 std::string ResolveLinks(const std::string& path) {
@@ -293,9 +282,11 @@ void WriteInPlace(const Text& path, const std::string& target, const FileContent
   if (done) return;
   // Back to the old bytes: the length first, then what was overwritten.
   if (grown || written > 0) {
-    if (ftruncate(file.get(), old_size) == 0) {
+    if (ftruncate(file.get(), old_size) == 0 && lseek(file.get(), 0, SEEK_SET) == 0) {
       size_t changed = std::min<uint64_t>(std::max<uint64_t>(written, new_size), old.size());
-      WriteAt(file.get(), std::string_view(old).substr(0, changed), 0);
+      std::string_view overwritten = std::string_view(old).substr(0, changed);
+      uint64_t restored = 0;
+      WritePieces(file.get(), FileContent::Pieces(&overwritten, 1), &restored);
     }
     fsync(file.get());
   }
@@ -325,7 +316,6 @@ std::string ReadWholeFile(const Text& path) {
   if (fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
   if (S_ISDIR(st.st_mode)) RaiseOpenFailure(path, ErrorText(EISDIR));
   if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, kNotARegularFile);
-  if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
   // An in-place save of the same file by another run ends before the bytes are read.
   if (!WaitForLock(file.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
   if (fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));

@@ -17,8 +17,6 @@ namespace {
 constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 // Writes go out in requests of at most this size, so that each fits a DWORD count.
 constexpr size_t kMaxWriteRequest = size_t{1} << 30;
-// Pieces of content smaller than this are gathered into one request of about this size.
-constexpr size_t kGatherSize = size_t{1} << 20;
 // How long a file that another program holds for a moment is waited for, in milliseconds.
 constexpr DWORD kHoldPatience = 2000;
 
@@ -106,25 +104,15 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-/// Writes `content` at the file's position. Small pieces are gathered into large requests.
+/// Writes `content` at the file's position, a request for each piece (the content gathers short
+/// pieces itself).
 bool WriteContent(HANDLE file, const FileContent& content) {
-  std::string gathered;
-  gathered.reserve(kGatherSize);
-  bool written = content.WriteTo([&](FileContent::Pieces pieces) {
+  return content.WriteTo([file](FileContent::Pieces pieces) {
     for (std::string_view piece : pieces) {
-      if (gathered.size() + piece.size() > kGatherSize && !gathered.empty()) {
-        if (!WriteAll(file, gathered)) return false;
-        gathered.clear();
-      }
-      if (piece.size() >= kGatherSize) {
-        if (!WriteAll(file, piece)) return false;
-      } else {
-        gathered.append(piece);
-      }
+      if (!WriteAll(file, piece)) return false;
     }
     return true;
   });
-  return written && (gathered.empty() || WriteAll(file, gathered));
 }
 
 bool MoveTo(HANDLE file, int64_t position) {
@@ -271,8 +259,9 @@ void WriteInPlace(const Text& path, const Text& target, const FileContent& conte
   Handle file(OpenExclusively(target));
   if (!file.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
   int64_t old_size = RemainingSize(file.get());
-  if (old_size < 0 || old_size >= kMaxFileSize)
+  if (old_size < 0 || old_size >= kMaxFileSize) {
     RaiseCreateFailure(path, SystemText(GetLastError()));
+  }
   std::string old(static_cast<size_t>(old_size), '\0');
   DWORD read = 0;
   if (!ReadFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &read, nullptr) ||
