@@ -21,6 +21,9 @@ inline constexpr char kCreateFailureKind[] = "EFCreateError";
 inline constexpr char16_t kCreateFailureTemplate[] = u"Datei \"%s\" kann nicht erstellt werden. %s";
 inline constexpr char kWriteFailureKind[] = "EWriteError";
 inline constexpr char16_t kWriteFailureMessage[] = u"Stream-Schreibfehler";
+inline constexpr char16_t kRestoreFailureTemplate[] =
+    u"Stream-Schreibfehler. Datei %s konnte nicht wiederhergestellt werden und ist möglicherweise "
+    u"unvollständig";
 inline constexpr char kReadFailureKind[] = "EReadError";
 inline constexpr char16_t kReadFailureMessage[] = u"Stream-Lesefehler";
 inline constexpr char16_t kTooLargeTemplate[] = u"Datei %s ist zu groß";

@@ -16,6 +16,10 @@ void RaiseCreateFailure(const Text& path, TextView system_text) {
 
 void RaiseWriteFailure() { RaiseFailure(kWriteFailureKind, kWriteFailureMessage); }
 
+void RaiseRestoreFailure(const Text& path) {
+  RaiseFailure(kWriteFailureKind, FillTemplate(kRestoreFailureTemplate, {AbsolutePath(path)}));
+}
+
 void RaiseReadFailure() { RaiseFailure(kReadFailureKind, kReadFailureMessage); }
 
 void RaiseTooLargeFailure(const Text& path) {

@@ -12,6 +12,10 @@
 /// "EWriteError": the new content could not be written completely.
 [[noreturn]] void RaiseWriteFailure();
 
+/// "EWriteError": the new content could not be written completely, and the old content could not
+/// be written back either: the file at `path` may now hold a mix of both.
+[[noreturn]] void RaiseRestoreFailure(const Text& path);
+
 /// "EReadError": the read delivered less than the file's size.
 [[noreturn]] void RaiseReadFailure();
 

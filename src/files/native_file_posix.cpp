@@ -1,27 +1,26 @@
-// Files on POSIX systems. There are no share modes here. The save writes a new file beside the
-// user's file and renames it over the old one wherever that keeps everything the file had (owner,
-// group, mode, links, extended attributes); otherwise it writes the file in place, with its new
-// length reserved first and the old bytes written back should a write still fail.
-#include <fcntl.h>
+// Files on POSIX systems. There are no share modes here; advisory locks keep a load and an
+// in-place save of the same file apart. The save writes a new file beside the user's file and
+// renames it over the old one wherever the new file then has everything the old one had (owner,
+// group, mode, extended attributes and access lists, its one link); otherwise it writes the file
+// in place, with its new length reserved first and the old bytes written back should a write
+// still fail. Every system call goes through the seam in system_calls_posix.h.
 #include <limits.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
 #include <sys/xattr.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <vector>
 
 #include "base/messages.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
+#include "files/system_calls_posix.h"
 
 namespace {
 
@@ -34,7 +33,7 @@ class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
   ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) os::close(fd_);
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
@@ -43,56 +42,31 @@ class Descriptor {
   bool Close() {
     int fd = fd_;
     fd_ = -1;
-    return close(fd) == 0;
+    return os::close(fd) == 0;
   }
 
  private:
   int fd_;
 };
 
-/// Removes the temporary file unless it was handed over.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-  void Release() { path_.clear(); }
-
- private:
-  std::string path_;
-};
-
+/// Reads exactly `size` bytes; false (errno set) when the file ends before.
 bool ReadFully(int fd, char* buffer, size_t size) {
   size_t done = 0;
   while (done < size) {
-    ssize_t n = read(fd, buffer + done, size - done);
+    ssize_t n = os::read(fd, buffer + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;  // the file became shorter while it was read
+      return false;
+    }
     done += n;
   }
   return true;
 }
 
-/// Room for `size` bytes. A large program's buffer is backed by huge pages where the system
-/// offers them on request: its first touch then costs a fraction of what small pages cost.
-std::string BufferOf(size_t size) {
-  std::string bytes;
-  bytes.reserve(size);
-#if defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  auto begin = reinterpret_cast<uintptr_t>(bytes.data());
-  uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  uintptr_t last = (begin + size) & ~(kHugePage - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-  bytes.resize(size);
-  return bytes;
-}
-
 /// Writes all `pieces` with gathered writes, as many pieces a request as the system takes, and
-/// adds the number of bytes written to `*written`.
+/// adds the number of bytes written to `*written`. False (errno set) when a write fails.
 bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
   iovec vectors[IOV_MAX];
   while (!pieces.empty()) {
@@ -102,9 +76,13 @@ bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
       vectors[i] = {const_cast<char*>(pieces[i].data()), pieces[i].size()};
       asked += pieces[i].size();
     }
-    ssize_t n = asked == 0 ? 0 : writev(fd, vectors, static_cast<int>(count));
+    ssize_t n = asked == 0 ? 0 : os::writev(fd, vectors, static_cast<int>(count));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (n == 0 && asked > 0)) return false;
+    if (n < 0) return false;
+    if (n == 0 && asked > 0) {
+      errno = EIO;
+      return false;
+    }
     *written += n;
     // Steps past the pieces written; one written in part goes on from where it stopped.
     size_t left = n;
@@ -120,22 +98,49 @@ bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
 }
 
 /// Writes `content` at the descriptor's position; `*written` counts the bytes that reached it.
+/// False (errno set) when a write fails.
 bool WriteContent(int fd, const FileContent& content, uint64_t* written) {
   return content.WriteTo(
       [fd, written](FileContent::Pieces pieces) { return WritePieces(fd, pieces, written); });
 }
 
-/// The file that a save to `path` replaces: the final target where `path` is a symbolic link,
-/// so that the link stays a link.
-std::string ResolveLinks(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (!resolved) return path;
-  std::string target(resolved);
-  free(resolved);
-  return target;
+/// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on the open file, which keeps a load
+/// and an in-place save of the same file, or two such saves, from overlapping. Waits for it a
+/// few seconds at most; false (errno set) when it cannot be had. A file system without locks
+/// (NFS without its lock service) is used without them.
+bool WaitForLock(int fd, int operation) {
+  constexpr int kAttempts = 500;
+  const timespec pause = {0, 20'000'000};  // 20 ms, so 10 s at most
+  for (int attempt = 0;; ++attempt) {
+    if (os::flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || attempt == kAttempts) return false;
+    os::nanosleep(&pause, nullptr);
+  }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+/// Room for `size` bytes. A large program's buffer is backed by huge pages where the system
+/// offers them on request: its first touch then costs a fraction of what small pages cost.
+std::string BufferOf(size_t size) {
+  std::string bytes;
+  bytes.reserve(size);
+#if defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  auto begin = reinterpret_cast<uintptr_t>(bytes.data());
+  uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  uintptr_t last = (begin + size) & ~(kHugePage - 1);
+  if (last > first) os::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+  bytes.resize(size);
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where a save goes
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -144,10 +149,34 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+/// The file that a save to `path` writes: where `path` is a symbolic link, the file that its
+/// chain of links ends in, also one that is not there yet, so that the link stays a link. False
+/// (errno set) when a link cannot be read.
+bool FinalTarget(const std::string& path, std::string* target) {
+  constexpr int kMaxLinks = 40;  // as the system's own limit
+  *target = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat st;
+    if (os::lstat(target->c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISLNK(st.st_mode)) return true;
+    std::vector<char> buffer(PATH_MAX);
+    ssize_t length = os::readlink(target->c_str(), buffer.data(), buffer.size());
+    if (length < 0) return false;
+    if (static_cast<size_t>(length) == buffer.size()) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::string next(buffer.data(), length);
+    *target = next.front() == '/' ? next : FolderOf(*target) + "/" + next;
+  }
+  errno = ELOOP;
+  return false;
+}
+
 /// Checks what would make the create of `target` fail before anything is written; raises the
 /// create failure for `path`. Returns the existing file's status, if any, in `existing`.
 bool CheckTarget(const Text& path, const std::string& target, struct stat* existing) {
-  if (stat(target.c_str(), existing) != 0) {
+  if (os::stat(target.c_str(), existing) != 0) {
     if (errno == ENOENT) return false;
     RaiseCreateFailure(path, ErrorText(errno));
   }
@@ -155,152 +184,225 @@ bool CheckTarget(const Text& path, const std::string& target, struct stat* exist
   if (!S_ISREG(existing->st_mode)) RaiseCreateFailure(path, kNotARegularFile);
   // A file without any write permission bit is read-only, also for the superuser.
   if ((existing->st_mode & 0222) == 0) RaiseCreateFailure(path, ErrorText(EACCES));
-  if (access(target.c_str(), W_OK) != 0) RaiseCreateFailure(path, ErrorText(errno));
+  if (os::access(target.c_str(), W_OK) != 0) RaiseCreateFailure(path, ErrorText(errno));
   return true;
+}
+
+/// Whether this process may give a new file the owner and group of `existing`.
+bool MayGiveOwnership(const struct stat& existing) {
+  if (geteuid() == 0) return true;
+  if (existing.st_uid != geteuid()) return false;
+  if (existing.st_gid == getegid()) return true;
+  std::vector<gid_t> groups(NGROUPS_MAX);
+  int count = getgroups(static_cast<int>(groups.size()), groups.data());
+  return count > 0 && std::find(groups.begin(), groups.begin() + count, existing.st_gid) !=
+                          groups.begin() + count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replace by rename
+
+/// Removes the temporary file unless it was handed over.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  ~TemporaryFile() {
+    if (!path_.empty()) os::unlink(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+  void Release() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+/// A new file of a short name of its own in `folder`, created with `mode` (which the umask or
+/// the folder's default access list then narrow, as for any new file), or -1 (errno set). The
+/// name is short enough for every file system, whatever the name of the file it stands in for.
+int CreateTemporaryFile(const std::string& folder, mode_t mode, std::string* name) {
+  uint64_t number = static_cast<uint64_t>(getpid()) << 24 ^
+                    std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0; attempt < 100; ++attempt, number += 7919) {
+    *name = folder + "/.prune-" + HexDigits(number & 0xFFFFFF, 6);
+    int fd = os::open(name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+/// The extended attributes (access lists among them) of the file at `path` or, where `path` is
+/// null, of the open file `fd`, as name and value, sorted. False (errno set) when they cannot be
+/// read, ENOTSUP where the file system has none.
+bool ExtendedAttributes(const char* path, int fd, Attributes* attributes) {
+  attributes->clear();
+  ssize_t size = path ? os::listxattr(path, nullptr, 0) : os::flistxattr(fd, nullptr, 0);
+  if (size < 0) return false;
+  std::vector<char> names(size);
+  size = path ? os::listxattr(path, names.data(), names.size())
+              : os::flistxattr(fd, names.data(), names.size());
+  if (size < 0) return false;
+  for (const char* name = names.data(); name < names.data() + size; name += strlen(name) + 1) {
+    ssize_t length =
+        path ? os::getxattr(path, name, nullptr, 0) : os::fgetxattr(fd, name, nullptr, 0);
+    if (length < 0) return false;
+    std::string value(length, '\0');
+    length = path ? os::getxattr(path, name, value.data(), value.size())
+                  : os::fgetxattr(fd, name, value.data(), value.size());
+    if (length < 0) return false;
+    value.resize(length);
+    attributes->emplace_back(name, std::move(value));
+  }
+  std::sort(attributes->begin(), attributes->end());
+  return true;
+}
+
+/// Whether `listed` (the result of ExtendedAttributes) tells the attributes: read, or none at all.
+bool Known(bool listed) { return listed || errno == ENOTSUP; }
+
+/// Makes the new file at `fd` what the existing file `target` is apart from its content: owner,
+/// group, permission bits and extended attributes, and none that it lacks (such as an access
+/// list that the new file took from its folder). Then compares: false unless they are equal.
+bool TakeOverAttributes(int fd, const std::string& target, const struct stat& existing) {
+  Attributes wanted, own;
+  bool target_has = ExtendedAttributes(target.c_str(), -1, &wanted);
+  if (!Known(target_has)) return false;
+  if (os::fchown(fd, existing.st_uid, existing.st_gid) != 0) return false;
+  if (ExtendedAttributes(nullptr, fd, &own)) {
+    for (const auto& [name, value] : own) {
+      auto same_name = [&name](const auto& other) { return other.first == name; };
+      bool kept = std::find_if(wanted.begin(), wanted.end(), same_name) != wanted.end();
+      if (!kept && os::fremovexattr(fd, name.c_str()) != 0) return false;
+    }
+  }
+  for (const auto& [name, value] : wanted) {
+    if (os::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+  }
+  // After the owner and the access list: both can clear or change permission bits.
+  if (os::fchmod(fd, existing.st_mode & 07777) != 0) return false;
+  struct stat now;
+  if (os::fstat(fd, &now) != 0) return false;
+  bool new_has = ExtendedAttributes(nullptr, fd, &own);
+  if (!Known(new_has) || new_has != target_has) return false;
+  return now.st_uid == existing.st_uid && now.st_gid == existing.st_gid &&
+         (now.st_mode & 07777) == (existing.st_mode & 07777) && own == wanted;
 }
 
 void SyncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = os::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return;
-  fsync(fd);  // best effort: the rename is done either way
-  close(fd);
+  os::fsync(fd);  // best effort: the rename is done either way
+  os::close(fd);
 }
 
-/// A new file of a short name of its own in `folder`, or -1 (errno set). The name is short
-/// enough for every file system, whatever the name of the file it stands in for.
-int CreateTemporaryFile(const std::string& folder, std::string* name) {
-  std::string pattern = folder + "/.prune-XXXXXX";
-  int fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd >= 0) *name = pattern;
-  return fd;
-}
-
-/// Gives the file `fd` every extended attribute of `source` (the access control list among
-/// them); false when one cannot be read or given.
-bool CopyExtendedAttributes(const std::string& source, int fd) {
-  ssize_t size = listxattr(source.c_str(), nullptr, 0);
-  if (size < 0) return errno == ENOTSUP;
-  std::vector<char> names(size);
-  size = listxattr(source.c_str(), names.data(), names.size());
-  if (size < 0) return false;
-  std::vector<char> value;
-  for (const char* name = names.data(); name < names.data() + size; name += strlen(name) + 1) {
-    ssize_t length = getxattr(source.c_str(), name, nullptr, 0);
-    if (length < 0) return false;
-    value.resize(length);
-    length = getxattr(source.c_str(), name, value.data(), value.size());
-    if (length < 0 || fsetxattr(fd, name, value.data(), length, 0) != 0) return false;
-  }
-  return true;
-}
-
-/// Makes the new file at `fd` what the existing file was apart from its content: owner, group,
-/// permission bits and extended attributes. False when the platform refuses any of them.
-bool TakeOverAttributes(int fd, const std::string& target, const struct stat& existing) {
-  if (fchown(fd, existing.st_uid, existing.st_gid) != 0) return false;
-  // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
-  if (fchmod(fd, existing.st_mode & 07777) != 0) return false;
-  return CopyExtendedAttributes(target, fd);
-}
+/// Whether a write failed because the disk or the user's quota is full, where the file itself,
+/// written in place, may still fit.
+bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 /// The new content goes to a new file beside `target`, flushed, then renamed over it: a run
 /// killed at any moment leaves the old content or the new, never a mix. False, with nothing
 /// changed, where that would not keep what the existing file has (`existing` null for a new
-/// file); raises the write failure when the content cannot be written.
+/// file) or there is no room for a second copy; raises the write failure when the content cannot
+/// be written.
 bool ReplaceByRename(const std::string& target, const struct stat* existing,
                      const FileContent& content) {
   std::string name;
-  Descriptor file(CreateTemporaryFile(FolderOf(target), &name));
+  Descriptor file(CreateTemporaryFile(FolderOf(target), existing ? 0600 : 0666, &name));
   if (file.get() < 0) return false;
   TemporaryFile temporary(name);
-  if (existing) {
-    if (!TakeOverAttributes(file.get(), target, *existing)) return false;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(file.get(), 0666 & ~mask);
-  }
+  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return false;
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written) || fsync(file.get()) != 0 || !file.Close()) {
+  if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 || !file.Close()) {
+    if (OutOfRoom(errno)) return false;
     RaiseWriteFailure();
   }
   // Refused in a sticky folder for a file of another owner: then it is written in place.
-  if (rename(temporary.path().c_str(), target.c_str()) != 0) return false;
+  if (os::rename(temporary.path().c_str(), target.c_str()) != 0) return false;
   temporary.Release();
   SyncFolder(FolderOf(target));
   return true;
 }
 
-/// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on the open file, which keeps a load
-/// and an in-place save of the same file, or two such saves, from overlapping. Waits for it a
-/// few seconds at most; false (errno set) when it cannot be had.
-bool WaitForLock(int fd, int operation) {
-  constexpr int kAttempts = 500;
-  const timespec pause = {0, 20'000'000};  // 20 ms, so 10 s at most
-  for (int attempt = 0;; ++attempt) {
-    if (flock(fd, operation | LOCK_NB) == 0) return true;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK || attempt == kAttempts) return false;
-    nanosleep(&pause, nullptr);
-  }
-}
+// ---------------------------------------------------------------------------------------------
+// Write in place
 
 /// Reserves room for `new_size` bytes in the open file of `old_size` bytes, so that a full disk
-/// or a quota shows before any of its bytes change. Where the file system cannot reserve without
-/// growing the file, it grows it; `*grown` then says so.
+/// or a quota shows before any of its bytes change: the whole new length, since a file system
+/// that copies on write needs new room for every byte overwritten. Where the file system cannot
+/// reserve without growing the file, it grows it; `*grown` then says so.
 bool ReserveRoom(int fd, off_t old_size, off_t new_size, bool* grown) {
-  if (new_size <= old_size) return true;
+  if (new_size == 0) return true;
 #if defined(FALLOC_FL_KEEP_SIZE)
-  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) == 0) return true;
+  if (os::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, new_size) == 0) return true;
   if (errno != EOPNOTSUPP) return false;
 #endif
-  *grown = true;
-  return posix_fallocate(fd, old_size, new_size - old_size) == 0;
+  *grown = new_size > old_size;
+  int error = os::posix_fallocate(fd, 0, new_size);
+  errno = error;
+  return error == 0;
+}
+
+/// Makes the open file `old` again, and flushes it: its length, and its first `changed` bytes,
+/// the ones that may have been overwritten. False when it cannot.
+bool RestoreOldContent(int fd, std::string_view old, uint64_t changed) {
+  std::string_view overwritten = old.substr(0, std::min<uint64_t>(changed, old.size()));
+  uint64_t written = 0;
+  return os::ftruncate(fd, static_cast<off_t>(old.size())) == 0 &&
+         os::lseek(fd, 0, SEEK_SET) == 0 &&
+         WritePieces(fd, FileContent::Pieces(&overwritten, 1), &written) && os::fsync(fd) == 0;
+}
+
+/// Gives the file back the set-user-ID and set-group-ID bits that a write by this process
+/// cleared, where the process owns it; for anybody else the system keeps them cleared.
+void KeepSetIdBits(int fd, const struct stat& before) {
+  struct stat now;
+  if ((before.st_mode & 06000) == 0 || os::fstat(fd, &now) != 0) return;
+  if ((now.st_mode & 07777) == (before.st_mode & 07777)) return;
+  if (geteuid() == 0 || geteuid() == before.st_uid) os::fchmod(fd, before.st_mode & 07777);
 }
 
 /// Writes the content into the existing file itself, which keeps everything the file has: its
 /// owner, group, mode, links, extended attributes and name. Should a write fail, the old bytes,
 /// read beforehand, are written back and the old length restored.
 void WriteInPlace(const Text& path, const std::string& target, const FileContent& content) {
-  Descriptor file(open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  Descriptor file(os::open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC, 0));
   if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
   struct stat st;
-  if (!WaitForLock(file.get(), LOCK_EX) || fstat(file.get(), &st) != 0) {
+  if (!WaitForLock(file.get(), LOCK_EX) || os::fstat(file.get(), &st) != 0) {
     RaiseCreateFailure(path, ErrorText(errno));
   }
   std::string old(static_cast<size_t>(st.st_size), '\0');
-  if (!ReadFully(file.get(), old.data(), old.size()) || lseek(file.get(), 0, SEEK_SET) != 0) {
+  if (!ReadFully(file.get(), old.data(), old.size()) || os::lseek(file.get(), 0, SEEK_SET) != 0) {
     RaiseCreateFailure(path, ErrorText(errno));
   }
-  const off_t old_size = st.st_size;
   const off_t new_size = static_cast<off_t>(content.Size());
   bool grown = false;
-  uint64_t written = 0;
-  bool done = ReserveRoom(file.get(), old_size, new_size, &grown) &&
-              WriteContent(file.get(), content, &written) && ftruncate(file.get(), new_size) == 0 &&
-              fsync(file.get()) == 0;
-  if (done) return;
-  // Back to the old bytes: the length first, then what was overwritten.
-  if (grown || written > 0) {
-    if (ftruncate(file.get(), old_size) == 0 && lseek(file.get(), 0, SEEK_SET) == 0) {
-      size_t changed = std::min<uint64_t>(std::max<uint64_t>(written, new_size), old.size());
-      std::string_view overwritten = std::string_view(old).substr(0, changed);
-      uint64_t restored = 0;
-      WritePieces(file.get(), FileContent::Pieces(&overwritten, 1), &restored);
-    }
-    fsync(file.get());
+  if (!ReserveRoom(file.get(), st.st_size, new_size, &grown)) {
+    if (grown && !RestoreOldContent(file.get(), old, 0)) RaiseRestoreFailure(path);
+    RaiseWriteFailure();
   }
+  // Until the cut, only the bytes written so far differ from the old ones; after it, any may.
+  uint64_t changed = 0;
+  if (WriteContent(file.get(), content, &changed) &&
+      (changed = UINT64_MAX, os::ftruncate(file.get(), new_size) == 0) &&
+      os::fsync(file.get()) == 0) {
+    KeepSetIdBits(file.get(), st);
+    return;
+  }
+  if (!RestoreOldContent(file.get(), old, changed)) RaiseRestoreFailure(path);
   RaiseWriteFailure();
 }
 
 /// Creates the file that is not there yet and writes the content into it; removes it again when
 /// the content cannot be written.
 void CreateAndWrite(const Text& path, const std::string& target, const FileContent& content) {
-  Descriptor file(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
+  Descriptor file(
+      os::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
   if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
   TemporaryFile unfinished(target);
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written) || fsync(file.get()) != 0 || !file.Close()) {
+  if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 || !file.Close()) {
     RaiseWriteFailure();
   }
   unfinished.Release();
@@ -310,15 +412,15 @@ void CreateAndWrite(const Text& path, const std::string& target, const FileConte
 
 std::string ReadWholeFile(const Text& path) {
   // Opened without blocking, so that a FIFO or a device cannot stall the run.
-  Descriptor file(open(NativeFromText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  Descriptor file(os::open(NativeFromText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0));
   if (file.get() < 0) RaiseOpenFailure(path, ErrorText(errno));
   struct stat st;
-  if (fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
+  if (os::fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
   if (S_ISDIR(st.st_mode)) RaiseOpenFailure(path, ErrorText(EISDIR));
   if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, kNotARegularFile);
   // An in-place save of the same file by another run ends before the bytes are read.
   if (!WaitForLock(file.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
-  if (fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
+  if (os::fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
   if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
   std::string bytes = BufferOf(static_cast<size_t>(st.st_size));
   if (!ReadFully(file.get(), bytes.data(), bytes.size())) RaiseReadFailure();
@@ -328,14 +430,17 @@ std::string ReadWholeFile(const Text& path) {
 void ReplaceWholeFile(const Text& path, const FileContent& content) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
-  std::string target = ResolveLinks(NativeFromText(path));
+  std::string target;
+  if (!FinalTarget(NativeFromText(path), &target)) RaiseCreateFailure(path, ErrorText(errno));
   struct stat existing;
   if (!CheckTarget(path, target, &existing)) {
     if (!ReplaceByRename(target, nullptr, content)) CreateAndWrite(path, target, content);
     return;
   }
-  // A rename would leave the file's other names with the old content.
-  if (existing.st_nlink == 1 && ReplaceByRename(target, &existing, content)) return;
+  // A rename would leave the file's other names with the old content, and a new file that
+  // cannot be given the owner would take the file from its owner.
+  bool renamable = existing.st_nlink == 1 && MayGiveOwnership(existing);
+  if (renamable && ReplaceByRename(target, &existing, content)) return;
   WriteInPlace(path, target, content);
 }
 
@@ -344,7 +449,7 @@ Text AbsolutePath(const Text& path) {
   if (native.empty()) return Text();
   if (native[0] != '/') {
     std::vector<char> folder(PATH_MAX);
-    while (!getcwd(folder.data(), folder.size())) {
+    while (!os::getcwd(folder.data(), folder.size())) {
       if (errno != ERANGE) return Text();
       folder.resize(folder.size() * 2);
     }
