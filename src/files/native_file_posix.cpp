@@ -296,6 +296,17 @@ void SyncFolder(const std::string& folder) {
   os::close(fd);
 }
 
+/// Gives the file back the set-user-ID and set-group-ID bits that a write by this process
+/// cleared, where the process owns it; for anybody else the system keeps them cleared. Tells
+/// whether the file has all of its permission bits of `before`.
+bool KeepSetIdBits(int fd, const struct stat& before) {
+  struct stat now;
+  if (os::fstat(fd, &now) != 0) return false;
+  if ((now.st_mode & 07777) == (before.st_mode & 07777)) return true;
+  if (geteuid() != 0 && geteuid() != now.st_uid) return false;
+  return os::fchmod(fd, before.st_mode & 07777) == 0;
+}
+
 /// Whether a write failed because the disk or the user's quota is full, where the file itself,
 /// written in place, may still fit.
 bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
@@ -313,7 +324,13 @@ bool ReplaceByRename(const std::string& target, const struct stat* existing,
   TemporaryFile temporary(name);
   if (existing && !TakeOverAttributes(file.get(), target, *existing)) return false;
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 || !file.Close()) {
+  if (!WriteContent(file.get(), content, &written)) {
+    if (OutOfRoom(errno)) return false;
+    RaiseWriteFailure();
+  }
+  // Written by an ordinary user, the new file lost its set-ID bits like any file written.
+  if (existing && !KeepSetIdBits(file.get(), *existing)) return false;
+  if (os::fsync(file.get()) != 0 || !file.Close()) {
     if (OutOfRoom(errno)) return false;
     RaiseWriteFailure();
   }
@@ -351,15 +368,6 @@ bool RestoreOldContent(int fd, std::string_view old, uint64_t changed) {
   return os::ftruncate(fd, static_cast<off_t>(old.size())) == 0 &&
          os::lseek(fd, 0, SEEK_SET) == 0 &&
          WritePieces(fd, FileContent::Pieces(&overwritten, 1), &written) && os::fsync(fd) == 0;
-}
-
-/// Gives the file back the set-user-ID and set-group-ID bits that a write by this process
-/// cleared, where the process owns it; for anybody else the system keeps them cleared.
-void KeepSetIdBits(int fd, const struct stat& before) {
-  struct stat now;
-  if ((before.st_mode & 06000) == 0 || os::fstat(fd, &now) != 0) return;
-  if ((now.st_mode & 07777) == (before.st_mode & 07777)) return;
-  if (geteuid() == 0 || geteuid() == before.st_uid) os::fchmod(fd, before.st_mode & 07777);
 }
 
 /// Writes the content into the existing file itself, which keeps everything the file has: its

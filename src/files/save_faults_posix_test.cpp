@@ -236,6 +236,8 @@ struct Situation {
   std::string content = kShorterProgram;
   /// Where the output really lies (a link's target), as seen from the folder.
   std::string written = "part.nc";
+  /// Whether the file is to be written in place rather than replaced by a rename.
+  bool in_place = false;
 };
 
 void Program(TempFolder& folder) {
@@ -256,8 +258,10 @@ const Situation kSituations[] = {
        Program(folder);
        chmod(folder.At("part.nc").c_str(), 06755);
      }},
-    {"in place: a second link, shorter", LinkedProgram},
-    {"in place: a second link, longer", LinkedProgram, "part.nc", "part.nc", kLongerProgram},
+    {"in place: a second link, shorter", LinkedProgram, "part.nc", "part.nc", kShorterProgram,
+     "part.nc", true},
+    {"in place: a second link, longer", LinkedProgram, "part.nc", "part.nc", kLongerProgram,
+     "part.nc", true},
     {"a new .tap", Program, "part.nc", "part.tap", kShorterProgram, "part.tap"},
     {"over an existing .tap",
      [](TempFolder& folder) {
@@ -349,10 +353,13 @@ std::string NewFileState(const std::string& folder, const std::string& content) 
 }
 
 /// The promises of a good run that lie in the order of its calls, which no outcome shows: the load
-/// reads under a shared lock; a renamed file was flushed first; a file written in place is
-/// locked, and room for its whole new content reserved, before its first byte changes.
-std::string BrokenPromises(const std::vector<std::string>& calls, size_t size) {
+/// reads under a shared lock; the file is renamed where that keeps everything; a renamed file was
+/// flushed first; a file written in place is locked, and room for its whole new content reserved,
+/// before its first byte changes.
+std::string BrokenPromises(const std::vector<std::string>& calls, size_t size, bool in_place) {
   std::string broken;
+  bool renamed = std::find(calls.begin(), calls.end(), "rename") != calls.end();
+  if (renamed == in_place) broken += in_place ? " renamed;" : " written in place;";
   auto first = [&](const std::string& call) {
     return std::find(calls.begin(), calls.end(), call) - calls.begin();
   };
@@ -392,7 +399,7 @@ TEST(SaveFaultsPosixTest, EveryCallFailsInTurnAndTheFileStaysWhole) {
       Outcome good = LoadAndSave(situation, folder);
       ASSERT_EQ(good.failure.kind, "") << NativeFromText(good.failure.message);
       counts = SystemCallFaults::Get().counts();
-      EXPECT_EQ(BrokenPromises(events, situation.content.size()), "");
+      EXPECT_EQ(BrokenPromises(events, situation.content.size(), situation.in_place), "");
       after = good.folder;
       // A good run changes the content of the file it writes, and nothing else.
       std::map<std::string, std::string> expected = before;
@@ -485,7 +492,7 @@ TEST(SaveFaultsPosixTest, ALockHeldForEverIsGivenUp) {
   TempFolder folder;
   folder.Write("part.nc", kOldProgram);
   Replacements replacements;
-  SystemCallFaults::Get().FailEvery("flock", EWOULDBLOCK);
+  SystemCallFaults::Get().FailEvery("flock", EWOULDBLOCK, 100000);
   Failure failure;
   try {
     ReadWholeFile(folder.PathOf("part.nc"));

@@ -12,15 +12,15 @@ void SystemCallFaults::Trace() { Arm(Fault()); }
 void SystemCallFaults::Arm(const Fault& fault) {
   active_ = true;
   fault_ = fault;
-  every_ = false;
+  every_ = 0;
   fired_ = false;
   counts_.clear();
   sequence_.clear();
 }
 
-void SystemCallFaults::FailEvery(const std::string& name, int error) {
+void SystemCallFaults::FailEvery(const std::string& name, int error, int times) {
   Arm({name, 0, error});
-  every_ = true;
+  every_ = times;
 }
 
 void SystemCallFaults::Stop() { active_ = false; }
@@ -32,7 +32,8 @@ int SystemCallFaults::Next(const char* name) {
   if (found == counts_.end()) found = counts_.insert(counts_.end(), {name, 0});
   ++found->count;
   sequence_.push_back(name);
-  if (fault_.name != name || (!every_ && found->count != fault_.nth)) return 0;
+  if (fault_.name != name) return 0;
+  if (every_ > 0 ? found->count > every_ : found->count != fault_.nth) return 0;
   fired_ = true;
   return fault_.error;
 }

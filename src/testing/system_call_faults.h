@@ -33,8 +33,9 @@ class SystemCallFaults {
   void Trace();
   /// Counts every call from now on, and makes the call that `fault` names fail.
   void Arm(const Fault& fault);
-  /// Makes every call from now on of `name` fail with `error`.
-  void FailEvery(const std::string& name, int error);
+  /// Makes the next `times` calls of `name` fail with `error` (a bound, so that a caller that
+  /// never gives up ends all the same).
+  void FailEvery(const std::string& name, int error, int times);
   /// Stops counting and failing: every call is the real one again.
   void Stop();
 
@@ -52,7 +53,7 @@ class SystemCallFaults {
  private:
   bool active_ = false;
   Fault fault_;
-  bool every_ = false;
+  int every_ = 0;
   bool fired_ = false;
   std::vector<CallCount> counts_;
   std::vector<std::string> sequence_;
