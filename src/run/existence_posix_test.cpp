@@ -30,6 +30,11 @@ class Fixture {
     fs::create_symlink("link-datei.nc", At("link-link.nc"));
     fs::create_symlink("schleife.nc", At("schleife.nc"));
     mkfifo(At("fifo.nc").c_str(), 0644);
+    fs::create_symlink("gesperrt.nc", At("link-gesperrt.nc"));
+    // A folder that may be listed but not searched: only the fallback's lookup sees inside.
+    fs::create_directories(At("ohne-suche/ordner"));
+    std::ofstream(At("ohne-suche/part.nc")) << "M30\r\n";
+    chmod(At("ohne-suche").c_str(), 0644);
   }
   std::string At(const std::string& name) const { return folder_.At(name); }
 
@@ -39,6 +44,7 @@ class Fixture {
 
 TEST(ExistencePosixTest, Table) {
   Fixture fixture;
+  const bool superuser = geteuid() == 0;
   struct Case {
     std::string name;
     bool passes;
@@ -62,6 +68,10 @@ TEST(ExistencePosixTest, Table) {
       {"schleife.nc", false},
       {"schleife.nc/part.nc", false},
       {"fifo.nc", true},  // the load refuses it without waiting for a writer
+      // The superuser reads every file and searches every folder; an ordinary user does not.
+      {"link-gesperrt.nc", superuser},
+      {"ohne-suche/part.nc", true},
+      {"ohne-suche/ordner", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PassesExistenceTest(TextFromNative(fixture.At(c.name))), c.passes) << c.name;
