@@ -133,7 +133,7 @@ man_warnings() {
 check "man page renders without warnings" man_warnings
 check "man page has its sections" equal \
   "$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$man_page" 2> /dev/null | grep -E '^[A-Z][A-Z ]+$' | tr '\n' ,)" \
-  "NAME,SYNOPSIS,DESCRIPTION,FILES,EXIT STATUS,EXAMPLE,"
+  "NAME,SYNOPSIS,DESCRIPTION,SAVING,FILES,EXIT STATUS,DIAGNOSTICS,EXAMPLE,"
 
 lintian_clean() {
   local status=0

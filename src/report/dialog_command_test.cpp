@@ -13,7 +13,7 @@ TEST(DialogCommandTest, PassesCaptionAndTextAsPlainArguments) {
       {"zenity",
        {"zenity", "--error", "--no-markup", "--title=Anwendungsfehler", "--text=" + text}},
       {"kdialog", {"kdialog", "--title", "Anwendungsfehler", "--error", text}},
-      {"xmessage", {"xmessage", "-title", "Anwendungsfehler", "-buttons", "OK", text}},
+      {"xmessage", {"xmessage", "-title", "Anwendungsfehler", "-buttons", "OK:0", text}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DialogCommand(c.program, "Anwendungsfehler", text), c.expected);
@@ -34,6 +34,36 @@ TEST(DialogCommandTest, TextBreaksLinesAtLfInUtf8) {
       {u"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(DialogText(c.text), c.expected);
+}
+
+TEST(DialogCommandTest, OnlyTheStatusesOfAClosedBoxMeanItWasShown) {
+  const struct {
+    std::string_view program;
+    int exit_status;
+    bool shown;
+  } cases[] = {
+      {"zenity", 0, true},      {"zenity", 1, true},  // OK; Esc or the close button
+      {"zenity", 255, false},   {"zenity", 5, false},  {"kdialog", 0, true},
+      {"kdialog", 1, false},    {"kdialog", 2, false}, {"xmessage", 0, true},
+      {"xmessage", 1, false},  // cannot open the display
+      {"xmessage", 101, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DialogShowedBox(c.program, c.exit_status), c.shown)
+        << c.program << " " << c.exit_status;
+  }
+}
+
+TEST(DialogCommandTest, ConsoleReportIsCaptionThenTextEndedByOneLineBreak) {
+  const struct {
+    std::string caption, text, expected;
+  } cases[] = {
+      {"Anwendungsfehler", "a.\nb.\n", "Anwendungsfehler\na.\nb.\n"},
+      {"Error", "Runtime error 217 at 000000000040FD44",
+       "Error\nRuntime error 217 at 000000000040FD44\n"},
+      {"Error", "", "Error\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ConsoleReport(c.caption, c.text), c.expected);
 }
 
 }  // namespace

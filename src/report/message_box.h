@@ -1,4 +1,5 @@
-// The only thing a user ever sees of the system: a modal box.
+// The only thing a user ever sees of the system: a modal box, or on POSIX, where none can be
+// shown, the same text on standard error.
 #pragma once
 
 #include <string>
@@ -16,8 +17,9 @@ class Presenter {
 
 /// The platform's modal boxes: the report box, captioned "Anwendungsfehler", with one OK button
 /// and the error icon; the plain fallback box, captioned "Error", with single-byte text, one OK
-/// button and no icon. Where no box can be shown, each returns at once, and nothing is written
-/// anywhere instead.
+/// button and no icon. On POSIX, where no box can be shown (no display, no dialog program, or one
+/// that fails to start or ends abnormally), each writes the caption and the text to standard
+/// error instead, in UTF-8, and returns at once; where the box is shown, nothing is written.
 class MessageBoxes : public Presenter {
  public:
   void ShowReport(const Text& text) override;

@@ -1,12 +1,16 @@
-// Boxes on POSIX desktops: the desktop's own dialog program shows them. Without a display or
-// without such a program nothing is shown, and nothing is written anywhere instead.
+// Boxes on POSIX desktops: the desktop's own dialog program shows them. Where none can be shown
+// (no display, no dialog program, or one that fails), the report goes to standard error instead,
+// so that a run in a terminal, a cron job or a script is never silently lost.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <optional>
 
 #include "report/dialog_command.h"
 #include "report/message_box.h"
@@ -15,6 +19,21 @@
 extern char** environ;
 
 namespace {
+
+/// Gives `signal` the disposition `handler` while it lives, then again the one it had before.
+class SignalDisposition {
+ public:
+  SignalDisposition(int signal, void (*handler)(int)) : signal_(signal) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigaction(signal, &action, &previous_);
+  }
+  ~SignalDisposition() { sigaction(signal_, &previous_, nullptr); }
+
+ private:
+  int signal_;
+  struct sigaction previous_;
+};
 
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -45,10 +64,13 @@ std::string FindOnPath(std::string_view program) {
 }
 
 /// Runs the program at `path` with `command` as its arguments, its standard streams on
-/// /dev/null, and waits until it ends: until the user has closed its box.
-void RunAndWait(const std::string& path, std::vector<std::string> command) {
+/// /dev/null, and waits until it ends: until the user has closed its box. Gives its exit status,
+/// or nothing when it could not be started or was ended by a signal.
+std::optional<int> RunAndWait(const std::string& path, std::vector<std::string> command) {
+  // An ignored SIGCHLD, inherited from whoever started us, would leave no status to wait for.
+  SignalDisposition child_status(SIGCHLD, SIG_DFL);
   posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return;
+  if (posix_spawn_file_actions_init(&actions) != 0) return std::nullopt;
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
@@ -56,28 +78,50 @@ void RunAndWait(const std::string& path, std::vector<std::string> command) {
   for (std::string& argument : command) argv.push_back(argument.data());
   argv.push_back(nullptr);
   pid_t child;
-  if (posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int status;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  int spawned = posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return std::nullopt;
+  int status;
+  pid_t ended;
+  while ((ended = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (ended != child || !WIFEXITED(status)) return std::nullopt;
+  return WEXITSTATUS(status);
 }
 
-void ShowBox(const std::string& caption, const std::string& text) {
-  if (!HasDisplay()) return;
+/// Shows the box with the first dialog program found; gives whether the user saw it.
+bool ShowBox(const std::string& caption, const std::string& text) {
+  if (!HasDisplay()) return false;
   for (std::string_view program : kDialogPrograms) {
     std::string path = FindOnPath(program);
     if (path.empty()) continue;
-    RunAndWait(path, DialogCommand(program, caption, text));
-    return;
+    std::optional<int> status = RunAndWait(path, DialogCommand(program, caption, text));
+    return status && DialogShowedBox(program, *status);
   }
+  return false;
+}
+
+/// Writes `bytes` to standard error, unbuffered. A closed or broken stream loses them, but
+/// neither ends the process by SIGPIPE nor changes its exit status.
+void WriteToStandardError(const std::string& bytes) {
+  SignalDisposition broken_pipe(SIGPIPE, SIG_IGN);
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t written = write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += written;
+  }
+}
+
+/// The box, or where it cannot be shown, the same caption and text on standard error.
+void Present(const std::string& caption, const std::string& text) {
+  if (!ShowBox(caption, text)) WriteToStandardError(ConsoleReport(caption, text));
 }
 
 }  // namespace
 
 void MessageBoxes::ShowReport(const Text& text) {
-  ShowBox(NativeFromText(kReportCaption), DialogText(text));
+  Present(NativeFromText(kReportCaption), DialogText(text));
 }
 
-void MessageBoxes::ShowFallback(const std::string& text) { ShowBox(kFallbackCaption, text); }
+void MessageBoxes::ShowFallback(const std::string& text) { Present(kFallbackCaption, text); }

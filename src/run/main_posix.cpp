@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   };
   MessageBoxes boxes;
   int status = RunInsideOutermostHandler({.run = run}, boxes);
-  // Nothing is ever written to a stream, so there is nothing to flush; objects are released by
-  // the end of the process itself.
+  // A report on standard error went out unbuffered, so there is nothing to flush; objects are
+  // released by the end of the process itself.
   _exit(status);
 }

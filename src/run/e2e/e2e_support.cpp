@@ -87,6 +87,12 @@ std::string Unescape(std::string_view traced) {
   return text;
 }
 
+/// Appends to `text` what the non-blocking pipe end `fd` holds now.
+void Drain(int fd, std::string* text) {
+  char buffer[4096];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) text->append(buffer, got);
+}
+
 }  // namespace
 
 std::string PruneExecutable() {
@@ -134,12 +140,16 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
   argv_strings.push_back(options.executable.empty() ? PruneExecutable() : options.executable);
   argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
 
+  int err_pipe[2] = {-1, -1};
+  if (options.file_size_limit >= 0 && pipe(err_pipe) != 0) ADD_FAILURE() << "no pipe";
   pid_t child = fork();
   if (child == 0) {
     int in = open("/dev/null", O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err =
+        err_pipe[1] >= 0 ? err_pipe[1] : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(in, 0), dup2(out, 1), dup2(err, 2);
+    if (err_pipe[0] >= 0) close(err_pipe[0]), close(err_pipe[1]);
     if (UnderWine()) setenv("WINEDEBUG", "-all,trace+msgbox", 1);
     for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
     if (options.user) {
@@ -163,12 +173,17 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
     _exit(127);
   }
   RunResult result;
+  if (err_pipe[0] >= 0) {
+    close(err_pipe[1]);
+    fcntl(err_pipe[0], F_SETFL, O_NONBLOCK);
+  }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   int status = 0;
   bool close_boxes = UnderWine() && HasDisplay();
   std::set<std::string> closed_boxes;
   auto next_look = std::chrono::steady_clock::now();
   for (;;) {
+    if (err_pipe[0] >= 0) Drain(err_pipe[0], &result.err);
     pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) break;
     if (close_boxes && std::chrono::steady_clock::now() >= next_look) {
@@ -186,8 +201,22 @@ RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& 
   }
   if (status != -1 && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   result.out = ReadFile(out_path);
-  result.err = ReadFile(err_path);
+  if (err_pipe[0] >= 0) {
+    Drain(err_pipe[0], &result.err);
+    close(err_pipe[0]);
+  } else {
+    result.err = ReadFile(err_path);
+  }
   return result;
+}
+
+void ExpectReportOnStandardError(const RunResult& result, const std::string& context) {
+  if (UnderWine()) return;
+  const std::string caption = "Anwendungsfehler\n";
+  EXPECT_EQ(result.out, "") << context;
+  EXPECT_TRUE(result.err.starts_with(caption + "Exception E")) << context << ": " << result.err;
+  EXPECT_TRUE(result.err.ends_with(".\n")) << context << ": " << result.err;
+  EXPECT_EQ(result.err.find(caption, 1), std::string::npos) << context << ": one report only";
 }
 
 std::vector<std::string> WineBoxTexts(const std::string& err) {

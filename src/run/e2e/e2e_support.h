@@ -28,9 +28,11 @@ struct RunAsUser {
 struct RunOptions {
   std::map<std::string, std::string> env;  ///< set in the child's environment on top of ours
   std::string working_folder;              ///< the child's working folder, if not empty
-  long file_size_limit = -1;               ///< RLIMIT_FSIZE in bytes (SIGXFSZ ignored), if >= 0
-  int timeout_seconds = 60;                ///< the child is killed after this long
-  std::string executable;                  ///< another executable than the one under test
+  /// RLIMIT_FSIZE in bytes (SIGXFSZ ignored), if >= 0. Standard error then goes through a pipe,
+  /// which the limit does not bind, so that a report on it is not cut.
+  long file_size_limit = -1;
+  int timeout_seconds = 60;  ///< the child is killed after this long
+  std::string executable;    ///< another executable than the one under test
   /// Runs it as another user (the superuser only): the working folder is entered as that user.
   std::optional<RunAsUser> user;
 };
@@ -63,6 +65,11 @@ std::string ProgramPath(const std::string& host_path);
 /// is a display, every box captioned "Anwendungsfehler" or "Error" is closed with the Return key
 /// as soon as it appears.
 RunResult RunPrune(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+/// Natively, after a failed run without a box to show: expects nothing on standard output, and on
+/// standard error nothing but one report, captioned "Anwendungsfehler" and naming a failure's
+/// kind. Under Wine the box shows instead, and Wine's own chatter is not looked at.
+void ExpectReportOnStandardError(const RunResult& result, const std::string& context);
 
 /// The texts of the message boxes that Wine traced on standard error, in UTF-8, in order. Wine
 /// cuts a long text after a few hundred characters.

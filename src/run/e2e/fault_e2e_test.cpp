@@ -35,8 +35,8 @@ std::string LargeProgram(size_t bytes) {
   return program;
 }
 
-/// Options under which a failure shows no box that would wait for a user, and a run that hangs
-/// is ended soon.
+/// Options under which a failure shows no box that would wait for a user (its report goes to
+/// standard error), and a run that hangs is ended soon.
 RunOptions Quick() {
   RunOptions options;
   options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
@@ -158,7 +158,7 @@ TEST(FaultE2eTest, FailuresEndWithStatus1AndChangeNothing) {
     auto before = Snapshot(folder.path());
     RunResult result = RunPrune({folder.At(argument)}, options);
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.out + result.err, "");
+    ExpectReportOnStandardError(result, c.name);
     EXPECT_TRUE(Snapshot(folder.path()) == before) << "the folder changed";
   }
 }

@@ -1,5 +1,6 @@
 // The failure report of the real executable on POSIX: the box goes to the desktop's dialog
-// program, here a stand-in that records its arguments.
+// program, here a stand-in that records its arguments; where it cannot be shown, the report goes
+// to standard error.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -15,14 +16,18 @@ namespace {
 namespace fs = std::filesystem;
 
 /// A dialog program named zenity that appends its arguments, each ended by a NUL, to a file
-/// beside itself.
+/// beside itself, and then ends as `ending` (shell commands) says; by default with status 0, as
+/// when the user has pressed OK. `interpreter` is the script's own.
 class StandInDialog {
  public:
-  StandInDialog() {
-    std::string script = folder_.Write("zenity",
-                                       "#!/bin/sh\n"
-                                       "for argument in \"$@\"; do printf '%s\\0' \"$argument\"; "
-                                       "done >> \"$(dirname \"$0\")/arguments\"\n");
+  explicit StandInDialog(const std::string& ending = "exit 0",
+                         const std::string& interpreter = "/bin/sh") {
+    std::string script =
+        folder_.Write("zenity", "#!" + interpreter +
+                                    "\n"
+                                    "for argument in \"$@\"; do printf '%s\\0' \"$argument\"; "
+                                    "done >> \"$(dirname \"$0\")/arguments\"\n" +
+                                    ending + "\n");
     chmod(script.c_str(), 0755);
   }
 
@@ -146,28 +151,59 @@ TEST(ReportE2eTest, FailureShowsTheReportBoxAndEndsWithStatus1) {
   }
 }
 
-TEST(ReportE2eTest, NoBoxWithoutDisplayOrDialogProgram) {
+TEST(ReportE2eTest, WithoutABoxTheReportGoesToStandardError) {
   if (UnderWine()) GTEST_SKIP() << "the Windows box is checked under Wine by its own tests";
   TempFolder empty_folder;
   const struct {
     const char* name;
     std::map<std::string, std::string> env;  // on top of the stand-in's options
+    std::string ending = "exit 0";           // the stand-in's
+    std::string interpreter = "/bin/sh";
+    bool started = false;  // whether the stand-in ran, though it showed no box
   } cases[] = {
       {"no display", {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}},
       {"no dialog program", {{"PATH", empty_folder.path()}}},
+      {"dialog program that cannot start", {}, "exit 0", "/no/such/interpreter"},
+      {"dialog program that fails", {}, "exit 255", "/bin/sh", true},
+      {"dialog program killed by a signal", {}, "kill -KILL $$", "/bin/sh", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder folder;
-    StandInDialog dialog;
+    StandInDialog dialog(c.ending, c.interpreter);
     std::string path = folder.Write("bad.nc", "\xEF\xBB\xBF\xC0\xAF");
     RunOptions options = dialog.Options();
     for (const auto& [name, value] : c.env) options.env[name] = value;
+
     RunResult result = RunPrune({path}, options);
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.out, "");
+    const std::string caption = "Anwendungsfehler\n";
+    ASSERT_TRUE(result.err.starts_with(caption)) << result.err;
+    ExpectReportText(result.err.substr(caption.size()), "EEncodingError",
+                     "Keine Zuordnung f\xC3\xBCr Unicode-Zeichen in der Multibyte-Zielcodeseite "
+                     "vorhanden.\n");
+    EXPECT_EQ(dialog.Shown(), c.started);
+    EXPECT_EQ(folder.Read("bad.nc"), "\xEF\xBB\xBF\xC0\xAF");
+  }
+}
+
+TEST(ReportE2eTest, BoxClosedByTheUserWritesNothing) {
+  if (UnderWine()) GTEST_SKIP() << "the Windows box is checked under Wine by its own tests";
+  const struct {
+    const char* name;
+    std::string ending;
+  } cases[] = {{"OK", "exit 0"}, {"Esc or the close button", "exit 1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    StandInDialog dialog(c.ending);
+    std::string path = folder.Write("bad.nc", "\xEF\xBB\xBF\xC0\xAF");
+    RunResult result = RunPrune({path}, dialog.Options());
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.out + result.err, "");
-    EXPECT_FALSE(dialog.Shown());
-    EXPECT_EQ(folder.Read("bad.nc"), "\xEF\xBB\xBF\xC0\xAF");
+    EXPECT_EQ(dialog.Arguments().size(), 4u);
   }
 }
 
