@@ -11,6 +11,7 @@
 #include "base/wide_win32.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
+#include "files/system_calls_win32.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ class Handle {
  public:
   explicit Handle(HANDLE handle) : handle_(handle) {}
   ~Handle() {
-    if (valid()) CloseHandle(handle_);
+    if (valid()) os::CloseHandle(handle_);
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
@@ -48,7 +49,7 @@ class Handle {
   bool Close() {
     HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) != 0;
+    return os::CloseHandle(handle) != 0;
   }
 
  private:
@@ -60,7 +61,7 @@ class TemporaryFile {
  public:
   TemporaryFile() = default;
   ~TemporaryFile() {
-    if (!path_.empty()) DeleteFileW(Wide(path_));
+    if (!path_.empty()) os::DeleteFileW(Wide(path_));
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -78,12 +79,12 @@ int64_t RemainingSize(HANDLE file) {
   // The low half of a position may look like the failure value; only the error code tells.
   SetLastError(NO_ERROR);
   LONG position_high = 0;
-  DWORD position_low = SetFilePointer(file, 0, &position_high, FILE_CURRENT);
+  DWORD position_low = os::SetFilePointer(file, 0, &position_high, FILE_CURRENT);
   if (position_low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
   LONG end_high = 0;
-  DWORD end_low = SetFilePointer(file, 0, &end_high, FILE_END);
+  DWORD end_low = os::SetFilePointer(file, 0, &end_high, FILE_END);
   if (end_low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
-  SetFilePointer(file, static_cast<LONG>(position_low), &position_high, FILE_BEGIN);
+  os::SetFilePointer(file, static_cast<LONG>(position_low), &position_high, FILE_BEGIN);
   int64_t position = (int64_t{position_high} << 32) | position_low;
   int64_t end = (int64_t{end_high} << 32) | end_low;
   return end - position;
@@ -96,7 +97,7 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   do {
     DWORD asked = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteRequest));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), asked, &written, nullptr)) written = 0;
+    if (!os::WriteFile(file, bytes.data(), asked, &written, nullptr)) written = 0;
     if (written == 0 && !first && !bytes.empty()) return false;
     bytes.remove_prefix(written);
     first = false;
@@ -118,12 +119,12 @@ bool WriteContent(HANDLE file, const FileContent& content) {
 bool MoveTo(HANDLE file, int64_t position) {
   LONG high = static_cast<LONG>(position >> 32);
   SetLastError(NO_ERROR);
-  DWORD low = SetFilePointer(file, static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
+  DWORD low = os::SetFilePointer(file, static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
   return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
 }
 
 /// Makes the file `size` bytes long.
-bool SetLength(HANDLE file, int64_t size) { return MoveTo(file, size) && SetEndOfFile(file); }
+bool SetLength(HANDLE file, int64_t size) { return MoveTo(file, size) && os::SetEndOfFile(file); }
 
 /// Calls `attempt` until it succeeds, for about two seconds at most while it fails because some
 /// other program has the file open for a moment (a virus scanner, the search indexer, a sync
@@ -137,7 +138,7 @@ bool RetryWhileHeld(Attempt attempt) {
     bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
                 error == ERROR_LOCK_VIOLATION;
     if (!held || waited >= kHoldPatience) return false;
-    Sleep(pause);
+    os::Sleep(pause);
     SetLastError(error);
   }
 }
@@ -146,8 +147,8 @@ bool RetryWhileHeld(Attempt attempt) {
 HANDLE OpenExclusively(const Text& path) {
   HANDLE file = INVALID_HANDLE_VALUE;
   RetryWhileHeld([&] {
-    file = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });
   return file;
@@ -163,16 +164,16 @@ struct Existing {
 /// and raises the create failure for it.
 Existing CheckTarget(const Text& path) {
   const wchar_t* name = Wide(path);
-  DWORD attributes = GetFileAttributesW(name);
+  DWORD attributes = os::GetFileAttributesW(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) RaiseCreateFailure(path, SystemText(error));
     // A new file: see that it can be made where it is to go, and take it away again.
-    HANDLE probe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE probe = os::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) RaiseCreateFailure(path, SystemText(GetLastError()));
-    CloseHandle(probe);
-    DeleteFileW(name);
+    os::CloseHandle(probe);
+    os::DeleteFileW(name);
     return {};
   }
   // The create would refuse a folder and a read-only file with "access denied".
@@ -184,7 +185,7 @@ Existing CheckTarget(const Text& path) {
   if (!probe.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
   BY_HANDLE_FILE_INFORMATION information;
   bool single_link =
-      !GetFileInformationByHandle(probe.get(), &information) || information.nNumberOfLinks <= 1;
+      !os::GetFileInformationByHandle(probe.get(), &information) || information.nNumberOfLinks <= 1;
   return {true, single_link};
 }
 
@@ -198,9 +199,9 @@ Text FolderOf(const Text& absolute) {
 /// the folder, so that a replace keeps that spelling.
 Text AsSpelledInFolder(const Text& absolute) {
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(Wide(absolute), &found);
+  HANDLE search = os::FindFirstFileW(Wide(absolute), &found);
   if (search == INVALID_HANDLE_VALUE) return absolute;
-  FindClose(search);
+  os::FindClose(search);
   return FolderOf(absolute) + TextFromWide(found.cFileName, wcslen(found.cFileName));
 }
 
@@ -210,8 +211,8 @@ HANDLE CreateTemporaryFile(const Text& folder, TemporaryFile* temporary) {
   uint32_t number = static_cast<uint32_t>(GetTickCount64() ^ (GetCurrentProcessId() << 12));
   for (int attempt = 0; attempt < 256; ++attempt, ++number) {
     Text name = folder + u"~prune" + TextFromNative(HexDigits(number, 4)) + u".tmp";
-    HANDLE file = CreateFileW(Wide(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = os::CreateFileW(Wide(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       temporary->Take(std::move(name));
       return file;
@@ -226,12 +227,12 @@ HANDLE CreateTemporaryFile(const Text& folder, TemporaryFile* temporary) {
 /// security and streams, and its name as spelled in the folder.
 bool PutInPlace(const Text& replacement, const Text& target, bool exists) {
   return RetryWhileHeld([&] {
-    if (exists && ReplaceFileW(Wide(target), Wide(replacement), nullptr,
-                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    if (exists && os::ReplaceFileW(Wide(target), Wide(replacement), nullptr,
+                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
       return true;
     }
-    return MoveFileExW(Wide(replacement), Wide(target),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return os::MoveFileExW(Wide(replacement), Wide(target),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   });
 }
 
@@ -243,7 +244,7 @@ bool ReplaceByRename(const Text& target, bool exists, const FileContent& content
   TemporaryFile temporary;
   Handle file(CreateTemporaryFile(FolderOf(target), &temporary));
   if (!file.valid()) return false;
-  if (!WriteContent(file.get(), content) || !FlushFileBuffers(file.get()) || !file.Close()) {
+  if (!WriteContent(file.get(), content) || !os::FlushFileBuffers(file.get()) || !file.Close()) {
     RaiseWriteFailure();
   }
   if (!PutInPlace(temporary.path(), target, exists)) return false;
@@ -264,7 +265,7 @@ void WriteInPlace(const Text& path, const Text& target, const FileContent& conte
   }
   std::string old(static_cast<size_t>(old_size), '\0');
   DWORD read = 0;
-  if (!ReadFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &read, nullptr) ||
+  if (!os::ReadFile(file.get(), old.data(), static_cast<DWORD>(old.size()), &read, nullptr) ||
       read != old.size()) {
     RaiseCreateFailure(path, SystemText(GetLastError()));
   }
@@ -274,24 +275,24 @@ void WriteInPlace(const Text& path, const Text& target, const FileContent& conte
     RaiseWriteFailure();
   }
   if (MoveTo(file.get(), 0) && WriteContent(file.get(), content) &&
-      SetLength(file.get(), new_size) && FlushFileBuffers(file.get())) {
+      SetLength(file.get(), new_size) && os::FlushFileBuffers(file.get())) {
     return;
   }
   if (MoveTo(file.get(), 0)) WriteAll(file.get(), old);
   SetLength(file.get(), old_size);
-  FlushFileBuffers(file.get());
+  os::FlushFileBuffers(file.get());
   RaiseWriteFailure();
 }
 
 /// Creates the file that is not there yet and writes the content into it; deletes it again when
 /// the content cannot be written.
 void CreateAndWrite(const Text& path, const FileContent& content) {
-  Handle file(CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
   TemporaryFile unfinished;
   unfinished.Take(path);
-  if (!WriteContent(file.get(), content) || !FlushFileBuffers(file.get()) || !file.Close()) {
+  if (!WriteContent(file.get(), content) || !os::FlushFileBuffers(file.get()) || !file.Close()) {
     RaiseWriteFailure();
   }
   unfinished.Release();
@@ -300,15 +301,15 @@ void CreateAndWrite(const Text& path, const FileContent& content) {
 }  // namespace
 
 std::string ReadWholeFile(const Text& path) {
-  Handle file(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(os::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) RaiseOpenFailure(path, SystemText(GetLastError()));
   int64_t size = RemainingSize(file.get());
   if (size < 0) RaiseReadFailure();
   if (size >= kMaxFileSize) RaiseTooLargeFailure(path);
   std::string bytes(static_cast<size_t>(size), '\0');
   DWORD read = 0;
-  if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &read, nullptr)) read = 0;
+  if (!os::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &read, nullptr)) read = 0;
   if (read != static_cast<DWORD>(size)) RaiseReadFailure();
   return bytes;
 }
@@ -331,7 +332,7 @@ Text AbsolutePath(const Text& path) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD length =
-        GetFullPathNameW(Wide(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        os::GetFullPathNameW(Wide(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
     if (length == 0) return Text();
     // A result that does not fit comes back as the room it needs, terminator included.
     if (length < buffer.size()) return TextFromWide(buffer.data(), length);
