@@ -249,6 +249,17 @@ DWORD OwnedByTheSystem(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION 
   return error;
 }
 
+/// CreateFileW in a folder where no new file of the save's own may be made: its temporary files.
+HANDLE NoTemporaryFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE model) {
+  if (std::wstring_view(name).find(L"~prune") != std::wstring_view::npos) {
+    SystemCallFaults::Get().Next("CreateFileW");
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return faulty::CreateFileW(name, access, share, security, disposition, flags, model);
+}
+
 /// One way into the save: the files it starts from, the program it reads and the file it writes.
 struct Situation {
   std::string name;
@@ -291,6 +302,10 @@ const Situation kSituations[] = {
      "part.nc", true},
     {"in place: owned by another account", Program, "part.nc", "part.nc", kShorterProgram,
      "part.nc", true, [] { os::GetSecurityInfo = OwnedByTheSystem; }},
+    {"in place: no temporary file can be made in the folder", Program, "part.nc", "part.nc",
+     kShorterProgram, "part.nc", true, [] { os::CreateFileW = NoTemporaryFile; }},
+    {"a new .tap where no temporary file can be made", Program, "part.nc", "part.tap",
+     kShorterProgram, "part.tap", false, [] { os::CreateFileW = NoTemporaryFile; }},
     {"a new .tap", Program, "part.nc", "part.tap", kShorterProgram, "part.tap"},
     {"over an existing .tap",
      [](TempFolder& folder) {
