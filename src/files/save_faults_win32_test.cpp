@@ -481,3 +481,61 @@ TEST(SaveFaultsWin32Test, EveryCallFailsInTurnAndTheFileStaysWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder where files may be made and changed but not deleted or renamed: an existing file
+// cannot be opened to delete it, and every delete, rename and replace by name is denied.
+HANDLE NoDeleteCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                           DWORD disposition, DWORD flags, HANDLE model) {
+  if ((access & DELETE) && disposition == OPEN_EXISTING) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return real::CreateFileW(name, access, share, security, disposition, flags, model);
+}
+BOOL NoDeleteDeleteFileW(LPCWSTR) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+BOOL NoDeleteMoveFileExW(LPCWSTR, LPCWSTR, DWORD) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+BOOL NoDeleteReplaceFileW(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST(SaveFaultsWin32Test, FolderWithoutTheRightToDeleteGetsTheFileWithoutWaitingOrLeftovers) {
+  struct Case {
+    const char* name;
+    const char* output;
+    bool exists;
+  };
+  const Case cases[] = {
+      {"the program", "part.nc", true},
+      {"a new .tap", "part.tap", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    Program(folder);
+    Replacements replacements;
+    os::CreateFileW = NoDeleteCreateFileW;
+    os::DeleteFileW = NoDeleteDeleteFileW;
+    os::MoveFileExW = NoDeleteMoveFileExW;
+    os::ReplaceFileW = NoDeleteReplaceFileW;
+    SystemCallFaults::Get().Trace();
+    ReplaceWholeFile(folder.PathOf(c.output), kShorterProgram);
+    std::vector<std::string> calls = SystemCallFaults::Get().sequence();
+    SystemCallFaults::Get().Stop();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Sleep"), 0);
+    EXPECT_EQ(folder.Read(c.output), kShorterProgram);
+    std::vector<std::string> names = {"part.nc"};
+    if (!c.exists) names.push_back("part.tap");
+    EXPECT_EQ(folder.Names(), names);
+  }
+}
+
+}  // namespace
