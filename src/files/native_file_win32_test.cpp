@@ -177,6 +177,32 @@ TEST(NativeFileWin32Test, SecondLinkGetsTheNewContentToo) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"other.nc", "part.nc"}));
 }
 
+TEST(NativeFileWin32Test, HiddenAndSystemFilesAreSavedAndKeepTheirAttributes) {
+  constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  struct Case {
+    const char* name;  // and the way it is saved
+    std::string file;
+    bool second_link;
+  };
+  const Case cases[] = {
+      {"program, renamed over", "part.nc", false},
+      {"program with a second link, in place", "part.nc", true},
+      {".tap, renamed over", "part.tap", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    Text path = Put(folder, c.file, "before");
+    if (c.second_link) {
+      ASSERT_TRUE(CreateHardLinkW(Wide(folder.PathOf("other.nc")), Wide(path), nullptr));
+    }
+    ASSERT_TRUE(SetFileAttributesW(Wide(path), kHiddenSystem));
+    ReplaceWholeFile(path, "after");
+    EXPECT_EQ(FileIn(folder, c.file), "after");
+    EXPECT_EQ(GetFileAttributesW(Wide(path)) & kHiddenSystem, kHiddenSystem);
+  }
+}
+
 TEST(NativeFileWin32Test, LoadReadsTheWholeFileOrFailsToOpen) {
   TempFolder folder;
   std::string bytes(
