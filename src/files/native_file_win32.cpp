@@ -452,9 +452,10 @@ void WriteInPlace(const Text& path, const Text& target, const FileContent& conte
       SetLength(file.get(), new_size) && os::FlushFileBuffers(file.get())) {
     return;
   }
-  if (MoveTo(file.get(), 0)) WriteAll(file.get(), old);
-  SetLength(file.get(), old_size);
-  os::FlushFileBuffers(file.get());
+  // Back to the old bytes and length; where even that fails, the failure says so.
+  bool restored = MoveTo(file.get(), 0) && WriteAll(file.get(), old) &&
+                  SetLength(file.get(), old_size) && os::FlushFileBuffers(file.get());
+  if (!restored) RaiseRestoreFailure(path);
   RaiseWriteFailure();
 }
 
