@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
-(cd build && ctest --output-on-failure -j2)
+ctest --preset default
 tools/test-unprivileged.sh
 tools/test-sanitizers.sh
 tools/fuzz.sh 20
