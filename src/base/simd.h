@@ -106,14 +106,14 @@ inline Block EqualLanes(Block a, Block b) {
 }
 inline uint32_t ByteTopBits(Block block) {
   uint32_t bits = 0;
-  for (size_t k = 0; k < kBlockBytes; ++k) bits |= uint32_t{block.bytes[k] >> 7} << k;
+  for (size_t k = 0; k < kBlockBytes; ++k) bits |= static_cast<uint32_t>(block.bytes[k] >> 7) << k;
   return bits;
 }
 inline uint32_t LaneTopBits(Block low, Block high) {
   uint32_t bits = 0;
   for (size_t k = 0; k < kBlockLanes; ++k) {
-    bits |= uint32_t{low.Lane(k) >> 15} << k;
-    bits |= uint32_t{high.Lane(k) >> 15} << (k + kBlockLanes);
+    bits |= static_cast<uint32_t>(low.Lane(k) >> 15) << k;
+    bits |= static_cast<uint32_t>(high.Lane(k) >> 15) << (k + kBlockLanes);
   }
   return bits;
 }
