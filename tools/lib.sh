@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts of tools/: what they share.
 
 # step TEXT...: says what the script does next.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run Windows programs under Wine: all of the Wine setup. Needs
 # tools/lib.sh. use_wine comes first; it sets wine and wineserver, the paths of Wine's programs.
 
@@ -21,7 +22,7 @@ use_wine() {
   wine=$(find_wine)
   wineserver=$(dirname "$wine")/wineserver
   [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
-  export PATH=$(dirname "$wine"):$PATH
+  PATH=$(dirname "$wine"):$PATH
   export WINEPREFIX=$1
   export WINEDEBUG=-all
   # Wine asks for its .NET and HTML engines when it makes a prefix; the programs need neither.
@@ -64,14 +65,15 @@ windows_path() {
 # it stops when the script ends. Called before start_wine: the desktop that wineboot starts lives
 # on with the services it starts, and a desktop without a display could show no box.
 start_virtual_display() {
-  local display_file=$wine_logs/display
+  local display_file=$wine_logs/display xvfb_pid
   rm -f "$display_file"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$display_file" \
     > "$wine_logs/xvfb.log" 2>&1 &
   xvfb_pid=$!
-  at_exit 'kill "$xvfb_pid" 2> /dev/null'
+  at_exit "kill $xvfb_pid 2> /dev/null"
   wait_for "Xvfb to start" 100 test -s "$display_file"
-  export DISPLAY=:$(tr -d '[:space:]' < "$display_file")
+  DISPLAY=:$(tr -d '[:space:]' < "$display_file")
+  export DISPLAY
 }
 
 # keep_wine_desktop HOLD_OPEN_EXE FOLDER: Wine's desktop takes the display of the process that

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tools/test-packages.sh: the Debian package ($deb): its fields and contents, lintian
 # (any error fails), its executable run through the /usr/bin link from the unpacked package and,
 # run as root, from a real install with dpkg (also as an unprivileged user), purged again

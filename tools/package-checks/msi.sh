@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tools/test-packages.sh: the MSI ($msi), installed with Wine's msiexec into the prefix,
 # run from Program Files\prune, refused over a later version, upgraded to a later version (built
 # here from the files of the zip that zip.sh unpacked) with the user's prune.ini kept, and

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tools/test-packages.sh: what the checks of every package share. Every run of prune
 # goes on a copy of the example program, whose result must come out as the expected file, byte
 # for byte.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tools/test-packages.sh: the tar.gz ($tgz): the same files as the Debian package, which
 # deb.sh unpacked before.
 

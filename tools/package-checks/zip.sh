@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by tools/test-packages.sh: the Windows zip ($zip), unpacked into a fresh folder, its
 # prune.exe run under Wine. Leaves the unpacked folder in $folder.
 
