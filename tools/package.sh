@@ -10,9 +10,7 @@
 # it installs the missing tools with apt-get. tools/test-packages.sh tries the packages out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
-
-step() { echo "== $*"; }
+. tools/lib.sh
 
 tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev \
   g++-mingw-w64-x86-64-posix dpkg-dev file wixl msitools
@@ -25,8 +23,7 @@ step "building prune.exe in build-win/"
 cmake --preset windows > /dev/null
 cmake --build --preset windows --target prune
 
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' build/CPackConfig.cmake)
-[ -n "$version" ] || { echo "no version in build/CPackConfig.cmake" >&2; exit 1; }
+version=$(prune_version)
 
 rm -rf dist build/packages build-win/packages
 mkdir -p dist

@@ -9,14 +9,11 @@ tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
 cmake --preset sanitizers >/dev/null
 cmake --build --preset sanitizers
 
-# A report ends the process with status 86, which no test expects (prune itself ends with 0, 1
-# or 217), and writes to standard error, which the end-to-end tests require to stay empty.
-# Leaks are looked for too. prune itself ends through _exit, which skips LeakSanitizer's check
-# at the exit (its line list and settings reader live until the process ends, on purpose); the
-# same code runs inside the test binaries, which end normally and are checked.
-export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:exitcode=86:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=86
-# The few tests that look at what AddressSanitizer itself replaces skip themselves here, saying
-# why; they run in the ordinary build.
-cd build-asan
-ctest --output-on-failure -j2 "$@"
+# The test preset sets the sanitizers' options: a report ends the process with status 86, which
+# no test expects (prune itself ends with 0, 1 or 217), and writes to standard error, which the
+# end-to-end tests require to stay empty. Leaks are looked for too. prune itself ends through
+# _exit, which skips LeakSanitizer's check at the exit (its line list and settings reader live
+# until the process ends, on purpose); the same code runs inside the test binaries, which end
+# normally and are checked. The few tests that look at what AddressSanitizer itself replaces skip
+# themselves here, saying why; they run in the ordinary build.
+ctest --preset sanitizers "$@"

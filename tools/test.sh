@@ -5,10 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
-(cd build && ctest --output-on-failure -j2)
+ctest --preset default
 tools/test-unprivileged.sh
 tools/test-sanitizers.sh
 tools/fuzz.sh 20
-tools/test-windows.sh build/src/run/e2e/e2e_tests
+tools/test-windows.sh
 # Last, the release packages, built and tried out as installed.
 tools/test-packages.sh

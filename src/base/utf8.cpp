@@ -2,7 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "base/simd.h"
 
 namespace {
 
@@ -26,16 +27,13 @@ ptrdiff_t DecodedLength(const unsigned char* p, const unsigned char* end) {
   return units;
 }
 
-// ASCII is looked for this many bytes at a time.
-constexpr size_t kAsciiBlock = 32;
+// ASCII is looked for this many bytes at a time: two blocks.
+constexpr size_t kAsciiBlock = 2 * simd::kBlockBytes;
 
-/// Whether the block of bytes at `p` is all ASCII.
+/// Whether the bytes from `p` on, kAsciiBlock of them, are all ASCII.
 bool IsAsciiBlock(const unsigned char* p) {
-  uint64_t words[kAsciiBlock / 8];
-  std::memcpy(words, p, kAsciiBlock);
-  uint64_t any = 0;
-  for (uint64_t word : words) any |= word;
-  return (any & 0x8080808080808080u) == 0;
+  simd::Block any = simd::Or(simd::Load(p), simd::Load(p + simd::kBlockBytes));
+  return simd::ByteTopBits(any) == 0;
 }
 
 }  // namespace

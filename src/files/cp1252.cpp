@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "base/simd.h"
 
 namespace {
 
@@ -37,7 +35,7 @@ bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // NC programs are almost all ASCII, which both directions copy a block at a time; a block that
 // holds anything else goes one character at a time.
-constexpr size_t kBlock = 16;
+constexpr size_t kBlock = simd::kBlockBytes;
 
 // The text grows by pieces of this many code units: making room zero-fills it, which costs
 // little while the piece is still in the cache when it is overwritten.
@@ -45,35 +43,20 @@ constexpr size_t kPiece = 1 << 14;
 
 /// Widens the block of bytes at `bytes` into `dest` if all of them are ASCII.
 bool WidenAsciiBlock(const unsigned char* bytes, char16_t* dest) {
-#if defined(__SSE2__)
-  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  if (_mm_movemask_epi8(block) != 0) return false;
-  const __m128i zero = _mm_setzero_si128();
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_unpacklo_epi8(block, zero));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 8), _mm_unpackhi_epi8(block, zero));
-#else
-  unsigned char any = 0;
-  for (size_t k = 0; k < kBlock; ++k) any |= bytes[k];
-  if (any >= 0x80) return false;
-  for (size_t k = 0; k < kBlock; ++k) dest[k] = bytes[k];
-#endif
+  simd::Block block = simd::Load(bytes);
+  if (simd::ByteTopBits(block) != 0) return false;
+  simd::Store(dest, simd::WidenLow(block));
+  simd::Store(dest + simd::kBlockLanes, simd::WidenHigh(block));
   return true;
 }
 
 /// Narrows the block of code units at `text` into `dest` if all of them are ASCII.
 bool NarrowAsciiBlock(const char16_t* text, char* dest) {
-#if defined(__SSE2__)
-  __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 8));
-  __m128i above = _mm_and_si128(_mm_or_si128(low, high), _mm_set1_epi16(-0x80));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi16(above, _mm_setzero_si128())) != 0xFFFF) return false;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_packus_epi16(low, high));
-#else
-  char16_t any = 0;
-  for (size_t k = 0; k < kBlock; ++k) any |= text[k];
-  if (any >= 0x80) return false;
-  for (size_t k = 0; k < kBlock; ++k) dest[k] = static_cast<char>(text[k]);
-#endif
+  simd::Block low = simd::Load(text);
+  simd::Block high = simd::Load(text + simd::kBlockLanes);
+  simd::Block above = simd::And(simd::Or(low, high), simd::EveryLane(0xFF80));
+  if (simd::ByteTopBits(simd::EqualLanes(above, simd::EveryLane(0))) != 0xFFFF) return false;
+  simd::Store(dest, simd::Narrow(low, high));
   return true;
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "testing/random_text.h"
+
 namespace {
 
 std::string AllBytes() {
@@ -62,6 +66,30 @@ TEST(Cp1252Test, DecodeAppends) {
   Text out = u"kept";
   DecodeCp1252("\x80 \xE4", &out);
   EXPECT_EQ(out, u"kept\u20AC \u00E4");
+}
+
+// Both directions copy ASCII a block of code units at a time.
+TEST(Cp1252Test, AgreesWithOneCharacterAtATime) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    Text text = RandomText(random, 80);
+    std::string expected;
+    for (size_t i = 0; i < text.size(); ++i) {
+      bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
+                  text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+      EncodeCp1252(TextView(text).substr(i, pair ? 2 : 1), &expected);
+      if (pair) ++i;
+    }
+    std::string encoded;
+    EncodeCp1252(text, &encoded);
+    ASSERT_EQ(encoded, expected) << "round " << round;
+
+    Text decoded_expected;
+    for (char byte : encoded) DecodeCp1252(std::string_view(&byte, 1), &decoded_expected);
+    Text decoded;
+    DecodeCp1252(encoded, &decoded);
+    ASSERT_EQ(decoded, decoded_expected) << "round " << round;
+  }
 }
 
 }  // namespace

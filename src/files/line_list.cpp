@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "base/simd.h"
 #include "files/code_page.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
@@ -22,29 +19,27 @@ constexpr size_t kEncodeChunk = 1 << 16;
 // lines makes the list grow as usual.
 constexpr size_t kUnitsPerLineGuess = 12;
 
-/// The positions of CR and LF among the 16 code units from `p` on, one bit per code unit.
+// Line breaks are looked for this many code units at a time: the lanes of two blocks.
+constexpr size_t kBreakUnits = 2 * simd::kBlockLanes;
+
+/// The positions of CR and LF among the kBreakUnits code units from `p` on, one bit per code
+/// unit.
 uint32_t LineBreakMask(const char16_t* p) {
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi16(u'\r');
-  const __m128i lf = _mm_set1_epi16(u'\n');
-  __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-  low = _mm_or_si128(_mm_cmpeq_epi16(low, cr), _mm_cmpeq_epi16(low, lf));
-  high = _mm_or_si128(_mm_cmpeq_epi16(high, cr), _mm_cmpeq_epi16(high, lf));
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-#else
-  uint32_t mask = 0;
-  for (int k = 0; k < 16; ++k) mask |= uint32_t{p[k] == u'\r' || p[k] == u'\n'} << k;
-  return mask;
-#endif
+  const simd::Block cr = simd::EveryLane(u'\r');
+  const simd::Block lf = simd::EveryLane(u'\n');
+  simd::Block low = simd::Load(p);
+  simd::Block high = simd::Load(p + simd::kBlockLanes);
+  low = simd::Or(simd::EqualLanes(low, cr), simd::EqualLanes(low, lf));
+  high = simd::Or(simd::EqualLanes(high, cr), simd::EqualLanes(high, lf));
+  return simd::LaneTopBits(low, high);
 }
 
 /// Calls `visit` with the position of every CR and LF in `text`, in order. Most code units are
-/// neither, so they are tested 16 at a time.
+/// neither, so they are tested kBreakUnits at a time.
 template <typename Visit>
 void ForEachLineBreak(TextView text, Visit visit) {
   size_t i = 0;
-  for (; i + 16 <= text.size(); i += 16) {
+  for (; i + kBreakUnits <= text.size(); i += kBreakUnits) {
     for (uint32_t mask = LineBreakMask(text.data() + i); mask != 0; mask &= mask - 1) {
       visit(i + std::countr_zero(mask));
     }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "base/failure.h"
 #include "files/native_file.h"
 #include "testing/failure_of.h"
+#include "testing/random_text.h"
 #include "testing/test_support.h"
 
 // The ANSI cases take the ANSI code page to be Windows-1252: the stand-in on POSIX systems, and
@@ -58,6 +60,30 @@ TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Contents(ListOf(c.text)), c.lines) << c.name;
+  }
+}
+
+/// The lines of `text` as the split defines them, found one code unit at a time.
+Lines SplitOneByOne(const Text& text) {
+  Lines lines;
+  size_t p = 0;
+  while (p < text.size()) {
+    size_t end = p;
+    while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
+    lines.push_back(text.substr(p, end - p));
+    p = end;
+    if (p < text.size() && text[p] == u'\r') ++p;
+    if (p < text.size() && text[p] == u'\n') ++p;
+  }
+  return lines;
+}
+
+// The split looks for line breaks a block of code units at a time.
+TEST(LineListTest, SplitAgreesWithOneUnitAtATime) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    Text text = RandomText(random, 80);
+    ASSERT_EQ(Contents(ListOf(text)), SplitOneByOne(text)) << "round " << round;
   }
 }
 

@@ -4,36 +4,14 @@
 
 #include <algorithm>
 #include <bit>
-#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-/// Asks for a lambda to be inlined where it is called once per line.
-#if defined(__GNUC__)
-#define PRUNE_INLINE __attribute__((always_inline))
-#else
-#define PRUNE_INLINE
-#endif
-
-/// How the code units of a text lie in its bytes.
-enum class UnitForm { kByte, kUtf16Le, kUtf16Be };
-
-/// The number of bytes of one code unit.
-constexpr size_t UnitWidth(UnitForm form) { return form == UnitForm::kByte ? 1 : 2; }
-
-/// The code unit whose bytes start at `p`.
-template <UnitForm F>
-char16_t UnitAt(const unsigned char* p) {
-  if constexpr (F == UnitForm::kByte) return p[0];
-  if constexpr (F == UnitForm::kUtf16Le) return static_cast<char16_t>(p[0] | (p[1] << 8));
-  return static_cast<char16_t>((p[0] << 8) | p[1]);
-}
+#include "base/simd.h"
+#include "files/block_masks.h"
+#include "files/unit_form.h"
 
 /// One line as found in the bytes; the offsets count bytes from the start of the text.
 struct ScannedLine {
@@ -43,124 +21,6 @@ struct ScannedLine {
   bool has_needle;  ///< whether the needle occurs in the line
 };
 
-namespace line_scan {
-
-constexpr size_t kBlock = 16;
-
-/// The longest needle, in code units, that the block scan looks for.
-constexpr size_t kMaxNeedleUnits = 8;
-
-/// Finds, in a block of 16 bytes, where CR and LF code units and the needle begin: one bit per
-/// byte offset, set only where a code unit begins.
-template <UnitForm F>
-class BlockMasks {
- public:
-  static constexpr size_t kWidth = UnitWidth(F);
-  /// Bits of the byte offsets at which code units begin.
-  static constexpr uint32_t kUnitStarts = kWidth == 1 ? 0xFFFF : 0x5555;
-
-  /// `needle` is ASCII text in the bytes of this form, at most kMaxNeedleUnits code units.
-  explicit BlockMasks(std::string_view needle) : units_(needle.size() / kWidth) {
-    assert(units_ <= kMaxNeedleUnits);
-#if defined(__SSE2__)
-    cr_ = Broadcast(reinterpret_cast<const unsigned char*>(kWidth == 1 ? "\r" : kCr16));
-    lf_ = Broadcast(reinterpret_cast<const unsigned char*>(kWidth == 1 ? "\n" : kLf16));
-    for (size_t j = 0; j < std::min(units_, kMaxNeedleUnits); ++j) {
-      needle_[j] = Broadcast(reinterpret_cast<const unsigned char*>(needle.data()) + j * kWidth);
-    }
-#else
-    needle_ = needle;
-#endif
-  }
-
-  /// The CR and the LF code units of the block at `p`.
-  PRUNE_INLINE void Breaks(const unsigned char* p, uint32_t* cr, uint32_t* lf) const {
-#if defined(__SSE2__)
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    *cr = _mm_movemask_epi8(Equal(block, cr_)) & kUnitStarts;
-    *lf = _mm_movemask_epi8(Equal(block, lf_)) & kUnitStarts;
-#else
-    *cr = *lf = 0;
-    for (size_t k = 0; k < kBlock; k += kWidth) {
-      char16_t unit = UnitAt<F>(p + k);
-      *cr |= uint32_t{unit == u'\r'} << k;
-      *lf |= uint32_t{unit == u'\n'} << k;
-    }
-#endif
-  }
-
-  /// Where the needle begins in the block at `p`; reads the needle's length less one code unit
-  /// beyond the block.
-  PRUNE_INLINE uint32_t Needles(const unsigned char* p) const {
-#if defined(__SSE2__)
-    __m128i all = _mm_set1_epi8(-1);
-    auto unit = [&](size_t j) {
-      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j * kWidth));
-      all = _mm_and_si128(all, Equal(block, needle_[j]));
-    };
-    // Straight code for the needle's length, which is the same for every block.
-    switch (units_) {
-      case 8:
-        unit(7);
-        [[fallthrough]];
-      case 7:
-        unit(6);
-        [[fallthrough]];
-      case 6:
-        unit(5);
-        [[fallthrough]];
-      case 5:
-        unit(4);
-        [[fallthrough]];
-      case 4:
-        unit(3);
-        [[fallthrough]];
-      case 3:
-        unit(2);
-        [[fallthrough]];
-      case 2:
-        unit(1);
-        [[fallthrough]];
-      default:
-        unit(0);
-    }
-    return _mm_movemask_epi8(all) & kUnitStarts;
-#else
-    uint32_t found = 0;
-    for (size_t k = 0; k < kBlock; k += kWidth) {
-      found |= uint32_t{std::memcmp(p + k, needle_.data(), needle_.size()) == 0} << k;
-    }
-    return found;
-#endif
-  }
-
- private:
-  static constexpr char kCr16[] = {F == UnitForm::kUtf16Be ? '\0' : '\r',
-                                   F == UnitForm::kUtf16Be ? '\r' : '\0'};
-  static constexpr char kLf16[] = {F == UnitForm::kUtf16Be ? '\0' : '\n',
-                                   F == UnitForm::kUtf16Be ? '\n' : '\0'};
-  size_t units_;
-#if defined(__SSE2__)
-  /// The code unit whose bytes start at `p`, in every place of a vector.
-  static __m128i Broadcast(const unsigned char* p) {
-    if constexpr (kWidth == 1) return _mm_set1_epi8(static_cast<char>(p[0]));
-    uint16_t lane;
-    std::memcpy(&lane, p, 2);  // as the vector holds it, whatever the byte order of the text
-    return _mm_set1_epi16(static_cast<short>(lane));
-  }
-  static __m128i Equal(__m128i a, __m128i b) {
-    if constexpr (kWidth == 1) return _mm_cmpeq_epi8(a, b);
-    return _mm_cmpeq_epi16(a, b);
-  }
-  __m128i cr_, lf_;
-  __m128i needle_[kMaxNeedleUnits];
-#else
-  std::string_view needle_;
-#endif
-};
-
-}  // namespace line_scan
-
 /// Calls `visit(const ScannedLine&)` for every line of `text`, in order, as the line splitting
 /// defines them: a line ends at the first CR or LF code unit, and its ending is that CR or LF,
 /// or a CR and the LF right after it; the last line may lack an ending, and the empty text has
@@ -169,7 +29,7 @@ class BlockMasks {
 /// it. Returns `visit`, which the scan holds by value, so that its state can stay in registers.
 template <UnitForm F, typename Visit>
 Visit ScanLines(std::string_view text, std::string_view needle, Visit visit) {
-  using line_scan::kBlock;
+  constexpr size_t kBlock = simd::kBlockBytes;
   constexpr size_t w = UnitWidth(F);
   // Four blocks give one 64-bit word of each mask: the loop over the line ends of a word ends
   // after a number of turns that cannot be foreseen, which costs a mispredicted jump once a word

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/simd.h"
 #include "base/text.h"
 #include "files/byte_ranges.h"
 #include "files/file_encoding.h"

@@ -11,7 +11,14 @@ struct CodeModule {
   uint64_t relative;  ///< the address's distance from the start of the module's image
 };
 
+/// What is taken off an address that lies in no known module. With no module there is no image
+/// base to take off; one page (hex 1000), where an executable's first section usually begins
+/// after the headers that fill its first page, is a fixed stand-in for it. The figure then
+/// depends on the address alone, alike on every platform, so that two reports of one address
+/// show the same digits.
+inline constexpr uint64_t kUnknownModuleCodeStart = 0x1000;
+
 /// The module that holds `address`. Where the platform knows none (the address lies outside
 /// committed memory, or its module has no path), the running executable, with the address less
-/// hex 1000 (0 for the address 0).
+/// kUnknownModuleCodeStart (0 for the address 0).
 CodeModule FindCodeModule(uintptr_t address);

@@ -26,5 +26,5 @@ CodeModule FindCodeModule(uintptr_t address) {
     if (info.dli_fbase == ExecutableBase()) return {OwnExecutablePath(), relative};
     if (info.dli_fname && *info.dli_fname) return {TextFromNative(info.dli_fname), relative};
   }
-  return {OwnExecutablePath(), address == 0 ? 0 : address - 0x1000};
+  return {OwnExecutablePath(), address == 0 ? 0 : address - kUnknownModuleCodeStart};
 }

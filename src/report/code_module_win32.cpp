@@ -5,13 +5,6 @@
 #include "files/module_path_win32.h"
 #include "report/code_module.h"
 
-namespace {
-
-// Where an executable's code begins when its module is unknown.
-constexpr uint64_t kDefaultCodeStart = 0x1000;
-
-}  // namespace
-
 CodeModule FindCodeModule(uintptr_t address) {
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof(region)) != 0 &&
@@ -20,5 +13,5 @@ CodeModule FindCodeModule(uintptr_t address) {
     Text path = ModulePath(reinterpret_cast<HMODULE>(region.AllocationBase));
     if (!path.empty()) return {std::move(path), address - base};
   }
-  return {ModulePath(nullptr), address == 0 ? 0 : address - kDefaultCodeStart};
+  return {ModulePath(nullptr), address == 0 ? 0 : address - kUnknownModuleCodeStart};
 }

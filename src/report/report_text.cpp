@@ -1,11 +1,17 @@
 #include "report/report_text.h"
 
+#include <string_view>
+
 namespace {
 
-// Where the fallback template's blanks and zeros lie.
-constexpr size_t kStatusEnd = 17;     // the status's last digit is the 17th character
-constexpr size_t kStatusStart = 15;   // "Runtime error " stays whole
-constexpr size_t kAddressStart = 21;  // the address fills the last 16 characters
+// The fallback template's fields, found in the template itself: the status goes right-aligned
+// into the blanks between the words before it and " at ", the address into the zeros at the end.
+constexpr std::string_view kFallback = kFallbackTemplate;
+constexpr size_t kStatusEnd = kFallback.find(" at ");
+constexpr size_t kStatusStart = kFallback.find_last_not_of(' ', kStatusEnd) + 2;
+constexpr size_t kAddressStart = kFallback.find('0');
+constexpr size_t kAddressDigits = kFallback.size() - kAddressStart;
+static_assert(kAddressDigits == 16, "the zeros hold the 16 hexadecimal digits of 64 bits");
 
 TextView EndMark(TextView message) {
   return message.empty() || message.back() == u'.' ? TextView() : TextView(u".");
@@ -41,7 +47,7 @@ std::string FallbackText(int status, uint64_t address) {
   do {
     text[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
-  } while (value != 0 && at > kStatusStart - 1);
-  text.replace(kAddressStart, 16, HexDigits(address, 16));
+  } while (value != 0 && at > kStatusStart);
+  text.replace(kAddressStart, kAddressDigits, HexDigits(address, kAddressDigits));
   return text;
 }

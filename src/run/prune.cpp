@@ -1,5 +1,7 @@
 #include "run/prune.h"
 
+#include "base/simd.h"
+
 namespace {
 
 LineKind KindOf(TextView line, const MarkerSet& markers) {
