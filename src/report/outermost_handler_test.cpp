@@ -213,6 +213,7 @@ TEST(OutermostHandlerTest, RefusedMemoryIsReportedAsTheMemoryFailure) {
   std::string rest;
   ASSERT_TRUE(SplitAtLocation(box, &module, &location, &rest)) << box;
   EXPECT_TRUE(module.starts_with("report Exception EOutOfMemory in Modul ")) << box;
+  EXPECT_NE(location, 0u) << "the report names where the request was refused";
   EXPECT_EQ(rest, ".\r\nZu wenig Arbeitsspeicher.\r\n");
   EXPECT_EQ(std::get_new_handler(), before);  // the clean-up put the old handler back
 }
