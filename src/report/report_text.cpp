@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "base/path.h"
+
 namespace {
 
 // The fallback template's fields, found in the template itself: the status goes right-aligned
@@ -27,10 +29,7 @@ Text TemplateWithLocation(uint64_t relative_location) {
 
 }  // namespace
 
-TextView ModuleName(TextView module_path) {
-  size_t separator = module_path.find_last_of(u"\\/");
-  return separator == TextView::npos ? module_path : module_path.substr(separator + 1);
-}
+TextView ModuleName(TextView module_path) { return NamePart(module_path, u"\\/"); }
 
 Text ComposeReportText(TextView kind, TextView module_path, uint64_t relative_location,
                        TextView message) {

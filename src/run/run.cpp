@@ -4,7 +4,7 @@
 #include "files/program_file.h"
 #include "files/settings.h"
 #include "run/existence.h"
-#include "run/extension.h"
+#include "base/path.h"
 #include "run/prune.h"
 
 void RunOnce(const Text& path) {
