@@ -29,24 +29,13 @@ constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 
 Text ErrorText(int error) { return TextFromNative(strerror(error)); }
 
-/// What a step of the save could not do, with the system's error, for the failure that the save
-/// raises at its top; or that it took another way, or nothing at all.
-struct SaveFailure {
-  enum Kind {
-    kNone,        ///< done
-    kTryInPlace,  ///< nothing changed; the file is to be written in place instead
-    kCreate,      ///< the create failure
-    kWrite,       ///< the write failure; the file is as it was
-    kRestore,     ///< the write failure, and the old content could not be written back
-  };
-  Kind kind = kNone;
-  int error = 0;  ///< errno, or kNoRegularFile
-};
-
 /// The error of a path that names no regular file, which the system has no text for.
 constexpr int kNoRegularFile = -1;
 
-SaveFailure Failed(SaveFailure::Kind kind, int error = 0) { return {kind, error}; }
+SaveFailure Failed(SaveFailure::Kind kind, int error = 0) {
+  if (error == 0) return {kind, Text()};
+  return {kind, error == kNoRegularFile ? Text(kNotARegularFile) : ErrorText(error)};
+}
 
 /// Closes a descriptor when it goes out of scope.
 class Descriptor {
@@ -477,19 +466,7 @@ std::string ReadWholeFile(const Text& path) {
 void ReplaceWholeFile(const Text& path, const FileContent& content) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
-  SaveFailure failure = Save(NativeFromText(path), content);
-  switch (failure.kind) {
-    case SaveFailure::kNone:
-    case SaveFailure::kTryInPlace:
-      return;
-    case SaveFailure::kCreate:
-      RaiseCreateFailure(path, failure.error == kNoRegularFile ? Text(kNotARegularFile)
-                                                               : ErrorText(failure.error));
-    case SaveFailure::kWrite:
-      RaiseWriteFailure();
-    case SaveFailure::kRestore:
-      RaiseRestoreFailure(path);
-  }
+  RaiseSaveFailure(path, Save(NativeFromText(path), content));
 }
 
 Text AbsolutePath(const Text& path) {
