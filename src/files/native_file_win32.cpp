@@ -141,6 +141,9 @@ bool ReadAll(HANDLE file, char* buffer, DWORD size) {
 
 /// Writes all of `bytes`: one request, then one for the rest as long as some is left. A request
 /// after the first that writes nothing fails the whole write; a failing request writes nothing.
+// Why the first request may write nothing: an empty content is written by one request for zero
+// bytes, whose answer of nothing written is no failure; the loop treats every first request
+// alike and only gives up when a further request makes no progress.
 bool WriteAll(HANDLE file, std::string_view bytes) {
   bool first = true;
   do {
