@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "files/line_list.h"
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 #include "run/prune.h"
 
 namespace fs = std::filesystem;
@@ -402,7 +402,7 @@ TEST(RunE2eTest, PermissionBitsAreKept) {
 fs::path ExamplesFolder() {
   const char* folder = getenv("PRUNE_EXAMPLES");
   if (folder && *folder) return folder;
-  return fs::path(__FILE__).parent_path() / "../../../examples";
+  return fs::path(__FILE__).parent_path() / "../../examples";
 }
 
 TEST(RunE2eTest, ExamplesComeOutAsThePruningPassMakesThem) {

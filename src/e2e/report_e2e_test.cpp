@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "base/failure.h"
 #include "files/line_list.h"
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace fs = std::filesystem;
 

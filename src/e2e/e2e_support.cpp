@@ -1,4 +1,4 @@
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 #include <fcntl.h>
 #include <grp.h>

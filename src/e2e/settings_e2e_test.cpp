@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace fs = std::filesystem;
 
