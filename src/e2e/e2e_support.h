@@ -99,16 +99,18 @@ struct FailureCase {
   std::string name;
   std::function<std::string(const TempFolder&, RunOptions*)> setup;
   std::string kind = {};     ///< the failure kind that the report names, where a table checks it
-  std::string message = {};  ///< the report's second line; {} stands for the argument's path
-  bool needs_ordinary_user = false;  ///< permission bits that bind anyone but the superuser
+  std::string message = {};  ///< the report's second line; {} stands for the absolute path
+  /// Whether the case rests on permission bits, which the superuser passes: skipped for root.
+  bool needs_ordinary_user = false;
 };
 
 /// Runs every case display-free and expects exit status 1, one report (see
 /// ExpectReportOnStandardError) and the folder exactly as `setup` left it. A run that hangs is
-/// ended after 20 s (60 s under Wine, which starts slowly).
+/// ended after 20 s.
 void ExpectFailuresChangeNothing(const std::vector<FailureCase>& cases);
 
-/// The bytes of `text` in UTF-8; a lone surrogate takes the three bytes of its code.
+/// The bytes of `text` in UTF-8: a surrogate pair as one code point, a lone surrogate as the
+/// three bytes of its code.
 std::string Utf8(std::u16string_view text);
 /// The bytes of `text` in UTF-16, little-endian, without a byte-order mark.
 std::string Utf16Le(std::u16string_view text);

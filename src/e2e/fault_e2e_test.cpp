@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include "e2e/e2e_support.h"
@@ -143,15 +142,6 @@ TEST(FaultE2eTest, FailuresEndWithStatus1AndChangeNothing) {
   });
 }
 
-TEST(FaultE2eTest, FolderAsArgumentEndsSilentlyWithStatus0) {
-  TempFolder folder;
-  folder.Write("part.nc/inside.nc", kSmallProgram);
-  auto before = Snapshot(folder.path());
-  RunResult result = RunPrune({ProgramPath(folder.At("part.nc"))}, Quick());
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_TRUE(Snapshot(folder.path()) == before) << "the folder changed";
-}
-
 struct ContentCase {
   std::string name;
   std::string input;
@@ -183,39 +173,6 @@ TEST(FaultE2eTest, NulBytesStayAndLoneCrsBecomeCrLf) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(folder.Read("part.nc"), c.output);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
-  }
-}
-
-TEST(FaultE2eTest, UnusableSettingsFileCountsAs0) {
-  if (UnderWine()) GTEST_SKIP() << "FIFOs, link loops and permission bits are POSIX";
-  struct SettingsCase {
-    std::string name;
-    std::function<void(const std::string& settings_path)> make;
-  };
-  std::vector<SettingsCase> cases = {
-      {"a folder", [](const std::string& path) { fs::create_directories(path + "/test=1"); }},
-      {"a FIFO", [](const std::string& path) { EXPECT_EQ(mkfifo(path.c_str(), 0644), 0); }},
-      {"a link to itself", [](const std::string& path) { fs::create_symlink(path, path); }},
-      {"a link to an endless device",
-       [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
-  };
-  // The superuser reads a file without read permission; the case holds for everyone else.
-  if (geteuid() != 0) {
-    cases.push_back({"unreadable", [](const std::string& path) {
-                       std::ofstream(path) << kTestOutputSettings;
-                       fs::permissions(path, fs::perms::none);
-                     }});
-  }
-  for (const SettingsCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempFolder folder;
-    RunOptions options = Quick();
-    options.executable = CopyExecutable(folder, "bin");
-    c.make(SettingsPathOf(options.executable));
-    RunResult result = RunPrune({folder.Write("part.nc", kSmallProgram)}, options);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(folder.Read("part.nc"), kSmallProgramPruned);
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"bin", "part.nc"}));
   }
 }
 

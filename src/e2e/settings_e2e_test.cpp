@@ -2,8 +2,11 @@
 // executable in a fresh folder, with the settings file named after it beside it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -193,28 +196,48 @@ TEST(SettingsE2eTest, SettingsOnlyBesideTheExecutable) {
   EXPECT_FALSE(program.folder().Exists("jobs/part.tap"));
 }
 
-TEST(SettingsE2eTest, SettingsFileThatIsAFolderCounts0) {
-  CopiedProgram program;
-  program.folder().Write(program.SettingsName() + "/inside", "[common]\r\ntest=1\r\n");
-  program.folder().Write("part.nc", kSmallProgram);
-  RunResult result = program.Run("part.nc");
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgramPruned);
-  EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
-  if (!UnderWine()) {
-    EXPECT_EQ(result.out + result.err, "");
+TEST(SettingsE2eTest, UnusableSettingsFileCounts0) {
+  struct Case {
+    std::string name;
+    std::function<void(const std::string& settings_path)> make;
+    bool posix_only = true;            // FIFOs, links and permission bits
+    bool needs_ordinary_user = false;  // the superuser reads a file without read permission
+  };
+  const Case cases[] = {
+      {"a folder",
+       [](const std::string& path) {
+         fs::create_directories(path + "/test=1");
+         std::ofstream(path + "/inside", std::ios::binary) << kTestOutputSettings;
+       },
+       false},
+      {"a FIFO", [](const std::string& path) { EXPECT_EQ(mkfifo(path.c_str(), 0644), 0); }},
+      {"a link to itself", [](const std::string& path) { fs::create_symlink(path, path); }},
+      {"a link to an endless device",
+       [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+      {"unreadable",
+       [](const std::string& path) {
+         std::ofstream(path, std::ios::binary) << kTestOutputSettings;
+         fs::permissions(path, fs::perms::none);
+       },
+       true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if ((c.posix_only && UnderWine()) || (c.needs_ordinary_user && geteuid() == 0)) continue;
+    CopiedProgram program;
+    c.make(program.folder().At(program.SettingsName()));
+    program.folder().Write("part.nc", kSmallProgram);
+    // A settings file that stalls the run fails the case soon.
+    RunOptions options = DisplayFree();
+    options.timeout_seconds = 20;
+    RunResult result = program.Run("part.nc", options);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgramPruned);
+    EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
+    if (!UnderWine()) {
+      EXPECT_EQ(result.out + result.err, "");
+    }
   }
-}
-
-TEST(SettingsE2eTest, SettingsFileThatIsAFifoDoesNotStallTheRun) {
-  if (UnderWine()) GTEST_SKIP() << "FIFOs are a POSIX matter";
-  CopiedProgram program;
-  ASSERT_EQ(mkfifo(program.folder().At(program.SettingsName()).c_str(), 0600), 0);
-  program.folder().Write("part.nc", kSmallProgram);
-  RunOptions options;
-  options.timeout_seconds = 20;
-  EXPECT_EQ(program.Run("part.nc", options).exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgramPruned);
 }
 
 TEST(SettingsE2eTest, MissingInputCreatesNothing) {
