@@ -273,7 +273,8 @@ bool TakeOverAttributes(int fd, const std::string& target, const struct stat& ex
   if (!Known(target_has)) return false;
   if (os::fchown(fd, existing.st_uid, existing.st_gid) != 0) return false;
   if (ExtendedAttributes(nullptr, fd, &own)) {
-    for (const auto& [name, value] : own) {
+    for (const auto& attribute : own) {
+      const std::string& name = attribute.first;
       auto same_name = [&name](const auto& other) { return other.first == name; };
       bool kept = std::find_if(wanted.begin(), wanted.end(), same_name) != wanted.end();
       if (!kept && os::fremovexattr(fd, name.c_str()) != 0) return false;
