@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "fuzz/fuzz_check.h"
-#include "run/extension.h"
+#include "base/path.h"
 
 namespace {
 

@@ -14,9 +14,11 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 tools=$(mktemp -d /tmp/prune-unprivileged-XXXXXX)
 trap 'rm -rf "$tools"' EXIT
-cp "$build/prune" "$build/prune_tests" "$build/src/run/e2e/e2e_tests" "$tools/"
+cp "$build/prune" "$build/prune_tests" "$build/src/e2e/e2e_tests" "$tools/"
 cp -r "$root/examples" "$tools/examples"
 chmod -R a+rX "$tools"
+# The user's working folder is the copy too: the checkout's may be closed to others (root's home).
+cd "$tools"
 as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$tools" TMPDIR=/tmp
   PRUNE_EXE="$tools/prune" PRUNE_EXAMPLES="$tools/examples")
 echo "== unit tests as an ordinary user"

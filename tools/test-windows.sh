@@ -23,6 +23,6 @@ step "unit tests under Wine"
 ctest --preset windows || status=1
 step "end-to-end tests of prune.exe under Wine"
 PRUNE_EXE=$PWD/build-win/prune.exe PRUNE_E2E_WINE=1 PRUNE_WINE=$wine \
-  build/src/run/e2e/e2e_tests --gtest_brief=1 || status=1
+  build/src/e2e/e2e_tests --gtest_brief=1 || status=1
 [ $status -eq 0 ] || { step "Windows tests FAILED"; exit 1; }
 step "Windows tests passed"

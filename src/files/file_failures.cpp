@@ -30,6 +30,20 @@ void RaiseDecodeFailure() { RaiseFailure(kEncodingFailureKind, kDecodeFailureMes
 
 void RaiseCodePageFailure() { RaiseFailure(kEncodingFailureKind, kCodePageFailureMessage); }
 
+void RaiseSaveFailure(const Text& path, const SaveFailure& failure) {
+  switch (failure.kind) {
+    case SaveFailure::kNone:
+    case SaveFailure::kTryInPlace:
+      return;
+    case SaveFailure::kCreate:
+      RaiseCreateFailure(path, failure.reason);
+    case SaveFailure::kWrite:
+      RaiseWriteFailure();
+    case SaveFailure::kRestore:
+      RaiseRestoreFailure(path);
+  }
+}
+
 TextView TrimSystemText(TextView text) {
   while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.remove_suffix(1);
   return text;

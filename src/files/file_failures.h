@@ -28,5 +28,23 @@
 /// "EEncodingError": the system's ANSI code page is not a valid code page.
 [[noreturn]] void RaiseCodePageFailure();
 
+/// What a save could not do, for the one failure that it raises at its top, with the system's
+/// text for the reason; or that it is to take another way, or nothing at all.
+struct SaveFailure {
+  enum Kind {
+    kNone,        ///< done
+    kTryInPlace,  ///< nothing changed; the file is to be written in place instead
+    kCreate,      ///< the create failure
+    kWrite,       ///< the write failure; the file is as it was
+    kRestore,     ///< the write failure, and the old content could not be written back
+  };
+  Kind kind = kNone;
+  Text reason;  ///< the system's text, for the create failure
+};
+
+/// Raises the failure that `failure` stands for, for the file at `path`; returns where there is
+/// none.
+void RaiseSaveFailure(const Text& path, const SaveFailure& failure);
+
 /// The system's error text without its trailing blanks, control characters and full stops.
 TextView TrimSystemText(TextView text);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/path.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "files/system_calls_posix.h"
@@ -27,6 +28,14 @@ namespace {
 constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 
 Text ErrorText(int error) { return TextFromNative(strerror(error)); }
+
+/// The error of a path that names no regular file, which the system has no text for.
+constexpr int kNoRegularFile = -1;
+
+SaveFailure Failed(SaveFailure::Kind kind, int error = 0) {
+  if (error == 0) return {kind, Text()};
+  return {kind, error == kNoRegularFile ? Text(kNotARegularFile) : ErrorText(error)};
+}
 
 /// Closes a descriptor when it goes out of scope.
 class Descriptor {
@@ -142,13 +151,6 @@ std::string BufferOf(size_t size) {
 // ---------------------------------------------------------------------------------------------
 // Where a save goes
 
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 /// The file that a save to `path` writes: where `path` is a symbolic link, the file that its
 /// chain of links ends in, also one that is not there yet, so that the link stays a link. False
 /// (errno set) when a link cannot be read.
@@ -167,25 +169,26 @@ bool FinalTarget(const std::string& path, std::string* target) {
       return false;
     }
     std::string next(buffer.data(), length);
-    *target = next.front() == '/' ? next : FolderOf(*target) + "/" + next;
+    *target = next.front() == '/' ? next : std::string(FolderPart(*target)) + next;
   }
   errno = ELOOP;
   return false;
 }
 
-/// Checks what would make the create of `target` fail before anything is written; raises the
-/// create failure for `path`. Returns the existing file's status, if any, in `existing`.
-bool CheckTarget(const Text& path, const std::string& target, struct stat* existing) {
+/// Checks what would make the create of `target` fail before anything is written. Gives the
+/// existing file's status, if any, in `existing`, and `*exists` says whether there is one.
+SaveFailure CheckTarget(const std::string& target, struct stat* existing, bool* exists) {
+  *exists = false;
   if (os::stat(target.c_str(), existing) != 0) {
-    if (errno == ENOENT) return false;
-    RaiseCreateFailure(path, ErrorText(errno));
+    return errno == ENOENT ? SaveFailure() : Failed(SaveFailure::kCreate, errno);
   }
-  if (S_ISDIR(existing->st_mode)) RaiseCreateFailure(path, ErrorText(EISDIR));
-  if (!S_ISREG(existing->st_mode)) RaiseCreateFailure(path, kNotARegularFile);
+  if (S_ISDIR(existing->st_mode)) return Failed(SaveFailure::kCreate, EISDIR);
+  if (!S_ISREG(existing->st_mode)) return Failed(SaveFailure::kCreate, kNoRegularFile);
   // A file without any write permission bit is read-only, also for the superuser.
-  if ((existing->st_mode & 0222) == 0) RaiseCreateFailure(path, ErrorText(EACCES));
-  if (os::access(target.c_str(), W_OK) != 0) RaiseCreateFailure(path, ErrorText(errno));
-  return true;
+  if ((existing->st_mode & 0222) == 0) return Failed(SaveFailure::kCreate, EACCES);
+  if (os::access(target.c_str(), W_OK) != 0) return Failed(SaveFailure::kCreate, errno);
+  *exists = true;
+  return SaveFailure();
 }
 
 /// Whether this process may give a new file the owner and group of `existing`.
@@ -270,7 +273,8 @@ bool TakeOverAttributes(int fd, const std::string& target, const struct stat& ex
   if (!Known(target_has)) return false;
   if (os::fchown(fd, existing.st_uid, existing.st_gid) != 0) return false;
   if (ExtendedAttributes(nullptr, fd, &own)) {
-    for (const auto& [name, value] : own) {
+    for (const auto& attribute : own) {
+      const std::string& name = attribute.first;
       auto same_name = [&name](const auto& other) { return other.first == name; };
       bool kept = std::find_if(wanted.begin(), wanted.end(), same_name) != wanted.end();
       if (!kept && os::fremovexattr(fd, name.c_str()) != 0) return false;
@@ -289,8 +293,9 @@ bool TakeOverAttributes(int fd, const std::string& target, const struct stat& ex
          (now.st_mode & 07777) == (existing.st_mode & 07777) && own == wanted;
 }
 
-void SyncFolder(const std::string& folder) {
-  int fd = os::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+void SyncFolder(std::string_view folder) {
+  std::string name = folder.empty() ? std::string(".") : std::string(folder);
+  int fd = os::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return;
   os::fsync(fd);  // best effort: the rename is done either way
   os::close(fd);
@@ -311,34 +316,35 @@ bool KeepSetIdBits(int fd, const struct stat& before) {
 /// written in place, may still fit.
 bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
+/// What a failed write of the new file means: no room for a second copy leaves the way open to
+/// write the file in place; anything else is the write failure.
+SaveFailure WriteFailed(int error) {
+  return Failed(OutOfRoom(error) ? SaveFailure::kTryInPlace : SaveFailure::kWrite, error);
+}
+
 /// The new content goes to a new file beside `target`, flushed, then renamed over it: a run
-/// killed at any moment leaves the old content or the new, never a mix. False, with nothing
-/// changed, where that would not keep what the existing file has (`existing` null for a new
-/// file) or there is no room for a second copy; raises the write failure when the content cannot
-/// be written.
-bool ReplaceByRename(const std::string& target, const struct stat* existing,
-                     const FileContent& content) {
+/// killed at any moment leaves the old content or the new, never a mix. Takes another way, with
+/// nothing changed, where that would not keep what the existing file has (`existing` null for a
+/// new file) or there is no room for a second copy.
+SaveFailure ReplaceByRename(const std::string& target, const struct stat* existing,
+                            const FileContent& content) {
+  const SaveFailure another_way = Failed(SaveFailure::kTryInPlace);
   std::string name;
-  Descriptor file(CreateTemporaryFile(FolderOf(target), existing ? 0600 : 0666, &name));
-  if (file.get() < 0) return false;
+  std::string_view folder = FolderPart(target);
+  Descriptor file(CreateTemporaryFile(std::string(folder), existing ? 0600 : 0666, &name));
+  if (file.get() < 0) return another_way;
   TemporaryFile temporary(name);
-  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return false;
+  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way;
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written)) {
-    if (OutOfRoom(errno)) return false;
-    RaiseWriteFailure();
-  }
+  if (!WriteContent(file.get(), content, &written)) return WriteFailed(errno);
   // Written by an ordinary user, the new file lost its set-ID bits like any file written.
-  if (existing && !KeepSetIdBits(file.get(), *existing)) return false;
-  if (os::fsync(file.get()) != 0 || !file.Close()) {
-    if (OutOfRoom(errno)) return false;
-    RaiseWriteFailure();
-  }
+  if (existing && !KeepSetIdBits(file.get(), *existing)) return another_way;
+  if (os::fsync(file.get()) != 0 || !file.Close()) return WriteFailed(errno);
   // Refused in a sticky folder for a file of another owner: then it is written in place.
-  if (os::rename(temporary.path().c_str(), target.c_str()) != 0) return false;
+  if (os::rename(temporary.path().c_str(), target.c_str()) != 0) return another_way;
   temporary.Release();
-  SyncFolder(FolderOf(target));
-  return true;
+  SyncFolder(folder);
+  return SaveFailure();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -373,22 +379,23 @@ bool RestoreOldContent(int fd, std::string_view old, uint64_t changed) {
 /// Writes the content into the existing file itself, which keeps everything the file has: its
 /// owner, group, mode, links, extended attributes and name. Should a write fail, the old bytes,
 /// read beforehand, are written back and the old length restored.
-void WriteInPlace(const Text& path, const std::string& target, const FileContent& content) {
+SaveFailure WriteInPlace(const std::string& target, const FileContent& content) {
   Descriptor file(os::open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC, 0));
-  if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
+  if (file.get() < 0) return Failed(SaveFailure::kCreate, errno);
   struct stat st;
   if (!WaitForLock(file.get(), LOCK_EX) || os::fstat(file.get(), &st) != 0) {
-    RaiseCreateFailure(path, ErrorText(errno));
+    return Failed(SaveFailure::kCreate, errno);
   }
   std::string old(static_cast<size_t>(st.st_size), '\0');
   if (!ReadFully(file.get(), old.data(), old.size()) || os::lseek(file.get(), 0, SEEK_SET) != 0) {
-    RaiseCreateFailure(path, ErrorText(errno));
+    return Failed(SaveFailure::kCreate, errno);
   }
   const off_t new_size = static_cast<off_t>(content.Size());
   bool grown = false;
   if (!ReserveRoom(file.get(), st.st_size, new_size, &grown)) {
-    if (grown && !RestoreOldContent(file.get(), old, 0)) RaiseRestoreFailure(path);
-    RaiseWriteFailure();
+    int error = errno;
+    if (grown && !RestoreOldContent(file.get(), old, 0)) return Failed(SaveFailure::kRestore);
+    return Failed(SaveFailure::kWrite, error);
   }
   // Until the cut, only the bytes written so far differ from the old ones; after it, any may.
   uint64_t changed = 0;
@@ -396,24 +403,46 @@ void WriteInPlace(const Text& path, const std::string& target, const FileContent
       (changed = UINT64_MAX, os::ftruncate(file.get(), new_size) == 0) &&
       os::fsync(file.get()) == 0) {
     KeepSetIdBits(file.get(), st);
-    return;
+    return SaveFailure();
   }
-  if (!RestoreOldContent(file.get(), old, changed)) RaiseRestoreFailure(path);
-  RaiseWriteFailure();
+  int error = errno;
+  if (!RestoreOldContent(file.get(), old, changed)) return Failed(SaveFailure::kRestore);
+  return Failed(SaveFailure::kWrite, error);
 }
 
 /// Creates the file that is not there yet and writes the content into it; removes it again when
 /// the content cannot be written.
-void CreateAndWrite(const Text& path, const std::string& target, const FileContent& content) {
+SaveFailure CreateAndWrite(const std::string& target, const FileContent& content) {
   Descriptor file(
       os::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
-  if (file.get() < 0) RaiseCreateFailure(path, ErrorText(errno));
+  if (file.get() < 0) return Failed(SaveFailure::kCreate, errno);
   TemporaryFile unfinished(target);
   uint64_t written = 0;
   if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 || !file.Close()) {
-    RaiseWriteFailure();
+    return Failed(SaveFailure::kWrite, errno);
   }
   unfinished.Release();
+  return SaveFailure();
+}
+
+/// Saves `content` as the file at `path` in the way that keeps everything the file has.
+SaveFailure Save(const std::string& path, const FileContent& content) {
+  std::string target;
+  if (!FinalTarget(path, &target)) return Failed(SaveFailure::kCreate, errno);
+  struct stat existing;
+  bool exists = false;
+  if (SaveFailure failure = CheckTarget(target, &existing, &exists); failure.kind) return failure;
+  if (!exists) {
+    SaveFailure renamed = ReplaceByRename(target, nullptr, content);
+    return renamed.kind == SaveFailure::kTryInPlace ? CreateAndWrite(target, content) : renamed;
+  }
+  // A rename would leave the file's other names with the old content, and a new file that
+  // cannot be given the owner would take the file from its owner.
+  if (existing.st_nlink == 1 && MayGiveOwnership(existing)) {
+    SaveFailure renamed = ReplaceByRename(target, &existing, content);
+    if (renamed.kind != SaveFailure::kTryInPlace) return renamed;
+  }
+  return WriteInPlace(target, content);
 }
 
 }  // namespace
@@ -438,18 +467,7 @@ std::string ReadWholeFile(const Text& path) {
 void ReplaceWholeFile(const Text& path, const FileContent& content) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
-  std::string target;
-  if (!FinalTarget(NativeFromText(path), &target)) RaiseCreateFailure(path, ErrorText(errno));
-  struct stat existing;
-  if (!CheckTarget(path, target, &existing)) {
-    if (!ReplaceByRename(target, nullptr, content)) CreateAndWrite(path, target, content);
-    return;
-  }
-  // A rename would leave the file's other names with the old content, and a new file that
-  // cannot be given the owner would take the file from its owner.
-  bool renamable = existing.st_nlink == 1 && MayGiveOwnership(existing);
-  if (renamable && ReplaceByRename(target, &existing, content)) return;
-  WriteInPlace(path, target, content);
+  RaiseSaveFailure(path, Save(NativeFromText(path), content));
 }
 
 Text AbsolutePath(const Text& path) {
@@ -463,24 +481,5 @@ Text AbsolutePath(const Text& path) {
     }
     native = std::string(folder.data()) + "/" + native;
   }
-  std::vector<std::string> parts;
-  size_t start = 1;
-  while (start <= native.size()) {
-    size_t slash = native.find('/', start);
-    if (slash == std::string::npos) slash = native.size();
-    std::string part = native.substr(start, slash - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = slash + 1;
-  }
-  std::string absolute;
-  for (const std::string& part : parts) {
-    absolute += '/';
-    absolute += part;
-  }
-  if (absolute.empty() || native.back() == '/') absolute.push_back('/');
-  return TextFromNative(absolute);
+  return FoldedPath(TextFromNative(native));
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/path.h"
 #include "base/wide_win32.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
@@ -36,6 +37,10 @@ Text SystemText(DWORD error) {
   Text text = length > 0 && buffer ? TextFromWide(buffer, length) : Text();
   if (buffer) LocalFree(buffer);
   return text;
+}
+
+SaveFailure Failed(SaveFailure::Kind kind, DWORD error = NO_ERROR) {
+  return {kind, error == NO_ERROR ? Text() : SystemText(error)};
 }
 
 /// Closes a file handle when it goes out of scope.
@@ -136,6 +141,9 @@ bool ReadAll(HANDLE file, char* buffer, DWORD size) {
 
 /// Writes all of `bytes`: one request, then one for the rest as long as some is left. A request
 /// after the first that writes nothing fails the whole write; a failing request writes nothing.
+// Why the first request may write nothing: an empty content is written by one request for zero
+// bytes, whose answer of nothing written is no failure; the loop treats every first request
+// alike and only gives up when a further request makes no progress.
 bool WriteAll(HANDLE file, std::string_view bytes) {
   bool first = true;
   do {
@@ -237,62 +245,60 @@ struct Existing {
   DWORD attributes = 0;
 };
 
-/// Where the content of `path` goes: the file itself, or where the link at `path` leads. Raises
-/// the create failure when a link leads nowhere that can be opened.
-Text FileBehind(const Text& path, DWORD attributes) {
+/// Where the content of `path` goes: the file itself, or where the link at `path` leads. The
+/// create failure when a link leads nowhere that can be opened.
+SaveFailure FileBehind(const Text& path, DWORD attributes, Text* target) {
+  *target = path;
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return path;
+    return SaveFailure();
   }
-  Text target = LinkTarget(path);
-  if (target.empty()) RaiseCreateFailure(path, SystemText(GetLastError()));
-  return target;
+  *target = LinkTarget(path);
+  return target->empty() ? Failed(SaveFailure::kCreate, GetLastError()) : SaveFailure();
 }
 
 /// Sees that a new file can be made at `path`, and takes it away again: through its handle, so
 /// that it goes also where its name could not be deleted.
-void ProbeNewFile(const Text& path) {
+SaveFailure ProbeNewFile(const Text& path) {
   HANDLE probe =
       os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) RaiseCreateFailure(path, SystemText(GetLastError()));
+  if (probe == INVALID_HANDLE_VALUE) return Failed(SaveFailure::kCreate, GetLastError());
   os::CloseHandle(probe);
+  return SaveFailure();
 }
 
-/// Checks every reason for which the create of `path` would fail, before anything is written,
-/// and raises the create failure for it.
-Existing CheckTarget(const Text& path) {
+/// Checks every reason for which the create of `path` would fail, before anything is written;
+/// tells in `existing` what the save needs to know of the file that is there.
+SaveFailure CheckTarget(const Text& path, Existing* existing) {
   DWORD attributes = os::GetFileAttributesW(Wide(path));
-  Existing existing;
-  existing.path = FileBehind(path, attributes);
-  if (existing.path != path) attributes = os::GetFileAttributesW(Wide(existing.path));
+  if (SaveFailure failure = FileBehind(path, attributes, &existing->path); failure.kind) {
+    return failure;
+  }
+  if (existing->path != path) attributes = os::GetFileAttributesW(Wide(existing->path));
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) RaiseCreateFailure(path, SystemText(error));
-    ProbeNewFile(existing.path);
-    return existing;
+    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveFailure::kCreate, error);
+    return ProbeNewFile(existing->path);
   }
   // The create would refuse a folder and a read-only file with "access denied".
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-    RaiseCreateFailure(path, SystemText(ERROR_ACCESS_DENIED));
+    return Failed(SaveFailure::kCreate, ERROR_ACCESS_DENIED);
   }
   // The same access and share mode as the create: fails while anybody else has the file open.
-  Handle probe(OpenExclusively(existing.path));
-  if (!probe.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
+  Handle probe(OpenExclusively(existing->path));
+  if (!probe.valid()) return Failed(SaveFailure::kCreate, GetLastError());
   BY_HANDLE_FILE_INFORMATION information;
   // Where the number of links cannot be learnt, the file is taken to have others.
-  existing.single_link =
+  existing->single_link =
       os::GetFileInformationByHandle(probe.get(), &information) && information.nNumberOfLinks <= 1;
-  existing.exists = true;
-  existing.attributes = attributes;
-  return existing;
+  existing->exists = true;
+  existing->attributes = attributes;
+  return SaveFailure();
 }
 
 /// The folder part of an absolute path, with its last backslash or slash.
-Text FolderOf(const Text& absolute) {
-  size_t separator = absolute.find_last_of(u"\\/");
-  return separator == Text::npos ? Text() : absolute.substr(0, separator + 1);
-}
+Text FolderOf(const Text& absolute) { return Text(FolderPart(absolute, u"\\/")); }
 
 /// The absolute path of the existing file at `absolute` with its name spelled as it stands in
 /// the folder, so that a replace keeps that spelling.
@@ -361,10 +367,10 @@ bool TakeAttributes(HANDLE file, DWORD attributes) {
   return os::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
-/// Writes the content into the new file and flushes it; raises the write failure, the file then
+/// Writes the content into the new file and flushes it; false when it cannot, the file then
 /// going with its handle.
-void WriteNew(NewFile& file, const FileContent& content) {
-  if (!WriteContent(file.get(), content) || !os::FlushFileBuffers(file.get())) RaiseWriteFailure();
+bool WriteNew(NewFile& file, const FileContent& content) {
+  return WriteContent(file.get(), content) && os::FlushFileBuffers(file.get());
 }
 
 /// Deletes the file the save made at `path` by its name, waiting while others hold it.
@@ -386,10 +392,9 @@ bool PutBack(const Text& target, const Text& backup, DWORD error) {
 
 /// Puts the complete new file at `replacement` in the place of the existing `target`, whose old
 /// file keeps the name `backup` until the new one is there. Only a file that others hold for a
-/// moment is waited for. False, with nothing changed, when it cannot be done; raises the create
+/// moment is waited for. Another way, with nothing changed, when it cannot be done; the create
 /// failure, with both files kept, when the program could not be put back.
-bool ReplaceExisting(const Text& path, const Text& target, const Text& replacement,
-                     const Text& backup) {
+SaveFailure ReplaceExisting(const Text& target, const Text& replacement, const Text& backup) {
   // No REPLACEFILE_IGNORE_MERGE_ERRORS: a file whose security cannot be carried over is written
   // in place instead.
   bool replaced = RetryWhileHeld(
@@ -400,83 +405,99 @@ bool ReplaceExisting(const Text& path, const Text& target, const Text& replaceme
       false);
   if (replaced) {
     DeleteMade(backup);
-    return true;
+    return SaveFailure();
   }
   DWORD error = GetLastError();
-  if (!PutBack(target, backup, error)) RaiseCreateFailure(path, SystemText(error));
+  if (!PutBack(target, backup, error)) return Failed(SaveFailure::kCreate, error);
   DeleteMade(replacement);
   DeleteMade(backup);
-  return false;
+  return Failed(SaveFailure::kTryInPlace);
 }
 
 /// The new content goes to a new file beside the existing `target`, flushed, then put in its
-/// place: a run ended at any moment leaves the old content or the new, never a mix. False, with
-/// nothing changed, where no new file can be made beside it or it cannot be put in place; raises
-/// the write failure when the content cannot be written.
-bool ReplaceByRename(const Text& path, const Existing& existing, const Text& target,
-                     const FileContent& content) {
-  if (!OwnAndMayDelete(target)) return false;
+/// place: a run ended at any moment leaves the old content or the new, never a mix. Another way,
+/// with nothing changed, where no new file can be made beside it or it cannot be put in place.
+SaveFailure ReplaceByRename(const Existing& existing, const Text& target,
+                            const FileContent& content) {
+  const SaveFailure another_way = Failed(SaveFailure::kTryInPlace);
+  if (!OwnAndMayDelete(target)) return another_way;
   NewFile file, backup;
-  if (!CreateBeside(FolderOf(target), &file)) return false;
-  WriteNew(file, content);
+  if (!CreateBeside(FolderOf(target), &file)) return another_way;
+  if (!WriteNew(file, content)) return Failed(SaveFailure::kWrite);
   // The old file's name while the new one takes its place, made now so that it is one's own.
   if (!TakeAttributes(file.get(), existing.attributes) ||
       !CreateBeside(FolderOf(target), &backup)) {
-    return false;
+    return another_way;
   }
   backup.Keep();
   file.Keep();
-  return ReplaceExisting(path, target, file.path(), backup.path());
+  return ReplaceExisting(target, file.path(), backup.path());
 }
 
 /// Writes the content into the existing file itself, which keeps everything it has. Its new
 /// length is reserved first, so that a full disk shows before any of its bytes change; should a
 /// write still fail, the old bytes are written back and the old length restored.
-void WriteInPlace(const Text& path, const Text& target, const FileContent& content) {
+SaveFailure WriteInPlace(const Text& target, const FileContent& content) {
   // Opened with no sharing, which keeps every other writer out while it is written.
   Handle file(OpenExclusively(target));
-  if (!file.valid()) RaiseCreateFailure(path, SystemText(GetLastError()));
+  if (!file.valid()) return Failed(SaveFailure::kCreate, GetLastError());
   int64_t old_size = RemainingSize(file.get());
-  if (old_size < 0) RaiseCreateFailure(path, SystemText(GetLastError()));
-  if (old_size >= kMaxFileSize) RaiseCreateFailure(path, SystemText(ERROR_FILE_TOO_LARGE));
+  if (old_size < 0) return Failed(SaveFailure::kCreate, GetLastError());
+  if (old_size >= kMaxFileSize) return Failed(SaveFailure::kCreate, ERROR_FILE_TOO_LARGE);
   std::string old(static_cast<size_t>(old_size), '\0');
   if (!ReadAll(file.get(), old.data(), static_cast<DWORD>(old.size()))) {
-    RaiseCreateFailure(path, SystemText(GetLastError()));
+    return Failed(SaveFailure::kCreate, GetLastError());
   }
   const int64_t new_size = static_cast<int64_t>(content.Size());
   if (new_size > old_size && !SetLength(file.get(), new_size)) {
     SetLength(file.get(), old_size);
-    RaiseWriteFailure();
+    return Failed(SaveFailure::kWrite);
   }
   if (MoveTo(file.get(), 0) && WriteContent(file.get(), content) &&
       SetLength(file.get(), new_size) && os::FlushFileBuffers(file.get())) {
-    return;
+    return SaveFailure();
   }
   // Back to the old bytes and length; where even that fails, the failure says so.
   bool restored = MoveTo(file.get(), 0) && WriteAll(file.get(), old) &&
                   SetLength(file.get(), old_size) && os::FlushFileBuffers(file.get());
-  if (!restored) RaiseRestoreFailure(path);
-  RaiseWriteFailure();
+  return Failed(restored ? SaveFailure::kWrite : SaveFailure::kRestore);
 }
 
 /// Makes the file at `target`, which is not there yet, with the content: written under a name of
 /// its own beside it and renamed once complete where it can be, else written where it is to go.
-/// Raises the create failure when it cannot be made and the write failure when the content
-/// cannot be written; a file not completely written goes with its handle.
-void CreateNew(const Text& path, const Text& target, const FileContent& content) {
+/// The create failure when it cannot be made and the write failure when the content cannot be
+/// written; a file not completely written goes with its handle.
+SaveFailure CreateNew(const Text& target, const FileContent& content) {
   NewFile file;
   if (CreateBeside(FolderOf(target), &file)) {
-    WriteNew(file, content);
+    if (!WriteNew(file, content)) return Failed(SaveFailure::kWrite);
     // Renamed while open: it goes with its handle should the rename fail.
     if (os::MoveFileExW(Wide(file.path()), Wide(target), MOVEFILE_WRITE_THROUGH)) {
       file.Keep();
-      return;
+      return SaveFailure();
     }
     file.Discard();
   }
-  if (!file.Create(target)) RaiseCreateFailure(path, SystemText(GetLastError()));
-  WriteNew(file, content);
+  if (!file.Create(target)) return Failed(SaveFailure::kCreate, GetLastError());
+  if (!WriteNew(file, content)) return Failed(SaveFailure::kWrite);
   file.Keep();
+  return SaveFailure();
+}
+
+/// Saves `content` as the file at `path` in the way that keeps everything the file has.
+SaveFailure Save(const Text& path, const FileContent& content) {
+  Existing existing;
+  if (SaveFailure failure = CheckTarget(path, &existing); failure.kind) return failure;
+  Text absolute = AbsolutePath(existing.path);
+  if (absolute.empty()) return Failed(SaveFailure::kCreate, GetLastError());
+  if (!existing.exists) return CreateNew(absolute, content);
+  Text target = AsSpelledInFolder(absolute);
+  // A replace would leave the file's other names with the old content.
+  if (existing.single_link) {
+    SaveFailure replaced = ReplaceByRename(existing, target, content);
+    if (replaced.kind != SaveFailure::kTryInPlace) return replaced;
+  }
+  return WriteInPlace(target, content);
 }
 
 }  // namespace
@@ -496,14 +517,7 @@ std::string ReadWholeFile(const Text& path) {
 }
 
 void ReplaceWholeFile(const Text& path, const FileContent& content) {
-  Existing existing = CheckTarget(path);
-  Text absolute = AbsolutePath(existing.path);
-  if (absolute.empty()) RaiseCreateFailure(path, SystemText(GetLastError()));
-  if (!existing.exists) return CreateNew(path, absolute, content);
-  Text target = AsSpelledInFolder(absolute);
-  // A replace would leave the file's other names with the old content.
-  if (existing.single_link && ReplaceByRename(path, existing, target, content)) return;
-  WriteInPlace(path, target, content);
+  RaiseSaveFailure(path, Save(path, content));
 }
 
 Text AbsolutePath(const Text& path) {

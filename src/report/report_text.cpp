@@ -2,15 +2,36 @@
 
 #include <string_view>
 
+#include "base/path.h"
+
 namespace {
 
+constexpr std::string_view kFallback(kFallbackTemplate, sizeof kFallbackTemplate - 1);
+
+/// Where `part` first begins in the fallback template. Written out rather than with
+/// std::string_view::find, which GCC cannot evaluate at compile time under
+/// UndefinedBehaviorSanitizer.
+constexpr size_t FallbackIndexOf(std::string_view part) {
+  for (size_t at = 0; at + part.size() <= kFallback.size(); ++at) {
+    size_t k = 0;
+    while (k < part.size() && kFallback[at + k] == part[k]) ++k;
+    if (k == part.size()) return at;
+  }
+  return kFallback.size();
+}
+
+/// Where the first `part` in the fallback template ends.
+constexpr size_t FallbackEndOf(std::string_view part) {
+  return FallbackIndexOf(part) + part.size();
+}
+
 // The fallback template's fields, found in the template itself: the status goes right-aligned
-// into the blanks between the words before it and " at ", the address into the zeros at the end.
-constexpr std::string_view kFallback = kFallbackTemplate;
-constexpr size_t kStatusEnd = kFallback.find(" at ");
-constexpr size_t kStatusStart = kFallback.find_last_not_of(' ', kStatusEnd) + 2;
-constexpr size_t kAddressStart = kFallback.find('0');
+// into the blanks between "Runtime error " and " at ", the address into the zeros at the end.
+constexpr size_t kStatusStart = FallbackEndOf("Runtime error ");
+constexpr size_t kStatusEnd = FallbackIndexOf(" at ");
+constexpr size_t kAddressStart = FallbackIndexOf("0");
 constexpr size_t kAddressDigits = kFallback.size() - kAddressStart;
+static_assert(kStatusStart < kStatusEnd, "the status has a field of blanks");
 static_assert(kAddressDigits == 16, "the zeros hold the 16 hexadecimal digits of 64 bits");
 
 TextView EndMark(TextView message) {
@@ -27,10 +48,7 @@ Text TemplateWithLocation(uint64_t relative_location) {
 
 }  // namespace
 
-TextView ModuleName(TextView module_path) {
-  size_t separator = module_path.find_last_of(u"\\/");
-  return separator == TextView::npos ? module_path : module_path.substr(separator + 1);
-}
+TextView ModuleName(TextView module_path) { return NamePart(module_path, u"\\/"); }
 
 Text ComposeReportText(TextView kind, TextView module_path, uint64_t relative_location,
                        TextView message) {

@@ -1,10 +1,10 @@
 #include "run/run.h"
 
+#include "base/path.h"
 #include "files/own_path.h"
 #include "files/program_file.h"
 #include "files/settings.h"
 #include "run/existence.h"
-#include "run/extension.h"
 
 void RunOnce(const Text& path) {
   if (!PassesExistenceTest(path)) return;

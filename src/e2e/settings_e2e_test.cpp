@@ -2,52 +2,42 @@
 // executable in a fresh folder, with the settings file named after it beside it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-/// A program with a pair of moves to prune, and what a run makes of it.
-const std::string& kProgram = kSmallProgram;
-const std::string& kPruned = kSmallProgramPruned;
-
-/// Stands for a settings file that is not there.
-const std::string kNoSettings = "\x01no settings file";
-
-/// A copy of the executable under test in its own fresh folder, where a settings file beside
-/// it can be written.
+/// A copy of the executable under test in its own fresh folder, with the settings file beside
+/// it that holds `settings` (none when not given).
 class CopiedProgram {
  public:
   /// Copies the executable under the name `name` (its own name when empty).
-  explicit CopiedProgram(std::string name = "") {
-    fs::path source = PruneExecutable();
-    name_ = name.empty() ? source.filename().string() : name + source.extension().string();
-    fs::copy_file(source, folder_.At(name_));
-    fs::permissions(folder_.At(name_), fs::perms::owner_all | fs::perms::group_read |
-                                           fs::perms::group_exec | fs::perms::others_read |
-                                           fs::perms::others_exec);
-  }
+  explicit CopiedProgram(const std::optional<std::string>& settings = std::nullopt,
+                         const std::string& name = "")
+      : executable_(CopyExecutable(folder_, "", settings, name)),
+        name_(fs::path(executable_).filename().string()) {}
 
   const TempFolder& folder() const { return folder_; }
   /// The executable's file name.
   const std::string& name() const { return name_; }
   /// The settings file's name: the executable's with the extension ".ini".
-  std::string SettingsName() const { return fs::path(name_).replace_extension(".ini").string(); }
-
-  /// Writes the settings file, unless `content` is kNoSettings.
-  void WriteSettings(const std::string& content) const {
-    if (content != kNoSettings) folder_.Write(SettingsName(), content);
+  std::string SettingsName() const {
+    return fs::path(SettingsPathOf(executable_)).filename().string();
   }
 
   /// Runs the copy with the host path of `name` in the folder as its argument.
   RunResult Run(const std::string& name, RunOptions options = {}) const {
-    options.executable = folder_.At(name_);
+    options.executable = executable_;
     return RunPrune({ProgramPath(folder_.At(name))}, options);
   }
 
@@ -62,34 +52,22 @@ class CopiedProgram {
 
  private:
   TempFolder folder_;
+  std::string executable_;
   std::string name_;
 };
 
-/// Options under which a failure shows no box that would wait for a user.
-RunOptions WithoutDisplay() {
-  RunOptions options;
-  options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
-  return options;
-}
-
 struct SettingsCase {
   std::string name;
-  std::string settings;  // the bytes of the settings file, or kNoSettings
+  std::optional<std::string> settings;  // the bytes of the settings file, if there is one
   bool test_output;
 };
-
-std::string Utf16Le(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  return bytes;
-}
 
 const std::vector<SettingsCase> kSettingsCases = {
     {"one", "[common]\r\ntest=1\r\n", true},
     {"two", "[common]\r\ntest=2\r\n", false},
     {"minus one", "[common]\r\ntest=-1\r\n", false},
     {"zero", "[common]\r\ntest=0\r\n", false},
-    {"no settings file", kNoSettings, false},
+    {"no settings file", std::nullopt, false},
     {"empty settings file", "", false},
     {"no section common", "[other]\r\ntest=1\r\n", false},
     {"no key test", "[common]\r\ntests=1\r\nTest1=1\r\n", false},
@@ -110,29 +88,28 @@ const std::vector<SettingsCase> kSettingsCases = {
     {"comment", "[common]\r\n;test=1\r\n", false},
     {"LF line ends", "[common]\ntest=1\n", true},
     {"UTF-8 with mark", "\xEF\xBB\xBF[common]\r\ntest=1\r\n", true},
-    {"UTF-16 with mark", Utf16Le(u"[common]\r\ntest=1\r\n"), true},
+    {"UTF-16 with mark", "\xFF\xFE" + Utf16Le(u"[common]\r\ntest=1\r\n"), true},
     {"first of two keys", "[common]\r\ntest=2\r\ntest=1\r\n", false},
 };
 
 TEST(SettingsE2eTest, TestOutputOnlyForExactlyOne) {
   for (const SettingsCase& c : kSettingsCases) {
     SCOPED_TRACE(c.name);
-    CopiedProgram program;
-    program.WriteSettings(c.settings);
-    program.folder().Write("part.nc", kProgram);
+    CopiedProgram program(c.settings);
+    program.folder().Write("part.nc", kSmallProgram);
     RunResult result = program.Run("part.nc");
     EXPECT_EQ(result.exit_status, 0);
     if (c.test_output) {
-      EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
-      EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+      EXPECT_EQ(program.folder().Read("part.tap"), kSmallProgramPruned);
+      EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgram);
       EXPECT_EQ(program.OtherNames(), (std::vector<std::string>{"part.nc", "part.tap"}));
     } else {
-      EXPECT_EQ(program.folder().Read("part.nc"), kPruned);
+      EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgramPruned);
       EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
     }
     // The settings file is only read.
-    if (c.settings != kNoSettings) {
-      EXPECT_EQ(program.folder().Read(program.SettingsName()), c.settings);
+    if (c.settings) {
+      EXPECT_EQ(program.folder().Read(program.SettingsName()), *c.settings);
     } else {
       EXPECT_FALSE(program.folder().Exists(program.SettingsName()));
     }
@@ -160,54 +137,49 @@ TEST(SettingsE2eTest, TestOutputPath) {
     SCOPED_TRACE(c.input);
     // Windows drops the trailing dot of a name: "part." names the file "part" there.
     if (UnderWine() && c.input.ends_with('.')) continue;
-    CopiedProgram program;
-    program.WriteSettings("[common]\r\ntest=1\r\n");
-    program.folder().Write(c.input, kProgram);
+    CopiedProgram program(kTestOutputSettings);
+    program.folder().Write(c.input, kSmallProgram);
     EXPECT_EQ(program.Run(c.input).exit_status, 0);
-    EXPECT_EQ(program.folder().Read(c.output), kPruned);
-    EXPECT_EQ(program.folder().Read(c.input), kProgram);
+    EXPECT_EQ(program.folder().Read(c.output), kSmallProgramPruned);
+    EXPECT_EQ(program.folder().Read(c.input), kSmallProgram);
     EXPECT_EQ(program.OtherNames(), c.names);
   }
 }
 
 TEST(SettingsE2eTest, ReplacesReadyTestOutput) {
-  CopiedProgram program;
-  program.WriteSettings("[common]\r\ntest=1\r\n");
-  program.folder().Write("part.nc", kProgram);
+  CopiedProgram program(kTestOutputSettings);
+  program.folder().Write("part.nc", kSmallProgram);
   program.folder().Write("part.tap", "an older result that is longer than the new one\r\n");
   EXPECT_EQ(program.Run("part.nc").exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
-  EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+  EXPECT_EQ(program.folder().Read("part.tap"), kSmallProgramPruned);
+  EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgram);
 }
 
 TEST(SettingsE2eTest, InputEndingInTapIsReplacedInPlace) {
-  CopiedProgram program;
-  program.WriteSettings("[common]\r\ntest=1\r\n");
-  program.folder().Write("part.tap", kProgram);
+  CopiedProgram program(kTestOutputSettings);
+  program.folder().Write("part.tap", kSmallProgram);
   EXPECT_EQ(program.Run("part.tap").exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
+  EXPECT_EQ(program.folder().Read("part.tap"), kSmallProgramPruned);
   EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.tap"});
 }
 
 TEST(SettingsE2eTest, TestOutputPathHeldByAFolderFails) {
-  CopiedProgram program;
-  program.WriteSettings("[common]\r\ntest=1\r\n");
-  program.folder().Write("part.nc", kProgram);
+  CopiedProgram program(kTestOutputSettings);
+  program.folder().Write("part.nc", kSmallProgram);
   program.folder().Write("part.tap/inside", "kept");
-  EXPECT_EQ(program.Run("part.nc", WithoutDisplay()).exit_status, 1);
-  EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+  EXPECT_EQ(program.Run("part.nc", DisplayFree()).exit_status, 1);
+  EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgram);
   EXPECT_EQ(program.folder().Read("part.tap/inside"), "kept");
   EXPECT_EQ(program.OtherNames(), (std::vector<std::string>{"part.nc", "part.tap"}));
 }
 
 TEST(SettingsE2eTest, SettingsNamedAfterTheExecutable) {
-  CopiedProgram program("Nachbearbeitung 2");
-  program.WriteSettings("[common]\r\ntest=1\r\n");
+  CopiedProgram program(kTestOutputSettings, "Nachbearbeitung 2");
   ASSERT_EQ(program.SettingsName(), "Nachbearbeitung 2.ini");
-  program.folder().Write("part.nc", kProgram);
+  program.folder().Write("part.nc", kSmallProgram);
   EXPECT_EQ(program.Run("part.nc").exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.tap"), kPruned);
-  EXPECT_EQ(program.folder().Read("part.nc"), kProgram);
+  EXPECT_EQ(program.folder().Read("part.tap"), kSmallProgramPruned);
+  EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgram);
 }
 
 TEST(SettingsE2eTest, SettingsOnlyBesideTheExecutable) {
@@ -216,51 +188,69 @@ TEST(SettingsE2eTest, SettingsOnlyBesideTheExecutable) {
   // input, and in the working folder.
   program.folder().Write("prune2.ini", "[common]\r\ntest=1\r\n");
   program.folder().Write("jobs/" + program.SettingsName(), "[common]\r\ntest=1\r\n");
-  program.folder().Write("jobs/part.nc", kProgram);
+  program.folder().Write("jobs/part.nc", kSmallProgram);
   RunOptions options;
   options.working_folder = program.folder().At("jobs");
   EXPECT_EQ(program.Run("jobs/part.nc", options).exit_status, 0);
-  EXPECT_EQ(program.folder().Read("jobs/part.nc"), kPruned);
+  EXPECT_EQ(program.folder().Read("jobs/part.nc"), kSmallProgramPruned);
   EXPECT_FALSE(program.folder().Exists("jobs/part.tap"));
 }
 
-TEST(SettingsE2eTest, SettingsFileThatIsAFolderCounts0) {
-  CopiedProgram program;
-  program.folder().Write(program.SettingsName() + "/inside", "[common]\r\ntest=1\r\n");
-  program.folder().Write("part.nc", kProgram);
-  RunResult result = program.Run("part.nc");
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.nc"), kPruned);
-  EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
-  if (!UnderWine()) {
-    EXPECT_EQ(result.out + result.err, "");
+TEST(SettingsE2eTest, UnusableSettingsFileCounts0) {
+  struct Case {
+    std::string name;
+    std::function<void(const std::string& settings_path)> make;
+    bool posix_only = true;            // FIFOs, links and permission bits
+    bool needs_ordinary_user = false;  // the superuser reads a file without read permission
+  };
+  const Case cases[] = {
+      {"a folder",
+       [](const std::string& path) {
+         fs::create_directories(path + "/test=1");
+         std::ofstream(path + "/inside", std::ios::binary) << kTestOutputSettings;
+       },
+       false},
+      {"a FIFO", [](const std::string& path) { EXPECT_EQ(mkfifo(path.c_str(), 0644), 0); }},
+      {"a link to itself", [](const std::string& path) { fs::create_symlink(path, path); }},
+      {"a link to an endless device",
+       [](const std::string& path) { fs::create_symlink("/dev/zero", path); }},
+      {"unreadable",
+       [](const std::string& path) {
+         std::ofstream(path, std::ios::binary) << kTestOutputSettings;
+         fs::permissions(path, fs::perms::none);
+       },
+       true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if ((c.posix_only && UnderWine()) || (c.needs_ordinary_user && geteuid() == 0)) continue;
+    CopiedProgram program;
+    c.make(program.folder().At(program.SettingsName()));
+    program.folder().Write("part.nc", kSmallProgram);
+    // A settings file that stalls the run fails the case soon.
+    RunOptions options = DisplayFree();
+    options.timeout_seconds = 20;
+    RunResult result = program.Run("part.nc", options);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(program.folder().Read("part.nc"), kSmallProgramPruned);
+    EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
+    if (!UnderWine()) {
+      EXPECT_EQ(result.out + result.err, "");
+    }
   }
 }
 
-TEST(SettingsE2eTest, SettingsFileThatIsAFifoDoesNotStallTheRun) {
-  if (UnderWine()) GTEST_SKIP() << "FIFOs are a POSIX matter";
-  CopiedProgram program;
-  ASSERT_EQ(mkfifo(program.folder().At(program.SettingsName()).c_str(), 0600), 0);
-  program.folder().Write("part.nc", kProgram);
-  RunOptions options;
-  options.timeout_seconds = 20;
-  EXPECT_EQ(program.Run("part.nc", options).exit_status, 0);
-  EXPECT_EQ(program.folder().Read("part.nc"), kPruned);
-}
-
 TEST(SettingsE2eTest, MissingInputCreatesNothing) {
-  CopiedProgram program;
-  program.WriteSettings("[common]\r\ntest=1\r\n");
+  CopiedProgram program(kTestOutputSettings);
   EXPECT_EQ(program.Run("part.nc").exit_status, 0);
   EXPECT_EQ(program.OtherNames(), std::vector<std::string>{});
 }
 
 TEST(SettingsE2eTest, FailedLoadCreatesNoTestOutput) {
-  CopiedProgram program;
-  program.WriteSettings("[common]\r\ntest=1\r\n");
+  CopiedProgram program(kTestOutputSettings);
   const std::string undecodable = "\xEF\xBB\xBF\xFF\xFE";
   program.folder().Write("part.nc", undecodable);
-  EXPECT_EQ(program.Run("part.nc", WithoutDisplay()).exit_status, 1);
+  EXPECT_EQ(program.Run("part.nc", DisplayFree()).exit_status, 1);
   EXPECT_EQ(program.folder().Read("part.nc"), undecodable);
   EXPECT_EQ(program.OtherNames(), std::vector<std::string>{"part.nc"});
 }

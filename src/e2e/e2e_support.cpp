@@ -1,4 +1,4 @@
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -48,19 +48,6 @@ void CloseWineBoxes(std::set<std::string>* closed, std::vector<std::string>* cap
   }
 }
 
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 /// Undoes Wine's escapes of a traced wide string: \r, \n, \t, \", \\ and \XXXX (hex).
 std::string Unescape(std::string_view traced) {
   std::string text;
@@ -77,8 +64,8 @@ std::string Unescape(std::string_view traced) {
     } else if (escaped == 't') {
       text.push_back('\t');
     } else if (isxdigit(static_cast<unsigned char>(escaped)) && i + 3 < traced.size()) {
-      AppendUtf8(static_cast<char32_t>(std::stoul(std::string(traced.substr(i, 4)), nullptr, 16)),
-                 &text);
+      auto unit = static_cast<char16_t>(std::stoul(std::string(traced.substr(i, 4)), nullptr, 16));
+      text += Utf8(std::u16string_view(&unit, 1));
       i += 3;
     } else {
       text.push_back(escaped);
@@ -95,24 +82,35 @@ void Drain(int fd, std::string* text) {
 
 }  // namespace
 
+RunOptions DisplayFree(RunOptions options) {
+  if (!UnderWine()) {
+    options.env["DISPLAY"] = "";
+    options.env["WAYLAND_DISPLAY"] = "";
+  }
+  return options;
+}
+
 std::string PruneExecutable() {
   const char* exe = getenv("PRUNE_EXE");
   return exe && *exe ? exe : PRUNE_EXE;
 }
 
 std::string CopyExecutable(const TempFolder& folder, const std::string& subfolder,
-                           const std::string& settings) {
+                           const std::optional<std::string>& settings, const std::string& name) {
   fs::path source = PruneExecutable();
   fs::path place = subfolder.empty() ? fs::path(folder.path()) : fs::path(folder.At(subfolder));
   fs::create_directories(place);
   fs::permissions(place, fs::perms(0755), fs::perm_options::add);
-  fs::path copy = place / source.filename();
+  fs::path copy =
+      place / (name.empty() ? source.filename() : fs::path(name + source.extension().string()));
   fs::copy_file(source, copy);
   fs::permissions(copy, fs::perms(0755));
-  if (!settings.empty()) {
-    std::ofstream(fs::path(copy).replace_extension(".ini"), std::ios::binary) << settings;
-  }
+  if (settings) std::ofstream(SettingsPathOf(copy.string()), std::ios::binary) << *settings;
   return copy.string();
+}
+
+std::string SettingsPathOf(const std::string& executable) {
+  return fs::path(executable).replace_extension(".ini").string();
 }
 
 std::string WineProgram() {
@@ -229,4 +227,82 @@ std::vector<std::string> WineBoxTexts(const std::string& err) {
     texts.push_back(Unescape(std::string_view(err).substr(at, std::min(end, err.size()) - at)));
   }
   return texts;
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  constexpr uintmax_t kLargestCompared = uintmax_t{64} << 20;
+  std::map<std::string, std::string> tree;
+  for (auto& entry : fs::recursive_directory_iterator(root)) {
+    fs::file_status status = fs::symlink_status(entry.path());
+    std::string state = std::to_string(static_cast<int>(status.type())) + " " +
+                        std::to_string(static_cast<int>(status.permissions())) + " ";
+    if (fs::is_symlink(status)) state += fs::read_symlink(entry.path()).string();
+    if (fs::is_regular_file(status)) {
+      uintmax_t size = fs::file_size(entry.path());
+      state +=
+          size <= kLargestCompared
+              ? ReadFile(entry.path())
+              : std::to_string(size) + " bytes, changed " +
+                    std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
+    }
+    tree[fs::relative(entry.path(), root).string()] = state;
+  }
+  return tree;
+}
+
+void ExpectFailuresChangeNothing(const std::vector<FailureCase>& cases) {
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_ordinary_user && geteuid() == 0) continue;
+    TempFolder folder;
+    RunOptions options = DisplayFree();
+    options.timeout_seconds = 20;
+    std::string argument = c.setup(folder, &options);
+    auto before = Snapshot(folder.path());
+    RunResult result = RunPrune({ProgramPath(folder.At(argument))}, options);
+    EXPECT_EQ(result.exit_status, 1);
+    ExpectReportOnStandardError(result, c.name);
+    EXPECT_TRUE(Snapshot(folder.path()) == before) << "the folder changed";
+  }
+}
+
+std::string Utf8(std::u16string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
+              static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
+
+std::string Utf16Le(std::u16string_view text) {
+  std::string out;
+  for (char16_t unit : text) out += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+  return out;
+}
+
+std::string Utf16Be(std::u16string_view text) {
+  std::string out;
+  for (char16_t unit : text) out += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
+  return out;
+}
+
+std::string Latin1(std::u16string_view text) {
+  std::string out;
+  for (char16_t unit : text) out += static_cast<char>(unit);
+  return out;
 }

@@ -1,4 +1,4 @@
-#include "run/extension.h"
+#include "base/path.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ void ExpectReplacements(TextView stops, std::initializer_list<ExtensionCase> cas
   }
 }
 
-TEST(ExtensionTest, WindowsStops) {
+TEST(PathTest, ExtensionWithWindowsStops) {
   ExpectReplacements(kWindowsExtensionStops,
                      {
                          {u"C:\\jobs\\part.nc", u".tap", u"C:\\jobs\\part.tap"},
@@ -42,7 +42,7 @@ TEST(ExtensionTest, WindowsStops) {
                      });
 }
 
-TEST(ExtensionTest, PosixStops) {
+TEST(PathTest, ExtensionWithPosixStops) {
   ExpectReplacements(kPosixExtensionStops,
                      {
                          {u"/a.b/c", u".tap", u"/a.b/c.tap"},
@@ -62,6 +62,53 @@ TEST(ExtensionTest, PosixStops) {
                          {u"C:\\jobs.old\\part", u".tap", u"C:\\jobs.tap"},
                          {u"/a/b:c.d", u".tap", u"/a/b:c.tap"},
                      });
+}
+
+TEST(PathTest, FolderAndName) {
+  struct Case {
+    TextView path;
+    TextView separators;
+    TextView folder;
+    TextView name;
+  };
+  const Case cases[] = {
+      {u"/jobs/part.nc", u"/", u"/jobs/", u"part.nc"},
+      {u"/part.nc", u"/", u"/", u"part.nc"},
+      {u"part.nc", u"/", u"", u"part.nc"},
+      {u"jobs/", u"/", u"jobs/", u""},
+      {u"", u"/", u"", u""},
+      {u"a\\b/c", u"/", u"a\\b/", u"c"},  // a backslash is part of a POSIX name
+      {u"C:\\Jobs\\Teil 1.nc", u"\\/", u"C:\\Jobs\\", u"Teil 1.nc"},
+      {u"C:\\Jobs/Teil 1.nc", u"\\/", u"C:\\Jobs/", u"Teil 1.nc"},
+      {u"\\\\server\\share\\prune.exe", u"\\/", u"\\\\server\\share\\", u"prune.exe"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FolderPart(c.path, c.separators), c.folder) << NativeFromText(Text(c.path));
+    EXPECT_EQ(NamePart(c.path, c.separators), c.name) << NativeFromText(Text(c.path));
+  }
+}
+
+TEST(PathTest, FoldedPath) {
+  struct Case {
+    TextView absolute;
+    TextView folded;
+  };
+  const Case cases[] = {
+      {u"/", u"/"},
+      {u"/a/b.nc", u"/a/b.nc"},
+      {u"/a/./b/../c.nc", u"/a/c.nc"},
+      {u"/a/b/..", u"/a"},
+      {u"/a/b/.", u"/a/b"},
+      {u"/..", u"/"},
+      {u"/../../a", u"/a"},
+      {u"//a//b.nc", u"/a/b.nc"},
+      {u"/a/b/", u"/a/b/"},
+      {u"/Auftr\u00E4ge/Rohr \u00D8 40.nc", u"/Auftr\u00E4ge/Rohr \u00D8 40.nc"},
+      {u"/tmp/link/../x", u"/tmp/x"},  // links are not followed
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FoldedPath(c.absolute), c.folded) << NativeFromText(Text(c.absolute));
+  }
 }
 
 }  // namespace

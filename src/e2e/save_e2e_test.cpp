@@ -11,15 +11,11 @@
 #include <functional>
 #include <thread>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string& kOn = kLaserOnLine;
-const std::string& kProgram = kSmallProgram;
-const std::string& kPruned = kSmallProgramPruned;
 
 // An ordinary user, and the group of the shop's users that the user belongs to.
 constexpr unsigned kUser = 65534;
@@ -58,27 +54,27 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
   const P shared_folder = P(0755), writable_folder = P(0777), sticky_folder = P(01777);
   const SharedFileCase cases[] = {
       {"own file in a folder the user may not create files in", shared_folder, kUser, kUser,
-       P(0644), false, 0, kPruned, "65534:65534 0644"},
+       P(0644), false, 0, kSmallProgramPruned, "65534:65534 0644"},
       {"a colleague's group-writable file in a sticky folder", sticky_folder, 0, kShopGroup,
-       P(0664), false, 0, kPruned, "0:100 0664"},
+       P(0664), false, 0, kSmallProgramPruned, "0:100 0664"},
       {"a colleague's group-writable file in a writable folder", writable_folder, 0, kShopGroup,
-       P(0664), false, 0, kPruned, "0:100 0664"},
+       P(0664), false, 0, kSmallProgramPruned, "0:100 0664"},
       {"a colleague's file without group write permission", writable_folder, 0, kShopGroup, P(0644),
-       false, 1, kProgram, "0:100 0644"},
+       false, 1, kSmallProgram, "0:100 0644"},
       {"own file without read permission", writable_folder, kUser, kUser, P(0200), false, 1,
-       kProgram, "65534:65534 0200"},
+       kSmallProgram, "65534:65534 0200"},
       {"test output into a folder the user may not create files in", shared_folder, kUser, kUser,
        P(0644), true, 1, "", "missing"},
   };
   for (const SharedFileCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempFolder folder;
-    RunOptions options;
-    options.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+    RunOptions options = DisplayFree();
     options.user = RunAsUser{kUser, kUser, {kShopGroup}};
     // A copy the user can reach, wherever the build lies (a checkout in root's home is not).
-    options.executable = CopyExecutable(folder, "bin", c.test_output ? kTestOutputSettings : "");
-    std::string path = folder.Write("part.nc", kProgram);
+    options.executable = CopyExecutable(
+        folder, "bin", c.test_output ? std::optional(kTestOutputSettings) : std::nullopt);
+    std::string path = folder.Write("part.nc", kSmallProgram);
     Own(path, c.owner, c.group, c.file_mode);
     fs::permissions(folder.path(), c.folder_mode);
     RunResult result = RunPrune({path}, options);
@@ -89,7 +85,7 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
     }
     EXPECT_EQ(Ownership(written), c.ownership_after);
     if (c.test_output) {
-      EXPECT_EQ(ReadFile(path), kProgram);
+      EXPECT_EQ(ReadFile(path), kSmallProgram);
     }
     std::vector<std::string> names = {"bin", "part.nc"};
     EXPECT_EQ(folder.Names(), names) << "something was left behind";
@@ -100,8 +96,8 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
 std::pair<std::string, std::string> LargeProgram(size_t bytes) {
   std::string input, output;
   while (input.size() < bytes) {
-    input += kOn + "\nG01 A1\nG01 A2\nG01 A3\nM30\n";
-    output += kOn + "\r\nG01 A3\r\nM30\r\n";
+    input += kLaserOnLine + "\nG01 A1\nG01 A2\nG01 A3\nM30\n";
+    output += kLaserOnLine + "\r\nG01 A3\r\nM30\r\n";
   }
   return {input, output};
 }

@@ -7,9 +7,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace {
 
@@ -69,15 +68,6 @@ void ExpectReportText(const std::string& text, const std::string& kind, const st
   EXPECT_EQ(text.substr(head.size() + 16), ".\n" + rest);
 }
 
-struct FailureCase {
-  const char* name;
-  std::function<std::string(const TempFolder&)> make_file;  // returns the file's path
-  std::string kind;
-  std::string message;  // the report's second line; {} stands for the absolute path
-  long file_size_limit = -1;
-  bool needs_permissions = false;  // permission bits bind only where the user is not root
-};
-
 std::string Fill(std::string message, const std::string& path) {
   size_t at = message.find("{}");
   return at == std::string::npos ? message : message.replace(at, 2, path);
@@ -89,48 +79,52 @@ TEST(ReportE2eTest, FailureShowsTheReportBoxAndEndsWithStatus1) {
   if (UnderWine()) GTEST_SKIP() << "the Windows box is checked under Wine by its own tests";
   const FailureCase cases[] = {
       {"decode failure",
-       [](const TempFolder& f) { return f.Write("bad.nc", "\xEF\xBB\xBFG01 A1\r\n\xFF\r\n"); },
+       [](const TempFolder& f, RunOptions*) {
+         f.Write("bad.nc", "\xEF\xBB\xBFG01 A1\r\n\xFF\r\n");
+         return "bad.nc";
+       },
        "EEncodingError",
        "Keine Zuordnung f\xC3\xBCr Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden."},
       {"open failure: no regular file",
-       [](const TempFolder& f) {
+       [](const TempFolder& f, RunOptions*) {
          mkfifo(f.At("pipe.nc").c_str(), 0644);
-         return f.At("pipe.nc");
+         return "pipe.nc";
        },
        "EFOpenError",
        "Datei {} kann nicht ge\xC3\xB6"
        "ffnet werden. Keine regul\xC3\xA4re Datei."},
       {"open failure: no read permission",
-       [](const TempFolder& f) {
-         std::string path = f.Write("secret.nc", kProgram);
-         chmod(path.c_str(), 0200);
-         return path;
+       [](const TempFolder& f, RunOptions*) {
+         chmod(f.Write("secret.nc", kProgram).c_str(), 0200);
+         return "secret.nc";
        },
        "EFOpenError",
        "Datei {} kann nicht ge\xC3\xB6"
        "ffnet werden. Permission denied.",
-       -1, true},
+       true},
       {"create failure: read-only file",
-       [](const TempFolder& f) {
-         std::string path = f.Write("read only.nc", kProgram);
-         chmod(path.c_str(), 0444);
-         return path;
+       [](const TempFolder& f, RunOptions*) {
+         chmod(f.Write("read only.nc", kProgram).c_str(), 0444);
+         return "read only.nc";
        },
        "EFCreateError", "Datei \"{}\" kann nicht erstellt werden. Permission denied."},
       {"write failure: the file size limit",
-       [](const TempFolder& f) { return f.Write("big.nc", std::string(4000, 'x')); }, "EWriteError",
-       "Stream-Schreibfehler.", 1000},
+       [](const TempFolder& f, RunOptions* options) {
+         f.Write("big.nc", std::string(4000, 'x'));
+         options->file_size_limit = 1000;
+         return "big.nc";
+       },
+       "EWriteError", "Stream-Schreibfehler."},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.needs_permissions && geteuid() == 0) continue;
+    if (c.needs_ordinary_user && geteuid() == 0) continue;
     TempFolder folder;
     StandInDialog dialog;
-    std::string path = c.make_file(folder);
+    RunOptions options = dialog.Options();
+    std::string path = folder.At(c.setup(folder, &options));
     std::vector<std::string> names = folder.Names();
     std::string before = c.kind == "EFOpenError" ? "" : folder.Read(fs::path(path).filename());
-    RunOptions options = dialog.Options();
-    options.file_size_limit = c.file_size_limit;
 
     RunResult result = RunPrune({path}, options);
 

@@ -11,14 +11,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "run/e2e/e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string& kProgram = kSmallProgram;
-const std::string& kPruned = kSmallProgramPruned;
 
 class WindowsE2eTest : public testing::Test {
  protected:
@@ -131,20 +128,20 @@ TEST_F(WindowsBoxE2eTest, FailureShowsTheReportBoxAndEndsWithStatusOne) {
 
 TEST_F(WindowsBoxE2eTest, FileHeldOpenForWritingFailsTheLoad) {
   TempFolder folder;
-  std::string path = folder.Write("part.nc", kProgram);
+  std::string path = folder.Write("part.nc", kSmallProgram);
   HeldOpen held(path);
   ASSERT_TRUE(held.holding());
   RunResult result = RunPrune({ProgramPath(path)});
   EXPECT_EQ(result.exit_status, 1);
   ExpectReport(OnlyBox(result).text, "EFOpenError",
                "Datei " + ProgramPath(path) + " kann nicht geöffnet werden. Sharing violation.");
-  EXPECT_EQ(folder.Read("part.nc"), kProgram);
+  EXPECT_EQ(folder.Read("part.nc"), kSmallProgram);
 }
 
 TEST_F(WindowsBoxE2eTest, TestOutputFileHeldOpenFailsTheSaveAndStaysAsItWas) {
   TempFolder folder;
   std::string executable = CopyExecutable(folder, "", kTestOutputSettings);
-  std::string path = folder.Write("part.nc", kProgram);
+  std::string path = folder.Write("part.nc", kSmallProgram);
   std::string output = folder.Write("part.tap", "earlier output\r\n");
   HeldOpen held(output);
   ASSERT_TRUE(held.holding());
@@ -156,7 +153,7 @@ TEST_F(WindowsBoxE2eTest, TestOutputFileHeldOpenFailsTheSaveAndStaysAsItWas) {
       OnlyBox(result).text, "EFCreateError",
       "Datei \"" + ProgramPath(output) + "\" kann nicht erstellt werden. Sharing violation.");
   EXPECT_EQ(folder.Read("part.tap"), "earlier output\r\n");
-  EXPECT_EQ(folder.Read("part.nc"), kProgram);
+  EXPECT_EQ(folder.Read("part.nc"), kSmallProgram);
   std::vector<std::string> names = {"part.nc", "part.tap", "prune.exe", "prune.ini"};
   EXPECT_EQ(folder.Names(), names);
 }
@@ -166,32 +163,32 @@ TEST_F(WindowsE2eTest, TestOutputFileHeldForAMomentIsWrittenOnceFree) {
   TempFolder folder;
   RunOptions options;
   options.executable = CopyExecutable(folder, "", kTestOutputSettings);
-  std::string path = folder.Write("part.nc", kProgram);
+  std::string path = folder.Write("part.nc", kSmallProgram);
   std::string output = folder.Write("part.tap", "earlier output\r\n");
   HeldOpen held(output, 1);
   ASSERT_TRUE(held.holding());
   RunResult result = RunPrune({ProgramPath(path)}, options);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(folder.Read("part.tap"), kPruned);
-  EXPECT_EQ(folder.Read("part.nc"), kProgram);
+  EXPECT_EQ(folder.Read("part.tap"), kSmallProgramPruned);
+  EXPECT_EQ(folder.Read("part.nc"), kSmallProgram);
 }
 
 TEST_F(WindowsE2eTest, FilesKeepTheirNamesAsSpelledInTheFolder) {
   TempFolder folder;
   RunOptions options;
   options.executable = CopyExecutable(folder, "", kTestOutputSettings);
-  folder.Write("PART.NC", kProgram);
+  folder.Write("PART.NC", kSmallProgram);
   folder.Write("part.TAP", "earlier output\r\n");
   RunResult result = RunPrune({ProgramPath(folder.At("part.nc"))}, options);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(folder.Read("part.TAP"), kPruned);
+  EXPECT_EQ(folder.Read("part.TAP"), kSmallProgramPruned);
   std::vector<std::string> names = {"PART.NC", "part.TAP", "prune.exe", "prune.ini"};
   EXPECT_EQ(folder.Names(), names);
   // Without test output the program itself is written, under its own name.
   fs::remove(folder.At("prune.ini"));
   result = RunPrune({ProgramPath(folder.At("part.nc"))}, options);
   EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(folder.Read("PART.NC"), kPruned);
+  EXPECT_EQ(folder.Read("PART.NC"), kSmallProgramPruned);
   names = {"PART.NC", "part.TAP", "prune.exe"};
   EXPECT_EQ(folder.Names(), names);
 }
@@ -200,10 +197,8 @@ TEST_F(WindowsBoxE2eTest, ReportNamesAnExecutablePastTheClassicPathLimit) {
   TempFolder folder;
   // Two folders of 120 characters each put the executable's file name after the 260th
   // character of its path, where the room for the classic longest path ends.
-  std::string executable = folder.At(std::string(120, 'a') + "/" + std::string(120, 'b'));
-  fs::create_directories(executable);
-  executable += "/prune.exe";
-  fs::copy_file(PruneExecutable(), executable);
+  std::string executable =
+      CopyExecutable(folder, std::string(120, 'a') + "/" + std::string(120, 'b'));
   ASSERT_GT(ProgramPath(executable).size() - std::string("prune.exe").size(), 260u);
   std::string bad =
       "\xEF\xBB\xBF"
@@ -235,7 +230,7 @@ TEST_F(WindowsE2eTest, CommandLineFormsNameTheFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
     TempFolder folder;
-    std::string path = folder.Write(c.file, kProgram);
+    std::string path = folder.Write(c.file, kSmallProgram);
     std::vector<std::string> arguments;
     for (const std::string& argument : c.arguments) {
       arguments.push_back(argument == "@" ? ProgramPath(path) : argument);
@@ -244,7 +239,7 @@ TEST_F(WindowsE2eTest, CommandLineFormsNameTheFile) {
     if (c.relative) options.working_folder = folder.path();
     RunResult result = RunPrune(arguments, options);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(folder.Read(c.file), kPruned);
+    EXPECT_EQ(folder.Read(c.file), kSmallProgramPruned);
   }
 }
 
@@ -261,13 +256,13 @@ TEST_F(WindowsE2eTest, PathsThatFailTheExistenceTestChangeNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
     TempFolder folder;
-    folder.Write("part1.nc", kProgram);
-    folder.Write("jobs.old/part.nc", kProgram);
+    folder.Write("part1.nc", kSmallProgram);
+    folder.Write("jobs.old/part.nc", kSmallProgram);
     RunResult result = RunPrune({ProgramPath(folder.At(c.argument))});
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_TRUE(WineBoxTexts(result.err).empty());
-    EXPECT_EQ(folder.Read("part1.nc"), kProgram);
-    EXPECT_EQ(folder.Read("jobs.old/part.nc"), kProgram);
+    EXPECT_EQ(folder.Read("part1.nc"), kSmallProgram);
+    EXPECT_EQ(folder.Read("jobs.old/part.nc"), kSmallProgram);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"jobs.old", "part1.nc"}));
   }
 }
@@ -286,11 +281,11 @@ TEST_F(WindowsE2eTest, TestOutputGoesBesideTheFileInAFolderWithADot) {
     TempFolder folder;
     RunOptions options;
     options.executable = CopyExecutable(folder, "", kTestOutputSettings);
-    std::string path = folder.Write(c.input, kProgram);
+    std::string path = folder.Write(c.input, kSmallProgram);
     RunResult result = RunPrune({ProgramPath(path)}, options);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(folder.Read(c.input), kProgram);
-    EXPECT_EQ(folder.Read(c.output), kPruned);
+    EXPECT_EQ(folder.Read(c.input), kSmallProgram);
+    EXPECT_EQ(folder.Read(c.output), kSmallProgramPruned);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"folder.old", "prune.exe", "prune.ini"}));
   }
 }

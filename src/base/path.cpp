@@ -1,0 +1,55 @@
+#include "base/path.h"
+
+#include <vector>
+
+Text ReplaceExtension(TextView path, TextView extension, TextView stops) {
+  size_t stop = path.find_last_of(stops);
+  if (stop != TextView::npos && path[stop] == u'.') path = path.substr(0, stop);
+  Text result(path);
+  result += extension;
+  return result;
+}
+
+namespace {
+
+template <typename View>
+View FolderPartOf(View path, View separators) {
+  size_t separator = path.find_last_of(separators);
+  return separator == View::npos ? View() : path.substr(0, separator + 1);
+}
+
+}  // namespace
+
+TextView FolderPart(TextView path, TextView separators) { return FolderPartOf(path, separators); }
+
+std::string_view FolderPart(std::string_view path) {
+  return FolderPartOf(path, std::string_view("/"));
+}
+
+TextView NamePart(TextView path, TextView separators) {
+  size_t separator = path.find_last_of(separators);
+  return separator == TextView::npos ? path : path.substr(separator + 1);
+}
+
+Text FoldedPath(TextView absolute) {
+  std::vector<TextView> parts;
+  size_t start = 1;
+  while (start <= absolute.size()) {
+    size_t slash = absolute.find(u'/', start);
+    if (slash == TextView::npos) slash = absolute.size();
+    TextView part = absolute.substr(start, slash - start);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    start = slash + 1;
+  }
+  Text folded;
+  for (TextView part : parts) {
+    folded += u'/';
+    folded += part;
+  }
+  if (folded.empty() || (!absolute.empty() && absolute.back() == u'/')) folded.push_back(u'/');
+  return folded;
+}

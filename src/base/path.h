@@ -1,0 +1,47 @@
+// Path arithmetic: the folder and the name of a path, the settings and test output paths formed
+// from another path, the "." and ".." of an absolute path folded. Pure text; nothing here looks
+// at the file system.
+#pragma once
+
+#include <string_view>
+
+#include "base/text.h"
+
+/// The characters that separate folders: Windows takes the slash as well as the backslash.
+#ifdef _WIN32
+inline constexpr TextView kFolderSeparators = u"\\/";
+#else
+inline constexpr TextView kFolderSeparators = u"/";
+#endif
+
+/// The characters that end the search for an extension on Windows: the dot and the separators
+/// of folders and drives.
+inline constexpr TextView kWindowsExtensionStops = u".\\:";
+
+/// The same on POSIX systems: the dot and the folder separator.
+inline constexpr TextView kPosixExtensionStops = u"./";
+
+#ifdef _WIN32
+inline constexpr TextView kExtensionStops = kWindowsExtensionStops;
+#else
+inline constexpr TextView kExtensionStops = kPosixExtensionStops;
+#endif
+
+/// `path` with its extension (from the last dot of its last component) replaced by `extension`,
+/// which includes its dot; appended when there is none. `stops` holds the dot and the characters
+/// that end a path component.
+Text ReplaceExtension(TextView path, TextView extension, TextView stops = kExtensionStops);
+
+/// The folder part of `path`, up to and including its last separator; empty for a bare name.
+TextView FolderPart(TextView path, TextView separators = kFolderSeparators);
+
+/// The name part of `path`, after its last separator; the whole path for a bare name.
+TextView NamePart(TextView path, TextView separators = kFolderSeparators);
+
+/// The folder part of the POSIX path `path` in the system's own bytes, up to and including its
+/// last slash; empty for a bare name.
+std::string_view FolderPart(std::string_view path);
+
+/// The absolute POSIX path `absolute` with its empty, "." and ".." components folded away, as the
+/// system would walk it without following links; "/" for the root. A trailing slash stays.
+Text FoldedPath(TextView absolute);
