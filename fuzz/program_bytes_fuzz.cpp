@@ -4,25 +4,26 @@
 // over in batches of the right size.
 #include "files/line_list.h"
 #include "files/program_file.h"
+#include "files/prune.h"
 #include "fuzz/fuzz_check.h"
-#include "run/prune.h"
+#include "testing/program_forms.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(FuzzBytes(data, size));
-  LineList list;
+  std::optional<LineList> list = LinesOfFile(bytes);
   ProgramFile program;
-  bool decoded = list.Decode(bytes);
-  FUZZ_CHECK(program.Decode(bytes) == decoded, "the decode fails one way only");
-  if (!decoded) return 0;
-  FUZZ_CHECK((program.bytes() != nullptr) == ProgramBytes::Holds(list.encoding()),
-             "the program is held in the wrong form");
-  FUZZ_CHECK(program.Encode() == list.Encode(), "the unpruned program saves other bytes");
-  PruneProgram(program);
-  PruneMoves(list, SelectMarkerSet(list));
-  std::string saved = list.Encode();
+  FUZZ_CHECK(program.Decode(bytes) == list.has_value(), "the decode fails one way only");
+  if (!list) return 0;
+  FUZZ_CHECK(program.Encode() == list->Encode(), "the unpruned program saves other bytes");
+  program.Prune();
+  Prune(*list);
+  std::string saved = list->Encode();
   FUZZ_CHECK(program.Encode() == saved, "the pruned program saves other bytes");
-  if (const ProgramBytes* bytes = program.bytes()) {
-    ProgramBytes::SavedContent content(*bytes);
+  if (ProgramBytes::Holds(list->encoding())) {
+    std::optional<ProgramBytes> held = BytesOfFile(bytes);
+    FUZZ_CHECK(held, "the bytes fail the decode that the line list passes");
+    Prune(*held);
+    ProgramBytes::SavedContent content(*held);
     std::string written;
     auto write = [&](FileContent::Pieces pieces) {
       for (std::string_view piece : pieces) written += piece;

@@ -6,22 +6,14 @@
 
 #include "files/file_encoding.h"
 #include "files/line_list.h"
+#include "files/prune.h"
 #include "fuzz/fuzz_check.h"
-#include "run/prune.h"
+#include "testing/program_forms.h"
 #include "testing/reference_prune.h"
 
 namespace {
 
 using Lines = std::vector<Text>;
-
-Lines LinesOf(const LineList& list) {
-  Lines lines;
-  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
-  return lines;
-}
-
-/// The load from bytes in memory; false on a decode failure.
-bool LoadBytes(std::string_view bytes, LineList* list) { return list->Decode(std::string(bytes)); }
 
 /// Whether `part` is `whole` less some of its lines, each of them holding the move pattern.
 bool IsInputLessMoves(const Lines& part, const Lines& whole, const MarkerSet& m) {
@@ -40,33 +32,34 @@ bool IsInputLessMoves(const Lines& part, const Lines& whole, const MarkerSet& m)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes = FuzzBytes(data, size);
-  LineList list;
-  if (!LoadBytes(bytes, &list)) {
+  std::optional<LineList> loaded = LinesOfFile(std::string(bytes));
+  if (!loaded) {
     EncodingMark mark = DetectEncoding(bytes);
     bool utf16 = mark.encoding == FileEncoding::kUtf16Le || mark.encoding == FileEncoding::kUtf16Be;
     FUZZ_CHECK(mark.encoding == FileEncoding::kUtf8 || (utf16 && size == mark.mark_length + 1),
                "only ill-formed UTF-8 or a single byte after a UTF-16 mark fails the decode");
     return 0;
   }
+  LineList& list = *loaded;
   Lines input = LinesOf(list);
   for (const Text& line : input) {
     FUZZ_CHECK(line.find_first_of(u"\r\n") == Text::npos, "a line holds a line break");
   }
 
   const MarkerSet& markers = SelectMarkerSet(list);
-  PruneMoves(list, markers);
+  Prune(list);
   Lines pruned = LinesOf(list);
   FUZZ_CHECK(IsInputLessMoves(pruned, input, markers), "the output is not the input less moves");
   FUZZ_CHECK(pruned == StepByStepPrune(input, markers), "differs from the step-by-step pass");
 
   std::string saved = list.Encode();
-  LineList reloaded;
-  FUZZ_CHECK(LoadBytes(saved, &reloaded), "the saved program does not load");
-  FUZZ_CHECK(reloaded.encoding() == list.encoding(), "the saved program changed its encoding");
-  FUZZ_CHECK(LinesOf(reloaded) == pruned, "the saved program reloads to other lines");
-  FUZZ_CHECK(&SelectMarkerSet(reloaded) == &markers, "the marker set changed");
-  PruneMoves(reloaded, markers);
-  FUZZ_CHECK(LinesOf(reloaded) == pruned, "a second pass changed the program");
-  FUZZ_CHECK(reloaded.Encode() == saved, "a second save gives other bytes");
+  std::optional<LineList> reloaded = LinesOfFile(saved);
+  FUZZ_CHECK(reloaded, "the saved program does not load");
+  FUZZ_CHECK(reloaded->encoding() == list.encoding(), "the saved program changed its encoding");
+  FUZZ_CHECK(LinesOf(*reloaded) == pruned, "the saved program reloads to other lines");
+  FUZZ_CHECK(&SelectMarkerSet(*reloaded) == &markers, "the marker set changed");
+  Prune(*reloaded);
+  FUZZ_CHECK(LinesOf(*reloaded) == pruned, "a second pass changed the program");
+  FUZZ_CHECK(reloaded->Encode() == saved, "a second save gives other bytes");
   return 0;
 }

@@ -5,8 +5,6 @@
 
 #include "base/simd.h"
 #include "files/code_page.h"
-#include "files/file_failures.h"
-#include "files/native_file.h"
 
 namespace {
 
@@ -51,9 +49,18 @@ void ForEachLineBreak(TextView text, Visit visit) {
 
 }  // namespace
 
-LineList::LineList() { PrepareAnsiCodePage(); }
+LineList::LineList(FileEncoding encoding) : encoding_(encoding) { PrepareAnsiCodePage(); }
 
-void LineList::Delete(int index) { lines_.erase(lines_.begin() + index); }
+std::optional<LineList> LineList::FromFile(std::string file, EncodingMark mark) {
+  Text text;
+  if (!DecodeText(mark.encoding, std::string_view(file).substr(mark.mark_length), &text)) {
+    return std::nullopt;
+  }
+  std::string().swap(file);  // the raw bytes are released before the lines are split
+  LineList lines(mark.encoding);
+  lines.SetText(std::move(text));
+  return lines;
+}
 
 void LineList::DeleteMarked(const std::vector<bool>& marked) {
   size_t kept = 0;
@@ -82,22 +89,6 @@ void LineList::SetText(Text text) {
   }
 }
 
-bool LineList::Decode(std::string file) {
-  EncodingMark mark = DetectEncoding(file);
-  Text text;
-  if (!DecodeText(mark.encoding, std::string_view(file).substr(mark.mark_length), &text)) {
-    return false;
-  }
-  std::string().swap(file);  // the raw bytes are released before the lines are split
-  encoding_ = mark.encoding;
-  SetText(std::move(text));
-  return true;
-}
-
-void LineList::Load(const Text& path) {
-  if (!Decode(ReadWholeFile(path))) RaiseDecodeFailure();
-}
-
 std::string LineList::Encode() const {
   size_t units = 0;
   for (const Span& span : lines_) units += span.length + 2;
@@ -116,5 +107,3 @@ std::string LineList::Encode() const {
   EncodeText(encoding_, chunk, &out);
   return out;
 }
-
-void LineList::Save(const Text& path) const { ReplaceWholeFile(path, Encode()); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,14 @@
 /// holds no CR or LF. Remembers the file encoding that the load found, for the save.
 class LineList {
  public:
-  /// An empty list; makes sure the ANSI code page is usable (raises the code page failure).
-  LineList();
+  /// An empty list in `encoding`; makes sure the ANSI code page is usable (raises the code page
+  /// failure).
+  explicit LineList(FileEncoding encoding = FileEncoding::kAnsi);
+
+  /// The lines of the whole content of a file, byte-order mark included, whose mark is `mark`,
+  /// in the mark's encoding; nothing when the bytes after the mark decode to nothing. The bytes
+  /// of the file are released before the lines are split.
+  static std::optional<LineList> FromFile(std::string file, EncodingMark mark);
 
   int Count() const { return static_cast<int>(lines_.size()); }
   TextView Get(int index) const {
@@ -21,33 +28,17 @@ class LineList {
     return TextView(text_.data() + span.start, span.length);
   }
 
-  /// Removes the line at `index`; every later line moves up by one.
-  void Delete(int index);
-
   /// Removes every line whose entry in `marked` is set, in one pass.
   void DeleteMarked(const std::vector<bool>& marked);
 
   /// Replaces the lines by those of `text`, split at CR LF, lone LF and lone CR.
   void SetText(Text text);
 
-  /// Replaces the lines by those of the whole content of a file, byte-order mark included, and
-  /// takes over the file encoding that its mark announces. False, leaving the lines and the
-  /// encoding unchanged, when the bytes after the mark decode to nothing.
-  bool Decode(std::string file);
-
-  /// Replaces the lines by those of the file at `path` and takes over its file encoding.
-  /// Raises the open failure, "EReadError" or the decode failure; the lines are then unchanged.
-  void Load(const Text& path);
-
-  /// Replaces the file at `path` by the lines in the file encoding, with its byte-order mark,
-  /// every line followed by CR LF. Raises the create or the write failure.
-  void Save(const Text& path) const;
-
-  /// The file content that Save writes.
+  /// The file content of the lines in the file encoding: its byte-order mark, then every line
+  /// followed by CR LF.
   std::string Encode() const;
 
   FileEncoding encoding() const { return encoding_; }
-  void set_encoding(FileEncoding encoding) { encoding_ = encoding; }
 
  private:
   struct Span {
@@ -57,5 +48,5 @@ class LineList {
 
   Text text_;
   std::vector<Span> lines_;
-  FileEncoding encoding_ = FileEncoding::kAnsi;
+  FileEncoding encoding_;
 };

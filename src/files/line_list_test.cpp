@@ -5,11 +5,8 @@
 #include <functional>
 #include <random>
 
-#include "base/failure.h"
-#include "files/native_file.h"
-#include "testing/failure_of.h"
+#include "testing/program_forms.h"
 #include "testing/random_text.h"
-#include "testing/test_support.h"
 
 // The ANSI cases take the ANSI code page to be Windows-1252: the stand-in on POSIX systems, and
 // the code page of Wine and of Western European Windows.
@@ -18,20 +15,11 @@ namespace {
 using namespace std::string_literals;
 using Lines = std::vector<Text>;
 
-Lines Contents(const LineList& list) {
-  Lines lines;
-  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
-  return lines;
-}
-
 LineList ListOf(const Text& text, FileEncoding encoding = FileEncoding::kAnsi) {
-  LineList list;
+  LineList list(encoding);
   list.SetText(text);
-  list.set_encoding(encoding);
   return list;
 }
-
-using Folder = TempFolder;
 
 TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
   struct Case {
@@ -59,7 +47,7 @@ TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
       {"blanks stay", u"  G01 A1  \r\n", {u"  G01 A1  "}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Contents(ListOf(c.text)), c.lines) << c.name;
+    EXPECT_EQ(LinesOf(ListOf(c.text)), c.lines) << c.name;
   }
 }
 
@@ -83,14 +71,14 @@ TEST(LineListTest, SplitAgreesWithOneUnitAtATime) {
   std::mt19937 random(7);
   for (int round = 0; round < 3000; ++round) {
     Text text = RandomText(random, 80);
-    ASSERT_EQ(Contents(ListOf(text)), SplitOneByOne(text)) << "round " << round;
+    ASSERT_EQ(LinesOf(ListOf(text)), SplitOneByOne(text)) << "round " << round;
   }
 }
 
 TEST(LineListTest, SetTextReplacesTheLines) {
   LineList list = ListOf(u"A\nB\nC");
   list.SetText(u"D");
-  EXPECT_EQ(Contents(list), Lines{u"D"});
+  EXPECT_EQ(LinesOf(list), Lines{u"D"});
 }
 
 TEST(LineListTest, EncodeWritesMarkAndCrLfAfterEveryLine) {
@@ -140,24 +128,6 @@ TEST(LineListTest, EncodeOfManyLinesMatchesLineByLine) {
   EXPECT_EQ(ListOf(text, FileEncoding::kUtf8).Encode(), expected);
 }
 
-TEST(LineListTest, Delete) {
-  struct Case {
-    int index;
-    Lines lines;
-  };
-  const Case cases[] = {
-      {0, {u"B", u"C", u"D"}},
-      {1, {u"A", u"C", u"D"}},
-      {3, {u"A", u"B", u"C"}},
-  };
-  for (const Case& c : cases) {
-    LineList list = ListOf(u"A\nB\nC\nD\n");
-    list.Delete(c.index);
-    EXPECT_EQ(list.Count(), 3);
-    EXPECT_EQ(Contents(list), c.lines) << c.index;
-  }
-}
-
 TEST(LineListTest, DeleteMarked) {
   struct Case {
     std::vector<bool> marked;
@@ -174,13 +144,13 @@ TEST(LineListTest, DeleteMarked) {
   for (const Case& c : cases) {
     LineList list = ListOf(u"A\nB\nC\nD\n");
     list.DeleteMarked(c.marked);
-    EXPECT_EQ(Contents(list), c.lines);
+    EXPECT_EQ(LinesOf(list), c.lines);
     list.DeleteMarked(std::vector<bool>(list.Count(), false));
-    EXPECT_EQ(Contents(list), c.lines) << "nothing marked changes nothing";
+    EXPECT_EQ(LinesOf(list), c.lines) << "nothing marked changes nothing";
   }
 }
 
-TEST(LineListTest, LoadAndSave) {
+TEST(LineListTest, FromFileAndEncode) {
   struct Case {
     const char* name;
     std::string file;
@@ -239,54 +209,12 @@ TEST(LineListTest, LoadAndSave) {
        "\xFE\xFF\0A\0\r\0\n\xD8\x34\0\r\0\n"s},
   };
   for (const Case& c : cases) {
-    Folder folder;
-    LineList list;
-    list.Load(TextFromNative(folder.Write("in.nc", c.file)));
-    EXPECT_EQ(list.encoding(), c.encoding) << c.name;
-    EXPECT_EQ(Contents(list), c.lines) << c.name;
-    list.Save(TextFromNative(folder.At("out.nc")));
-    EXPECT_EQ(folder.Read("out.nc"), c.saved) << c.name;
+    std::optional<LineList> list = LinesOfFile(c.file);
+    ASSERT_TRUE(list) << c.name;
+    EXPECT_EQ(list->encoding(), c.encoding) << c.name;
+    EXPECT_EQ(LinesOf(*list), c.lines) << c.name;
+    EXPECT_EQ(list->Encode(), c.saved) << c.name;
   }
-}
-
-TEST(LineListTest, LoadFailuresKeepTheLines) {
-  struct Case {
-    const char* name;
-    std::string file;
-  };
-  const Case cases[] = {
-      {"UTF-16 LE mark and one byte",
-       "\xFF\xFE"
-       "A"},
-      {"UTF-16 BE mark and one byte",
-       "\xFE\xFF"
-       "A"},
-      {"ill-formed UTF-8 after the mark", "\xEF\xBB\xBFG01 A1\r\n\xC0\x80\r\n"},
-      {"encoded surrogate after the mark", "\xEF\xBB\xBF\xED\xA0\x80"},
-  };
-  for (const Case& c : cases) {
-    Folder folder;
-    LineList list = ListOf(u"kept", FileEncoding::kUtf16Be);
-    std::string path = folder.Write("in.nc", c.file);
-    Failure failure = FailureOf([&] { list.Load(TextFromNative(path)); });
-    EXPECT_EQ(failure.kind, "EEncodingError") << c.name;
-    EXPECT_EQ(failure.message,
-              u"Keine Zuordnung f\u00FCr Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden");
-    EXPECT_EQ(Contents(list), Lines{u"kept"}) << c.name;
-    EXPECT_EQ(list.encoding(), FileEncoding::kUtf16Be) << c.name;
-    EXPECT_EQ(folder.Read("in.nc"), c.file) << c.name;
-  }
-}
-
-TEST(LineListTest, LoadOfAMissingFileRaisesTheOpenFailure) {
-  Folder folder;
-  Text path = TextFromNative(folder.At("fehlt.nc"));
-  Failure failure = FailureOf([&] { LineList().Load(path); });
-  EXPECT_EQ(failure.kind, "EFOpenError");
-  Text prefix = u"Datei " + AbsolutePath(path) + u" kann nicht ge\u00F6ffnet werden. ";
-  EXPECT_TRUE(failure.message.starts_with(prefix)) << NativeFromText(failure.message);
-  EXPECT_GT(failure.message.size(), prefix.size()) << "the system's text follows";
-  EXPECT_NE(failure.location, 0u);
 }
 
 }  // namespace

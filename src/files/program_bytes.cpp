@@ -111,20 +111,18 @@ bool ProgramBytes::Holds(FileEncoding encoding) {
   return encoding != FileEncoding::kAnsi || AnsiKeepsEveryByte();
 }
 
-bool ProgramBytes::Decode(std::string file) {
-  EncodingMark mark = DetectEncoding(file);
+std::optional<ProgramBytes> ProgramBytes::FromFile(std::string file, EncodingMark mark) {
   std::string_view text = std::string_view(file).substr(mark.mark_length);
   UnitForm form = FormOf(mark.encoding);
-  if (mark.encoding == FileEncoding::kUtf8 && !IsDecodableUtf8(text)) return false;
-  if (UnitWidth(form) == 2 && text.size() == 1) return false;
-  file_ = std::move(file);
-  text_begin_ = mark.mark_length;
-  text_end_ = text_begin_ + text.size() / UnitWidth(form) * UnitWidth(form);
-  encoding_ = mark.encoding;
-  form_ = form;
-  deleted_.Clear();
-  crlf_until_ = 0;
-  return true;
+  if (mark.encoding == FileEncoding::kUtf8 && !IsDecodableUtf8(text)) return std::nullopt;
+  if (UnitWidth(form) == 2 && text.size() == 1) return std::nullopt;
+  ProgramBytes program;
+  program.text_begin_ = mark.mark_length;
+  program.text_end_ = mark.mark_length + text.size() / UnitWidth(form) * UnitWidth(form);
+  program.file_ = std::move(file);
+  program.encoding_ = mark.encoding;
+  program.form_ = form;
+  return program;
 }
 
 std::string_view ProgramBytes::FirstLine() const {
@@ -194,5 +192,3 @@ std::string ProgramBytes::Encode() const {
   ForEachPiece([&](std::string_view piece) { bytes.append(piece); });
   return bytes;
 }
-
-void ProgramBytes::Save(const Text& path) const { ReplaceWholeFile(path, SavedContent(*this)); }

@@ -2,6 +2,7 @@
 // and encoding the text again gives back the same bytes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,24 +26,27 @@ class ProgramBytes {
   /// UTF-16 always, the ANSI encoding where its code page keeps every byte (AnsiKeepsEveryByte).
   static bool Holds(FileEncoding encoding);
 
-  /// Takes the whole content of a file, byte-order mark included, whose encoding Holds; false,
-  /// keeping what was held before, when the bytes after the mark decode to nothing: ill-formed
-  /// UTF-8, or a single byte after a UTF-16 mark. An odd last byte of UTF-16 is no part of the
-  /// text.
-  bool Decode(std::string file);
+  /// An empty program.
+  ProgramBytes() = default;
+
+  /// The program in the whole content of a file, byte-order mark included, whose mark is `mark`
+  /// and whose encoding Holds; nothing when the bytes after the mark decode to nothing:
+  /// ill-formed UTF-8, or a single byte after a UTF-16 mark. An odd last byte of UTF-16 is no
+  /// part of the text.
+  static std::optional<ProgramBytes> FromFile(std::string file, EncodingMark mark);
 
   FileEncoding encoding() const { return encoding_; }
 
   /// Calls `visit(const Line&)` for every line of the file, in order, telling of each whether
   /// `needle` (ASCII text without CR or LF, at most 8 characters) occurs in it, and deletes the
   /// line before it, with its ending, where `visit` returns true. The lines are those of the
-  /// file: a sweep forgets the deletions of an earlier one.
+  /// file: a call forgets the deletions of an earlier one.
   template <typename Visit>
-  void Sweep(TextView needle, Visit visit);
+  void DeletePreviousWhere(TextView needle, Visit visit);
 
   /// The bytes of `line`, without its ending.
   std::string_view BytesOf(const Line& line) const {
-    return text().substr(line.begin, line.end - line.begin);
+    return std::string_view(file_.data() + text_begin_ + line.begin, line.end - line.begin);
   }
 
   /// The bytes of the first line, without its ending; empty when there is none.
@@ -73,10 +77,6 @@ class ProgramBytes {
     const ProgramBytes& program_;
   };
 
-  /// Replaces the file at `path` by the content that Encode gives, written from where the lines
-  /// lie. Raises the create or the write failure.
-  void Save(const Text& path) const;
-
  private:
   std::string_view text() const {
     return std::string_view(file_).substr(text_begin_, text_end_ - text_begin_);
@@ -92,19 +92,20 @@ class ProgramBytes {
   FileEncoding encoding_ = FileEncoding::kAnsi;
   UnitForm form_ = UnitForm::kByte;
   ByteRanges deleted_;
-  // Up to here (an offset in the text) every line is known to end in CR LF; set by a sweep.
+  // Up to here (an offset in the text) every line is known to end in CR LF; set by
+  // DeletePreviousWhere.
   size_t crlf_until_ = 0;
 };
 
 namespace program_bytes {
 
-/// What a sweep keeps while it runs: the visitor, where the lines begin to end otherwise than in
-/// CR LF, and the deletions. Deletions are frequent and hard to foresee, so they are noted
-/// without jumps: the range of deleted bytes that may still grow stays open, and a range that
-/// closes goes to a small table whether it is the last one or not (the table only moves on when
-/// it is). Held by value in the scan, so that all of it can stay in registers.
+/// What DeletePreviousWhere keeps while it scans: the visitor, where the lines begin to end
+/// otherwise than in CR LF, and the deletions. Deletions are frequent and hard to foresee, so they
+/// are noted without jumps: the range of deleted bytes that may still grow stays open, and a range
+/// that closes goes to a small table whether it is the last one or not (the table only moves on
+/// when it is). Held by value in the scan, so that all of it can stay in registers.
 template <typename Visit>
-struct Sweeper {
+struct DeletingScan {
   static constexpr size_t kClosed = 256;
 
   Visit visit;
@@ -142,11 +143,11 @@ struct Sweeper {
 }  // namespace program_bytes
 
 template <typename Visit>
-void ProgramBytes::Sweep(TextView needle, Visit visit) {
+void ProgramBytes::DeletePreviousWhere(TextView needle, Visit visit) {
   deleted_.Clear();
-  auto sweeper = ScanLinesOf(form_, text(), Encoded(needle),
-                             program_bytes::Sweeper<Visit>{visit, 2 * unit_width(), &deleted_});
-  sweeper.Flush();
-  deleted_.Add(sweeper.open_begin, sweeper.open_end);
-  crlf_until_ = sweeper.all_crlf ? text().size() : sweeper.crlf_until;
+  auto scan = ScanLinesOf(form_, text(), Encoded(needle),
+                          program_bytes::DeletingScan<Visit>{visit, 2 * unit_width(), &deleted_});
+  scan.Flush();
+  deleted_.Add(scan.open_begin, scan.open_end);
+  crlf_until_ = scan.all_crlf ? text().size() : scan.crlf_until;
 }

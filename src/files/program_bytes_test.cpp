@@ -9,7 +9,10 @@
 
 #include "files/code_page.h"
 #include "files/line_list.h"
+#include "files/native_file.h"
+#include "testing/program_forms.h"
 #include "testing/random_program.h"
+#include "testing/test_support.h"
 
 namespace {
 
@@ -19,16 +22,10 @@ using Lines = std::vector<Text>;
 constexpr FileEncoding kEncodings[] = {FileEncoding::kAnsi, FileEncoding::kUtf8,
                                        FileEncoding::kUtf16Le, FileEncoding::kUtf16Be};
 
-Lines LinesOf(const LineList& list) {
-  Lines lines;
-  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
-  return lines;
-}
-
 /// The lines of `program`, each decoded by itself, and whether each holds "G01 A".
 Lines LinesOf(ProgramBytes& program, std::vector<bool>* has_needle = nullptr) {
   Lines lines;
-  program.Sweep(u"G01 A", [&](const ProgramBytes::Line& line) {
+  program.DeletePreviousWhere(u"G01 A", [&](const ProgramBytes::Line& line) {
     Text text;
     DecodeText(program.encoding(), program.BytesOf(line), &text);
     lines.push_back(text);
@@ -69,13 +66,13 @@ TEST(ProgramBytesTest, EdgesComeOutAsTheLineListMakesThem) {
       "\xFE\xFF\0\r\0\r\0\n\0"s,
   };
   for (const std::string& file : cases) {
-    LineList list;
-    ProgramBytes program;
-    ASSERT_TRUE(list.Decode(file));
-    ASSERT_TRUE(program.Decode(file));
-    EXPECT_EQ(program.encoding(), list.encoding());
-    EXPECT_EQ(LinesOf(program), LinesOf(list)) << testing::PrintToString(file);
-    EXPECT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+    std::optional<LineList> list = LinesOfFile(file);
+    std::optional<ProgramBytes> program = BytesOfFile(file);
+    ASSERT_TRUE(list);
+    ASSERT_TRUE(program);
+    EXPECT_EQ(program->encoding(), list->encoding());
+    EXPECT_EQ(LinesOf(*program), LinesOf(*list)) << testing::PrintToString(file);
+    EXPECT_EQ(program->Encode(), list->Encode()) << testing::PrintToString(file);
   }
 }
 
@@ -90,11 +87,8 @@ TEST(ProgramBytesTest, DecodeFailsWhereTheLineListFails) {
       "\xEF\xBB\xBF" + std::string(100, 'x') + "\xC3",
   };
   for (const std::string& file : cases) {
-    ProgramBytes program;
-    ASSERT_TRUE(program.Decode("kept\n"));
-    EXPECT_FALSE(LineList().Decode(file));
-    EXPECT_FALSE(program.Decode(file)) << testing::PrintToString(file);
-    EXPECT_EQ(program.Encode(), "kept\r\n") << "the program stays as it was";
+    EXPECT_FALSE(LinesOfFile(file));
+    EXPECT_FALSE(BytesOfFile(file)) << testing::PrintToString(file);
   }
 }
 
@@ -103,18 +97,17 @@ TEST(ProgramBytesTest, RandomFilesComeOutAsTheLineListMakesThem) {
   for (FileEncoding encoding : kEncodings) {
     for (int round = 0; round < 1500; ++round) {
       std::string file = RandomProgramFile(random, encoding);
-      LineList list;
-      ProgramBytes program;
-      bool decoded = list.Decode(file);
-      ASSERT_EQ(program.Decode(file), decoded) << testing::PrintToString(file);
-      if (!decoded) continue;
+      std::optional<LineList> list = LinesOfFile(file);
+      std::optional<ProgramBytes> program = BytesOfFile(file);
+      ASSERT_EQ(program.has_value(), list.has_value()) << testing::PrintToString(file);
+      if (!list) continue;
       std::vector<bool> has_needle;
-      Lines lines = LinesOf(list);
-      ASSERT_EQ(LinesOf(program, &has_needle), lines) << testing::PrintToString(file);
+      Lines lines = LinesOf(*list);
+      ASSERT_EQ(LinesOf(*program, &has_needle), lines) << testing::PrintToString(file);
       for (size_t i = 0; i < lines.size(); ++i) {
         ASSERT_EQ(has_needle[i], lines[i].find(u"G01 A") != Text::npos) << i;
       }
-      ASSERT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+      ASSERT_EQ(program->Encode(), list->Encode()) << testing::PrintToString(file);
     }
   }
 }
@@ -124,22 +117,54 @@ TEST(ProgramBytesTest, DeletedLinesLeaveTheSaveWithTheirEndings) {
   for (FileEncoding encoding : kEncodings) {
     for (int round = 0; round < 500; ++round) {
       std::string file = RandomProgramFile(random, encoding);
-      LineList list;
-      ProgramBytes program;
-      if (!list.Decode(file)) continue;
-      ASSERT_TRUE(program.Decode(file));
+      std::optional<LineList> list = LinesOfFile(file);
+      std::optional<ProgramBytes> program = BytesOfFile(file);
+      if (!list) continue;
+      ASSERT_TRUE(program);
       // Deletes lines at random, runs of them too; the line list deletes the same.
-      std::vector<bool> marked(list.Count());
+      std::vector<bool> marked(list->Count());
       size_t index = 0;
-      program.Sweep(u"G01 A", [&](const ProgramBytes::Line&) {
+      program->DeletePreviousWhere(u"G01 A", [&](const ProgramBytes::Line&) {
         bool deletes = index > 0 && random() % 3 == 0;
         if (deletes) marked[index - 1] = true;
         ++index;
         return deletes;
       });
-      list.DeleteMarked(marked);
-      ASSERT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+      list->DeleteMarked(marked);
+      ASSERT_EQ(program->Encode(), list->Encode()) << testing::PrintToString(file);
     }
+  }
+}
+
+TEST(ProgramBytesTest, LargeProgramsSaveAsTheLineList) {
+  // Enough lines, deleted here and there and with every kind of ending, that the save hands
+  // over many batches of pieces, long and short ones.
+  std::mt19937 random(7);
+  for (FileEncoding encoding : kEncodings) {
+    std::string file(ByteOrderMark(encoding));
+    Text text;
+    for (int i = 0; i < 30000; ++i) {
+      text += i % 1000 == 0 ? Text(6000, u'x') : u"G01 A" + Text(random() % 20, u'9');
+      const TextView endings[] = {u"\r\n", u"\r\n", u"\n", u"\r"};
+      text += endings[i % 500 < 250 ? 0 : random() % 4];
+    }
+    EncodeText(encoding, text, &file);
+    std::optional<LineList> list = LinesOfFile(file);
+    ASSERT_TRUE(list);
+    std::vector<bool> marked(list->Count());
+    // A line is deleted when the next one is seen, so the last line stays.
+    for (size_t i = 0; i + 1 < marked.size(); ++i) marked[i] = random() % 3 == 0;
+    list->DeleteMarked(marked);
+    std::optional<ProgramBytes> program = BytesOfFile(file);
+    ASSERT_TRUE(program);
+    size_t index = 0;
+    program->DeletePreviousWhere(u"G01 A", [&](const ProgramBytes::Line&) {
+      size_t line = index++;
+      return line > 0 && marked[line - 1];
+    });
+    TempFolder folder;
+    ReplaceWholeFile(folder.PathOf("program.nc"), ProgramBytes::SavedContent(*program));
+    EXPECT_EQ(folder.Read("program.nc"), list->Encode()) << static_cast<int>(encoding);
   }
 }
 
@@ -151,10 +176,10 @@ TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
     file += i % 2 ? std::string(5000 + i, 'x') : "G01 A" + std::to_string(i);
     file += i % 3 ? "\n" : "\r\n";
   }
-  ProgramBytes program;
-  ASSERT_TRUE(program.Decode(file));
+  ProgramBytes program = *BytesOfFile(file);
   size_t index = 0;
-  program.Sweep(u"G01 A", [&](const ProgramBytes::Line&) { return ++index % 5 == 0; });
+  program.DeletePreviousWhere(u"G01 A",
+                              [&](const ProgramBytes::Line&) { return ++index % 5 == 0; });
   const std::string expected = program.Encode();
   const std::string_view held = program.FirstLine();
 
@@ -195,18 +220,16 @@ TEST(ProgramBytesTest, FirstLineUnitsAndMarkers) {
       {"\xFE\xFF\0G\0\n"s, "\0G"s, "\0G\0000"s},
   };
   for (const Case& c : cases) {
-    ProgramBytes program;
-    ASSERT_TRUE(program.Decode(c.file));
-    EXPECT_EQ(program.FirstLine(), c.first_line) << testing::PrintToString(c.file);
-    EXPECT_EQ(program.Encoded(u"G0"), c.encoded) << testing::PrintToString(c.file);
+    std::optional<ProgramBytes> program = BytesOfFile(c.file);
+    ASSERT_TRUE(program);
+    EXPECT_EQ(program->FirstLine(), c.first_line) << testing::PrintToString(c.file);
+    EXPECT_EQ(program->Encoded(u"G0"), c.encoded) << testing::PrintToString(c.file);
   }
-  ProgramBytes program;
-  ASSERT_TRUE(program.Decode("\xFE\xFF\x20\xAC"));
-  EXPECT_EQ(program.UnitAt(program.FirstLine(), 0), u'\u20AC');
-  ASSERT_TRUE(program.Decode("\xFF\xFE\xAC\x20"));
-  EXPECT_EQ(program.UnitAt(program.FirstLine(), 0), u'\u20AC');
-  ASSERT_TRUE(program.Decode("\x80"));
-  EXPECT_EQ(program.UnitAt(program.FirstLine(), 0), 0x80);
+  for (const std::string file : {"\xFE\xFF\x20\xAC", "\xFF\xFE\xAC\x20", "\x80"}) {
+    std::optional<ProgramBytes> program = BytesOfFile(file);
+    ASSERT_TRUE(program);
+    EXPECT_EQ(program->UnitAt(program->FirstLine(), 0), file == "\x80" ? 0x80 : u'\u20AC');
+  }
 }
 
 }  // namespace

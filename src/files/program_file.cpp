@@ -2,16 +2,19 @@
 
 #include "files/file_failures.h"
 #include "files/native_file.h"
+#include "files/prune.h"
 
 bool ProgramFile::Decode(std::string file) {
-  if (ProgramBytes::Holds(DetectEncoding(file).encoding)) {
-    if (!bytes_.Decode(std::move(file))) return false;
-    held_as_bytes_ = true;
-    lines_ = LineList();
+  // The mark is found here once and handed on to the form that holds the program.
+  EncodingMark mark = DetectEncoding(file);
+  if (ProgramBytes::Holds(mark.encoding)) {
+    std::optional<ProgramBytes> bytes = ProgramBytes::FromFile(std::move(file), mark);
+    if (!bytes) return false;
+    form_ = std::move(*bytes);
   } else {
-    if (!lines_.Decode(std::move(file))) return false;
-    held_as_bytes_ = false;
-    bytes_ = ProgramBytes();
+    std::optional<LineList> lines = LineList::FromFile(std::move(file), mark);
+    if (!lines) return false;
+    form_ = std::move(*lines);
   }
   return true;
 }
@@ -20,14 +23,25 @@ void ProgramFile::Load(const Text& path) {
   if (!Decode(ReadWholeFile(path))) RaiseDecodeFailure();
 }
 
+void ProgramFile::Prune() {
+  std::visit([](auto& form) { ::Prune(form); }, form_);
+}
+
 std::string ProgramFile::Encode() const {
-  return held_as_bytes_ ? bytes_.Encode() : lines_.Encode();
+  return std::visit([](const auto& form) { return form.Encode(); }, form_);
 }
 
 void ProgramFile::Save(const Text& path) const {
-  if (held_as_bytes_) {
-    bytes_.Save(path);
-  } else {
-    lines_.Save(path);
-  }
+  struct Saver {
+    const Text& path;
+    void operator()(const ProgramBytes& bytes) const {
+      ReplaceWholeFile(path, ProgramBytes::SavedContent(bytes));
+    }
+    void operator()(const LineList& lines) const { ReplaceWholeFile(path, lines.Encode()); }
+  };
+  std::visit(Saver{path}, form_);
+}
+
+FileEncoding ProgramFile::encoding() const {
+  return std::visit([](const auto& form) { return form.encoding(); }, form_);
 }

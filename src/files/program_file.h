@@ -1,15 +1,18 @@
-// The NC program of a run, as loaded from its file and saved again.
+// The NC program of a run, as loaded from its file, pruned and saved again.
 #pragma once
 
 #include <string>
+#include <variant>
 
 #include "base/text.h"
+#include "files/file_encoding.h"
 #include "files/line_list.h"
 #include "files/program_bytes.h"
 
-/// The NC program, held as the bytes of its file (ProgramBytes) where its file encoding gives
-/// back every byte unchanged, and as a line list of UTF-16 text where it does not (an ANSI code
-/// page that is not single-byte or not one to one). Either way it saves the same bytes.
+/// The NC program, held in one of two forms that callers never see: as the bytes of its file
+/// (ProgramBytes) where its file encoding gives back every byte unchanged, and as a line list of
+/// UTF-16 text where it does not (an ANSI code page that is not single-byte or not one to one).
+/// Either way it prunes the same lines and saves the same bytes.
 class ProgramFile {
  public:
   /// An empty program; makes sure the ANSI code page is usable (raises the code page failure).
@@ -23,6 +26,9 @@ class ProgramFile {
   /// "EReadError" or the decode failure; the program is then unchanged.
   void Load(const Text& path);
 
+  /// The pruning pass (see Prune in prune.h).
+  void Prune();
+
   /// The file content that Save writes.
   std::string Encode() const;
 
@@ -30,16 +36,8 @@ class ProgramFile {
   /// every line followed by CR LF. Raises the create or the write failure.
   void Save(const Text& path) const;
 
-  /// The program as the bytes of its file; null where it is held as a line list.
-  ProgramBytes* bytes() { return held_as_bytes_ ? &bytes_ : nullptr; }
-
-  /// The program as a line list, where it is not held as bytes.
-  LineList& lines() { return lines_; }
-
-  FileEncoding encoding() const { return held_as_bytes_ ? bytes_.encoding() : lines_.encoding(); }
+  FileEncoding encoding() const;
 
  private:
-  LineList lines_;
-  ProgramBytes bytes_;
-  bool held_as_bytes_ = false;
+  std::variant<LineList, ProgramBytes> form_;
 };

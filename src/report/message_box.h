@@ -6,11 +6,11 @@
 
 #include "base/text.h"
 
-/// Shows the failure report's box and the fallback box; each call returns once the user has
-/// closed the box. Tests put a recorder in its place.
-class Presenter {
+/// The failure report's box and the fallback box; each call returns once the user has closed the
+/// box. Tests put a recorder in place of the platform's boxes.
+class MessageBoxes {
  public:
-  virtual ~Presenter() = default;
+  virtual ~MessageBoxes() = default;
   virtual void ShowReport(const Text& text) = 0;
   virtual void ShowFallback(const std::string& text) = 0;
 };
@@ -20,7 +20,7 @@ class Presenter {
 /// button and no icon. On POSIX, where no box can be shown (no display, no dialog program, or one
 /// that fails to start or ends abnormally), each writes the caption and the text to standard
 /// error instead, in UTF-8, and returns at once; where the box is shown, nothing is written.
-class MessageBoxes : public Presenter {
+class PlatformMessageBoxes : public MessageBoxes {
  public:
   void ShowReport(const Text& text) override;
   void ShowFallback(const std::string& text) override;

@@ -120,8 +120,10 @@ void Present(const std::string& caption, const std::string& text) {
 
 }  // namespace
 
-void MessageBoxes::ShowReport(const Text& text) {
+void PlatformMessageBoxes::ShowReport(const Text& text) {
   Present(NativeFromText(kReportCaption), DialogText(text));
 }
 
-void MessageBoxes::ShowFallback(const std::string& text) { Present(kFallbackCaption, text); }
+void PlatformMessageBoxes::ShowFallback(const std::string& text) {
+  Present(kFallbackCaption, text);
+}

@@ -38,21 +38,23 @@ void WithStandardErrorOn(int fd, const std::function<void()>& show) {
   close(saved);
 }
 
-TEST(MessageBoxesTest, WithoutDisplayBothBoxesGoToStandardError) {
+TEST(PlatformMessageBoxesTest, WithoutDisplayBothBoxesGoToStandardError) {
   ScopedVariable display("DISPLAY", std::nullopt), wayland("WAYLAND_DISPLAY", "");
   const struct {
     const char* name;
-    std::function<void(MessageBoxes&)> show;
+    std::function<void(PlatformMessageBoxes&)> show;
     std::string expected;
   } cases[] = {
       {"report",
-       [](MessageBoxes& boxes) {
+       [](PlatformMessageBoxes& boxes) {
          boxes.ShowReport(u"Exception E in Modul m.\r\nge\u00f6ffnet.\r\n");
        },
        "Anwendungsfehler\nException E in Modul m.\nge\xC3\xB6"
        "ffnet.\n"},
       {"fallback",
-       [](MessageBoxes& boxes) { boxes.ShowFallback("Runtime error 217 at 000000000040FD44"); },
+       [](PlatformMessageBoxes& boxes) {
+         boxes.ShowFallback("Runtime error 217 at 000000000040FD44");
+       },
        "Error\nRuntime error 217 at 000000000040FD44\n"},
   };
   for (const auto& c : cases) {
@@ -61,20 +63,20 @@ TEST(MessageBoxesTest, WithoutDisplayBothBoxesGoToStandardError) {
     std::string path = folder.Write("err", "");
     FILE* err = fopen(path.c_str(), "w");
     ASSERT_TRUE(err);
-    MessageBoxes boxes;
+    PlatformMessageBoxes boxes;
     WithStandardErrorOn(fileno(err), [&] { c.show(boxes); });
     fclose(err);
     EXPECT_EQ(folder.Read("err"), c.expected);
   }
 }
 
-TEST(MessageBoxesTest, BrokenStandardErrorDoesNotEndTheProcess) {
+TEST(PlatformMessageBoxesTest, BrokenStandardErrorDoesNotEndTheProcess) {
   ScopedVariable display("DISPLAY", std::nullopt), wayland("WAYLAND_DISPLAY", std::nullopt);
   void (*inherited)(int) = signal(SIGPIPE, SIG_DFL);  // as a shell starts the program
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   close(ends[0]);  // no reader: a write raises SIGPIPE
-  MessageBoxes boxes;
+  PlatformMessageBoxes boxes;
   WithStandardErrorOn(ends[1], [&] { boxes.ShowFallback("Runtime error 217 at 0"); });
   close(ends[1]);
   EXPECT_EQ(signal(SIGPIPE, inherited), SIG_DFL);  // the disposition is given back

@@ -4,11 +4,11 @@
 #include "report/message_box.h"
 #include "report/report_text.h"
 
-void MessageBoxes::ShowReport(const Text& text) {
+void PlatformMessageBoxes::ShowReport(const Text& text) {
   // Task-modal: every top-level window of the thread is disabled while the box is open.
   MessageBoxW(nullptr, Wide(text), Wide(kReportCaption), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
-void MessageBoxes::ShowFallback(const std::string& text) {
+void PlatformMessageBoxes::ShowFallback(const std::string& text) {
   MessageBoxA(nullptr, text.c_str(), kFallbackCaption, MB_OK);
 }

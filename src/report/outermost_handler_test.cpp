@@ -15,11 +15,11 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-/// Records the boxes in the same log as the steps, so that their order shows, and whether the
+/// Records the boxes in the same log as the run, so that their order shows, and whether the
 /// memory failure's handler was still installed when a box was shown.
-class RecordingPresenter : public Presenter {
+class RecordingBoxes : public MessageBoxes {
  public:
-  RecordingPresenter(Log* log, std::new_handler outside) : log_(log), outside_(outside) {}
+  RecordingBoxes(Log* log, std::new_handler outside) : log_(log), outside_(outside) {}
   void ShowReport(const Text& text) override { Record("report " + NativeFromText(text)); }
   void ShowFallback(const std::string& text) override { Record("fallback " + text); }
   bool handler_at_box() const { return handler_at_box_; }
@@ -50,115 +50,49 @@ void FailingRun() { throw Failure{"EWriteError", u"Stream-Schreibfehler", kUnmap
 void ForeignRun() { throw std::runtime_error("foreign"); }
 void RefusedRun() { throw std::bad_alloc(); }
 
-/// A step of the start-up or the clean-up: it logs `name`, then raises a failure at `location`
-/// (nothing when 0, something that is no failure when kForeign). The memory failure's handler is
-/// installed before the start-up's steps and goes after the clean-up's.
-constexpr uintptr_t kForeign = ~uintptr_t{0};
-std::function<void()> Step(Log* log, std::string name, uintptr_t location,
-                           std::new_handler outside) {
-  return [=] {
-    log->push_back(name);
-    EXPECT_NE(std::get_new_handler(), outside) << name;
-    if (location == kForeign) throw std::runtime_error("foreign");
-    if (location != 0) throw Failure{"EServiceError", u"Dienst", location};
-  };
-}
-
-TEST(OutermostHandlerTest, StartsRunsAndCleansUpInReverse) {
+TEST(OutermostHandlerTest, RunsAndMapsHowTheRunEnds) {
   const struct {
     const char* name;
-    uintptr_t start_failure;     // where the start-up step fails; 0: it does not
-    uintptr_t clean_up_failure;  // where the clean-up step fails; 0: it does not
     std::function<void()> run;
     int status;
     Log log;
-    bool handler_at_box;  // the memory failure's handler was still installed at the box
   } cases[] = {
-      {"normal end", 0, 0, NormalRun, 0, {"start", "run", "clean up"}, false},
-      {"start-up failure undone, failing step included, before the fallback box",
-       0x40FD44,
-       0,
-       NormalRun,
-       217,
-       {"start", "clean up", "fallback Runtime error 217 at 000000000040FD44"},
-       false},
-      {"start-up failure with a failing undo: the first failure counts",
-       0x40FD44,
-       0x1002,
-       NormalRun,
-       217,
-       {"start", "clean up", "fallback Runtime error 217 at 000000000040FD44"},
-       false},
-      {"start-up raising something else than a failure",
-       kForeign,
-       0,
-       NormalRun,
-       217,
-       {"start", "clean up", "fallback Runtime error 217 at 0000000000000000"},
-       false},
-      {"clean-up failure after a normal end: all cleaned up, then the fallback box",
-       0,
-       0x1002,
-       NormalRun,
-       217,
-       {"start", "run", "clean up", "fallback Runtime error 217 at 0000000000001002"},
-       false},
-      {"run failure: the box before the clean-up",
-       0,
-       0,
-       FailingRun,
-       1,
-       {"start", "run", kReportOfRunFailure, "clean up"},
-       true},
-      {"clean-up failure after the failure report changes nothing",
-       0,
-       0x1002,
-       FailingRun,
-       1,
-       {"start", "run", kReportOfRunFailure, "clean up"},
-       true},
+      {"normal end", NormalRun, 0, {"run"}},
+      {"run failure: the report box", FailingRun, 1, {"run", kReportOfRunFailure}},
       {"another exception gets the fallback box",
-       0,
-       0,
        ForeignRun,
        217,
-       {"start", "run", "fallback Runtime error 217 at 0000000000000000", "clean up"},
-       true},
+       {"run", "fallback Runtime error 217 at 0000000000000000"}},
       {"std::bad_alloc is the memory failure",
-       0,
-       0,
        RefusedRun,
        1,
-       {"start", "run",
-        "report Exception EOutOfMemory in Modul " + ExecutableName() +
-            " bei 0000000000000000.\r\n"
-            "Zu wenig Arbeitsspeicher.\r\n",
-        "clean up"},
-       true},
+       {"run", "report Exception EOutOfMemory in Modul " + ExecutableName() +
+                   " bei 0000000000000000.\r\n"
+                   "Zu wenig Arbeitsspeicher.\r\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::new_handler outside = std::get_new_handler();
     Log log;
-    RecordingPresenter presenter(&log, outside);
-    EnclosedSteps steps = {Step(&log, "start", c.start_failure, outside),
-                           [&] {
-                             log.push_back("run");
-                             c.run();
-                           },
-                           Step(&log, "clean up", c.clean_up_failure, outside)};
-    EXPECT_EQ(RunInsideOutermostHandler(steps, presenter), c.status);
+    RecordingBoxes boxes(&log, outside);
+    auto run = [&] {
+      log.push_back("run");
+      EXPECT_NE(std::get_new_handler(), outside) << "the memory failure's handler is installed";
+      c.run();
+    };
+    EXPECT_EQ(RunInsideOutermostHandler(run, boxes), c.status);
     EXPECT_EQ(log, c.log);
-    EXPECT_EQ(presenter.handler_at_box(), c.handler_at_box);
-    EXPECT_EQ(std::get_new_handler(), outside);  // the clean-up put the old handler back
+    // A box shows while the memory failure's handler is still installed.
+    EXPECT_EQ(boxes.handler_at_box(), log.size() > 1);
+    EXPECT_EQ(std::get_new_handler(), outside);  // the old handler is back
   }
 }
 
 /// The report text of the only box that `run` gives, without further steps.
 std::string ReportOf(const std::function<void()>& run, int* status) {
   Log log;
-  RecordingPresenter presenter(&log, std::get_new_handler());
-  *status = RunInsideOutermostHandler({.run = run}, presenter);
+  RecordingBoxes boxes(&log, std::get_new_handler());
+  *status = RunInsideOutermostHandler(run, boxes);
   EXPECT_EQ(log.size(), 1u);
   return log.empty() ? std::string() : log[0];
 }
@@ -236,8 +170,8 @@ TEST(OutermostHandlerTest, RefusedMemoryRaisesOneSmallFailureWithItsLocationOnly
     }
   };
   Log log;
-  RecordingPresenter presenter(&log, std::get_new_handler());
-  int status = RunInsideOutermostHandler({.run = inside}, presenter);
+  RecordingBoxes boxes(&log, std::get_new_handler());
+  int status = RunInsideOutermostHandler(inside, boxes);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(log, Log());
   // Outside, a refused request raises the plain exception of the language again.

@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) arguments.push_back(TextFromNative(argv[i]));
     RunOnce(PathFromArguments(arguments));
   };
-  MessageBoxes boxes;
-  int status = RunInsideOutermostHandler({.run = run}, boxes);
+  PlatformMessageBoxes boxes;
+  int status = RunInsideOutermostHandler(run, boxes);
   // A report on standard error went out unbuffered, so there is nothing to flush; objects are
   // released by the end of the process itself.
   _exit(status);

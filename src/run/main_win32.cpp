@@ -7,9 +7,9 @@
 #include "run/run.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  MessageBoxes boxes;
+  PlatformMessageBoxes boxes;
   auto run = [] {
     RunOnce(PathFromCommandLine(reinterpret_cast<const char16_t*>(GetCommandLineW())));
   };
-  ExitProcess(static_cast<UINT>(RunInsideOutermostHandler({.run = run}, boxes)));
+  ExitProcess(static_cast<UINT>(RunInsideOutermostHandler(run, boxes)));
 }

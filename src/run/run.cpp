@@ -1,11 +1,10 @@
 #include "run/run.h"
 
+#include "base/path.h"
 #include "files/own_path.h"
 #include "files/program_file.h"
 #include "files/settings.h"
 #include "run/existence.h"
-#include "base/path.h"
-#include "run/prune.h"
 
 void RunOnce(const Text& path) {
   if (!PassesExistenceTest(path)) return;
@@ -13,6 +12,6 @@ void RunOnce(const Text& path) {
   program.Load(path);
   SettingsReader settings(ReplaceExtension(OwnExecutablePath(), u".ini"));
   bool test_output = settings.ReadInteger(u"common", u"test", 0) == 1;
-  PruneProgram(program);
+  program.Prune();
   program.Save(test_output ? ReplaceExtension(path, u".tap") : path);
 }

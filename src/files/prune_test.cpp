@@ -1,4 +1,4 @@
-#include "run/prune.h"
+#include "files/prune.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 
 #include "files/code_page.h"
 #include "files/program_file.h"
+#include "testing/program_forms.h"
 #include "testing/random_program.h"
 #include "testing/reference_prune.h"
 
@@ -20,12 +21,6 @@ LineList MakeList(const Lines& lines) {
   LineList list;
   list.SetText(text);
   return list;
-}
-
-Lines Contents(const LineList& list) {
-  Lines lines;
-  for (int i = 0; i < list.Count(); ++i) lines.emplace_back(list.Get(i));
-  return lines;
 }
 
 const Text kOn(kDefaultMarkerSet.laser_on);
@@ -67,8 +62,8 @@ const PruneCase kDefaultCases[] = {
 TEST(PruneTest, DefaultMarkerSetExamples) {
   for (const PruneCase& c : kDefaultCases) {
     LineList list = MakeList(c.input);
-    PruneMoves(list, SelectMarkerSet(list));
-    EXPECT_EQ(Contents(list), c.expected);
+    Prune(list);
+    EXPECT_EQ(LinesOf(list), c.expected);
   }
 }
 
@@ -81,8 +76,8 @@ const PruneCase kDialectCases[] = {
 TEST(PruneTest, DialectMarkerSetExamples) {
   for (const PruneCase& c : kDialectCases) {
     LineList list = MakeList(c.input);
-    PruneMoves(list, SelectMarkerSet(list));
-    EXPECT_EQ(Contents(list), c.expected);
+    Prune(list);
+    EXPECT_EQ(LinesOf(list), c.expected);
   }
 }
 
@@ -117,8 +112,8 @@ TEST(PruneTest, AgreesWithStepByStepDefinitionOnRandomPrograms) {
     }
     LineList list = MakeList(program);
     const MarkerSet& markers = SelectMarkerSet(list);
-    PruneMoves(list, markers);
-    ASSERT_EQ(Contents(list), StepByStepPrune(program, markers)) << "round " << round;
+    Prune(list);
+    ASSERT_EQ(LinesOf(list), StepByStepPrune(program, markers)) << "round " << round;
   }
 }
 
@@ -141,11 +136,10 @@ TEST(PruneTest, ExamplesHoldOnTheBytesInEveryEncoding) {
     if (!ProgramBytes::Holds(encoding)) continue;
     for (const PruneCase& c : cases) {
       for (TextView ending : {u"\r\n", u"\n", u"\r"}) {
-        ProgramFile program;
-        ASSERT_TRUE(program.Decode(FileOf(c.input, encoding, ending)));
-        ASSERT_NE(program.bytes(), nullptr);
-        PruneProgram(program);
-        EXPECT_EQ(program.Encode(), FileOf(c.expected, encoding))
+        std::optional<ProgramBytes> program = BytesOfFile(FileOf(c.input, encoding, ending));
+        ASSERT_TRUE(program);
+        Prune(*program);
+        EXPECT_EQ(program->Encode(), FileOf(c.expected, encoding))
             << "encoding " << static_cast<int>(encoding) << ", " << c.input.size() << " lines";
       }
     }
@@ -173,16 +167,16 @@ TEST(PruneTest, SelectsMarkerSetOnTheBytesInEveryEncoding) {
     if (!ProgramBytes::Holds(encoding)) continue;
     for (const auto& c : cases) {
       std::string file = FileOf(c.lines, encoding);
-      ProgramBytes program;
-      LineList list;
-      ASSERT_TRUE(program.Decode(file));
-      ASSERT_TRUE(list.Decode(file));
-      EXPECT_EQ(&SelectMarkerSet(program), &SelectMarkerSet(list))
+      std::optional<ProgramBytes> program = BytesOfFile(file);
+      std::optional<LineList> list = LinesOfFile(file);
+      ASSERT_TRUE(program);
+      ASSERT_TRUE(list);
+      EXPECT_EQ(&SelectMarkerSet(*program), &SelectMarkerSet(*list))
           << "encoding " << static_cast<int>(encoding) << ", " << testing::PrintToString(c.lines);
       // The ANSI code page may have no character for a line's non-ASCII one (Windows writes
       // U+2000 as a space, for one).
       if (encoding != FileEncoding::kAnsi) {
-        EXPECT_EQ(&SelectMarkerSet(program), c.expected)
+        EXPECT_EQ(&SelectMarkerSet(*program), c.expected)
             << "encoding " << static_cast<int>(encoding) << ", " << testing::PrintToString(c.lines);
       }
     }
@@ -195,13 +189,12 @@ TEST(PruneTest, BytesAndLineListSaveTheSameOnRandomPrograms) {
     for (int round = 0; round < 3000; ++round) {
       std::string file = RandomProgramFile(random, encoding);
       ProgramFile program;
-      LineList list;
-      bool decoded = list.Decode(file);
-      ASSERT_EQ(program.Decode(file), decoded) << testing::PrintToString(file);
-      if (!decoded) continue;
-      PruneProgram(program);
-      PruneMoves(list, SelectMarkerSet(list));
-      ASSERT_EQ(program.Encode(), list.Encode()) << testing::PrintToString(file);
+      std::optional<LineList> list = LinesOfFile(file);
+      ASSERT_EQ(program.Decode(file), list.has_value()) << testing::PrintToString(file);
+      if (!list) continue;
+      program.Prune();
+      Prune(*list);
+      ASSERT_EQ(program.Encode(), list->Encode()) << testing::PrintToString(file);
     }
   }
 }
