@@ -9,7 +9,8 @@
 
 #include "e2e/e2e_support.h"
 #include "files/line_list.h"
-#include "run/prune.h"
+#include "files/prune.h"
+#include "testing/program_forms.h"
 
 namespace fs = std::filesystem;
 
@@ -314,12 +315,13 @@ TEST(RunE2eTest, ExamplesComeOutAsThePruningPassMakesThem) {
     TempFolder folder;
     std::string path = folder.Write(c.name, original);
 
-    LineList lines;
-    ASSERT_TRUE(lines.Decode(original)) << c.name;
+    std::optional<LineList> loaded = LinesOfFile(original);
+    ASSERT_TRUE(loaded) << c.name;
+    LineList& lines = *loaded;
     ASSERT_EQ(lines.Count(), c.lines) << c.name;
     const MarkerSet& markers = SelectMarkerSet(lines);
     EXPECT_EQ(&markers == &kDialectMarkerSet, c.dialect) << c.name;
-    PruneMoves(lines, markers);
+    Prune(lines);
     EXPECT_EQ(c.lines - lines.Count(), c.dropped) << c.name;
     std::string expected = lines.Encode();
 
