@@ -451,40 +451,43 @@ const Situation& SituationNamed(const std::string& name) {
 
 TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
   struct Case {
-    std::string situation;
-    Fault fault;
-    std::string kind;  // empty: saved all the same
+    const char* situation;
+    const char* call;
+    int nth;
+    int error;
+    const char* kind;  // empty: saved all the same
   };
   const Case cases[] = {
       // No room for a second copy: the file itself, written in place, still takes the result.
-      {"rename over the program", {"writev", 1, ENOSPC}, ""},
-      {"rename over the program", {"writev", 1, EDQUOT}, ""},
-      {"rename over the program", {"fsync", 1, ENOSPC}, ""},
+      {"rename over the program", "writev", 1, ENOSPC, ""},
+      {"rename over the program", "writev", 1, EDQUOT, ""},
+      {"rename over the program", "fsync", 1, ENOSPC, ""},
       // A file system without locks is used without them.
-      {"rename over the program", {"flock", 1, ENOLCK}, ""},
-      {"in place: a second link, shorter", {"flock", 2, EOPNOTSUPP}, ""},
-      {"in place: a second link, shorter", {"flock", 2, EINVAL}, ""},
+      {"rename over the program", "flock", 1, ENOLCK, ""},
+      {"in place: a second link, shorter", "flock", 2, EOPNOTSUPP, ""},
+      {"in place: a second link, shorter", "flock", 2, EINVAL, ""},
       // The new file refuses the program's attributes: the program is written in place.
-      {"rename over the program", {"fsetxattr", 1, EPERM}, ""},
+      {"rename over the program", "fsetxattr", 1, EPERM, ""},
       // What the file itself refuses fails the run, with the old content written back.
-      {"in place: a second link, shorter", {"fsync", 1, EIO}, "EWriteError"},
-      {"in place: a second link, longer", {"fallocate", 1, ENOSPC}, "EWriteError"},
-      {"in place: a second link, longer", {"writev", 1, EIO}, "EWriteError"},
+      {"in place: a second link, shorter", "fsync", 1, EIO, "EWriteError"},
+      {"in place: a second link, longer", "fallocate", 1, ENOSPC, "EWriteError"},
+      {"in place: a second link, longer", "writev", 1, EIO, "EWriteError"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.situation + ", " + Describe(c.fault));
+    const Fault fault = {c.call, c.nth, c.error};
+    SCOPED_TRACE(std::string(c.situation) + ", " + Describe(fault));
     const Situation& situation = SituationNamed(c.situation);
     TempFolder folder;
     situation.set_up(folder);
     if (testing::Test::IsSkipped()) return;
     std::string old_content = folder.Read(situation.written);
     Replacements replacements;
-    SystemCallFaults::Get().Arm(c.fault);
+    SystemCallFaults::Get().Arm(fault);
     Outcome outcome = LoadAndSave(situation, folder);
     EXPECT_TRUE(SystemCallFaults::Get().fired());
     EXPECT_EQ(outcome.failure.kind, c.kind) << NativeFromText(outcome.failure.message);
     EXPECT_EQ(Digest(folder.Read(situation.written)),
-              Digest(c.kind.empty() ? situation.content : old_content));
+              Digest(std::string(c.kind).empty() ? situation.content : old_content));
   }
 }
 
