@@ -2,9 +2,9 @@
 // where the file encoding gives back every byte) and the reference way (decoded into a UTF-16
 // line list): both fail the decode, or both save the same bytes, and the save hands those bytes
 // over in batches of the right size.
-#include "files/line_list.h"
-#include "files/program_file.h"
-#include "files/prune.h"
+#include "program/line_list.h"
+#include "program/program_file.h"
+#include "program/prune.h"
 #include "fuzz/fuzz_check.h"
 #include "testing/program_forms.h"
 

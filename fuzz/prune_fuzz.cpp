@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "files/file_encoding.h"
-#include "files/line_list.h"
-#include "files/prune.h"
+#include "program/line_list.h"
+#include "program/prune.h"
 #include "fuzz/fuzz_check.h"
 #include "testing/program_forms.h"
 #include "testing/reference_prune.h"

@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "e2e/e2e_support.h"
-#include "files/line_list.h"
-#include "files/prune.h"
+#include "program/line_list.h"
+#include "program/prune.h"
 #include "testing/program_forms.h"
 
 namespace fs = std::filesystem;

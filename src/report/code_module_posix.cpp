@@ -3,7 +3,7 @@
 #include <dlfcn.h>
 #include <sys/auxv.h>
 
-#include "files/own_path.h"
+#include "base/own_path.h"
 #include "report/code_module.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "files/own_path.h"
+#include "base/own_path.h"
 #include "report/code_module.h"
 #include "report/report_text.h"
 #include "testing/test_support.h"

@@ -2,7 +2,7 @@
 // the committed memory region around the address.
 #include <windows.h>
 
-#include "files/module_path_win32.h"
+#include "base/module_path_win32.h"
 #include "report/code_module.h"
 
 CodeModule FindCodeModule(uintptr_t address) {

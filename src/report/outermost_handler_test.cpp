@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "base/failure.h"
-#include "files/own_path.h"
+#include "base/own_path.h"
 #include "report/report_text.h"
 #include "testing/test_support.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "base/wide_win32.h"
-#include "files/own_path.h"
+#include "base/own_path.h"
 #include "run/existence.h"
 #include "testing/test_support.h"
 

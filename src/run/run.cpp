@@ -1,8 +1,8 @@
 #include "run/run.h"
 
 #include "base/path.h"
-#include "files/own_path.h"
-#include "files/program_file.h"
+#include "base/own_path.h"
+#include "program/program_file.h"
 #include "files/settings.h"
 #include "run/existence.h"
 

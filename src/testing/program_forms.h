@@ -8,8 +8,8 @@
 
 #include "base/text.h"
 #include "files/file_encoding.h"
-#include "files/line_list.h"
-#include "files/program_bytes.h"
+#include "program/line_list.h"
+#include "program/program_bytes.h"
 
 /// The lines of a file's whole content, byte-order mark included, decoded into UTF-16 by its
 /// mark; nothing where they decode to nothing.

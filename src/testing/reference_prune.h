@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "files/move_pruning.h"
+#include "program/move_pruning.h"
 
 /// The lines that the pruning pass leaves of `lines` under `markers`, found as the definition
 /// says, step by step: examine the line at the position, delete the line before it where a run

@@ -1,4 +1,4 @@
-#include "files/line_list.h"
+#include "program/line_list.h"
 
 #include <algorithm>
 #include <bit>

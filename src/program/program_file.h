@@ -6,8 +6,8 @@
 
 #include "base/text.h"
 #include "files/file_encoding.h"
-#include "files/line_list.h"
-#include "files/program_bytes.h"
+#include "program/line_list.h"
+#include "program/program_bytes.h"
 
 /// The NC program, held in one of two forms that callers never see: as the bytes of its file
 /// (ProgramBytes) where its file encoding gives back every byte unchanged, and as a line list of

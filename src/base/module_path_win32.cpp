@@ -1,4 +1,4 @@
-#include "files/module_path_win32.h"
+#include "base/module_path_win32.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "files/prune.h"
+#include "program/prune.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "files/code_page.h"
-#include "files/program_file.h"
+#include "program/program_file.h"
 #include "testing/program_forms.h"
 #include "testing/random_program.h"
 #include "testing/reference_prune.h"

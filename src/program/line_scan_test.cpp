@@ -1,7 +1,7 @@
 // The line scan works on blocks of 16 bytes; these tests compare it, on random texts whose line
 // breaks and needles fall at every place in and across the blocks, with the same work done one
 // code unit at a time.
-#include "files/line_scan.h"
+#include "program/line_scan.h"
 
 #include <gtest/gtest.h>
 

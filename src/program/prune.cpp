@@ -1,4 +1,4 @@
-#include "files/prune.h"
+#include "program/prune.h"
 
 #include <vector>
 

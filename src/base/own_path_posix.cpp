@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "files/own_path.h"
+#include "base/own_path.h"
 
 Text OwnExecutablePath() {
   std::vector<char> buffer(256);

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "base/simd.h"
-#include "files/block_masks.h"
-#include "files/unit_form.h"
+#include "program/block_masks.h"
+#include "program/unit_form.h"
 
 /// One line as found in the bytes; the offsets count bytes from the start of the text.
 struct ScannedLine {

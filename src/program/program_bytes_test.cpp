@@ -1,6 +1,6 @@
 // A program held as its bytes must come out exactly as the UTF-16 line list makes it: the same
 // lines, the same decode failures, the same saved bytes.
-#include "files/program_bytes.h"
+#include "program/program_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "files/code_page.h"
-#include "files/line_list.h"
+#include "program/line_list.h"
 #include "files/native_file.h"
 #include "testing/program_forms.h"
 #include "testing/random_program.h"

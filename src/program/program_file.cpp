@@ -1,8 +1,8 @@
-#include "files/program_file.h"
+#include "program/program_file.h"
 
 #include "files/file_failures.h"
 #include "files/native_file.h"
-#include "files/prune.h"
+#include "program/prune.h"
 
 bool ProgramFile::Decode(std::string file) {
   // The mark is found here once and handed on to the form that holds the program.

@@ -1,9 +1,9 @@
 // The pruning pass: the pruning rule fed the lines of a program, in either form it is held in.
 #pragma once
 
-#include "files/line_list.h"
-#include "files/move_pruning.h"
-#include "files/program_bytes.h"
+#include "program/line_list.h"
+#include "program/move_pruning.h"
+#include "program/program_bytes.h"
 
 /// The marker set that the first line of the program selects (see SelectMarkerSet in
 /// move_pruning.h).

@@ -1,4 +1,4 @@
-#include "files/byte_ranges.h"
+#include "program/byte_ranges.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 
 #include "base/simd.h"
 #include "base/text.h"
-#include "files/byte_ranges.h"
+#include "program/byte_ranges.h"
 #include "files/file_encoding.h"
-#include "files/line_scan.h"
+#include "program/line_scan.h"
 #include "files/native_file.h"
 
 /// The lines of an NC program as they lie in the bytes of its file, found without decoding them;

@@ -1,4 +1,4 @@
-#include "files/program_bytes.h"
+#include "program/program_bytes.h"
 
 #include <array>
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/simd.h"
-#include "files/unit_form.h"
+#include "program/unit_form.h"
 
 namespace line_scan {
 

@@ -1,6 +1,6 @@
 // The program file of a run loads and saves exactly as the UTF-16 line list does, whichever way
 // it holds the program, and fails where and as the line list fails.
-#include "files/program_file.h"
+#include "program/program_file.h"
 
 #include <gtest/gtest.h>
 
