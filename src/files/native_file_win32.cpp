@@ -213,6 +213,9 @@ HANDLE OpenExclusively(const Text& path) {
   return file;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Where a save goes
+
 /// `path` without the prefix "\\?\" where what follows is an ordinary drive or network path.
 Text WithoutLongPrefix(Text path) {
   if (path.starts_with(u"\\\\?\\UNC\\")) return u"\\\\" + path.substr(8);
@@ -309,6 +312,9 @@ Text AsSpelledInFolder(const Text& absolute) {
   os::FindClose(search);
   return FolderOf(absolute) + TextFromWide(found.cFileName, wcslen(found.cFileName));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Replace by rename
 
 /// Creates a new file of a short name of its own in `folder`; false when none can be made there.
 bool CreateBeside(const Text& folder, NewFile* file) {
@@ -433,6 +439,9 @@ SaveFailure ReplaceByRename(const Existing& existing, const Text& target,
   file.Keep();
   return ReplaceExisting(target, file.path(), backup.path());
 }
+
+// ---------------------------------------------------------------------------------------------
+// Write in place, and a new file
 
 /// Writes the content into the existing file itself, which keeps everything it has. Its new
 /// length is reserved first, so that a full disk shows before any of its bytes change; should a
