@@ -245,16 +245,9 @@ TEST(NativeFilePosixTest, AbsolutePath) {
       {u"..", parent},
       {u"../b.nc", parent + u"/b.nc"},
       {u"a/../b.nc", here + u"/b.nc"},
-      {u"/a/./b/../c.nc", u"/a/c.nc"},
-      {u"/a/b/..", u"/a"},
-      {u"/a/b/.", u"/a/b"},
-      {u"/..", u"/"},
-      {u"/../../a", u"/a"},
-      {u"//a//b.nc", u"/a/b.nc"},
-      {u"/a/b/", u"/a/b/"},
       {u"a/", here + u"/a/"},
-      {u"/Auftr\u00E4ge/Rohr \u00D8 40.nc", u"/Auftr\u00E4ge/Rohr \u00D8 40.nc"},
-      {u"/tmp/link/../x", u"/tmp/x"},  // links are not resolved
+      // How an absolute path is folded: PathTest.FoldedPath.
+      {u"/a/./b/../c.nc", u"/a/c.nc"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(AbsolutePath(c.path), c.absolute) << NativeFromText(c.path);

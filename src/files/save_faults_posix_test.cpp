@@ -26,11 +26,10 @@ namespace {
 
 // The system's own functions, kept while the replacements below stand in for them.
 namespace real {
-#define PRUNE_KEEP_REAL_CALL(result, name, parameters, arguments, failed) \
-  result(*name) parameters = os::name;
 PRUNE_SYSTEM_CALLS(PRUNE_KEEP_REAL_CALL)
-#undef PRUNE_KEEP_REAL_CALL
 }  // namespace real
+
+using ::ShortTransfer;  // the calls without a short form
 
 /// A short transfer: at most half of what was asked, at least one byte.
 ssize_t ShortTransfer(ssize_t (*call)(int, void*, size_t), int fd, void* buffer, size_t size) {
@@ -45,25 +44,11 @@ ssize_t ShortTransfer(ssize_t (*call)(int, const iovec*, int), int fd, const iov
   part.iov_len = part.iov_len > 1 ? part.iov_len / 2 : 1;
   return call(fd, &part, 1);
 }
-template <typename Call, typename... Arguments>
-auto ShortTransfer(Call call, Arguments... arguments) {
-  return call(arguments...);
-}
-
-#define PRUNE_UNPARENTHESIZE(...) __VA_ARGS__
+void ReportError(int error) { errno = error; }
 
 // A replacement for each call: the real one, unless the fault plan makes this one fail.
 namespace faulty {
-#define PRUNE_FAULTY_CALL(result, name, parameters, arguments, failed)                             \
-  result name parameters {                                                                         \
-    int error = SystemCallFaults::Get().Next(#name);                                               \
-    if (error == 0) return real::name arguments;                                                   \
-    if (error == kShortTransfer) return ShortTransfer(real::name, PRUNE_UNPARENTHESIZE arguments); \
-    errno = error;                                                                                 \
-    return failed;                                                                                 \
-  }
 PRUNE_SYSTEM_CALLS(PRUNE_FAULTY_CALL)
-#undef PRUNE_FAULTY_CALL
 }  // namespace faulty
 
 /// What happened to the file itself: reservations and locks, with what they covered.
@@ -133,9 +118,7 @@ int NoSleep(const timespec*, timespec*) {
 class Replacements {
  public:
   Replacements() {
-#define PRUNE_REPLACE_CALL(result, name, parameters, arguments, failed) os::name = faulty::name;
     PRUNE_SYSTEM_CALLS(PRUNE_REPLACE_CALL)
-#undef PRUNE_REPLACE_CALL
     os::flock = ObservedFlock;
     os::fallocate = ObservedFallocate;
     os::posix_fallocate = ObservedPosixFallocate;
@@ -148,9 +131,7 @@ class Replacements {
   }
   ~Replacements() {
     SystemCallFaults::Get().Stop();
-#define PRUNE_RESTORE_CALL(result, name, parameters, arguments, failed) os::name = real::name;
     PRUNE_SYSTEM_CALLS(PRUNE_RESTORE_CALL)
-#undef PRUNE_RESTORE_CALL
   }
 };
 

@@ -25,11 +25,10 @@ namespace {
 
 // The system's own functions, kept while the replacements below stand in for them.
 namespace real {
-#define PRUNE_KEEP_REAL_CALL(result, name, parameters, arguments, failed) \
-  result(*name) parameters = os::name;
 PRUNE_SYSTEM_CALLS(PRUNE_KEEP_REAL_CALL)
-#undef PRUNE_KEEP_REAL_CALL
 }  // namespace real
+
+using ::ShortTransfer;  // the calls without a short form
 
 /// A short transfer: at most half of what was asked, at least one byte.
 template <typename Buffer>
@@ -37,25 +36,11 @@ BOOL ShortTransfer(BOOL (*call)(HANDLE, Buffer, DWORD, LPDWORD, LPOVERLAPPED), H
                    Buffer buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
   return call(file, buffer, size > 1 ? size / 2 : size, done, overlapped);
 }
-template <typename Call, typename... Arguments>
-auto ShortTransfer(Call call, Arguments... arguments) {
-  return call(arguments...);
-}
-
-#define PRUNE_UNPARENTHESIZE(...) __VA_ARGS__
+void ReportError(int error) { SetLastError(error); }
 
 // A replacement for each call: the real one, unless the fault plan makes this one fail.
 namespace faulty {
-#define PRUNE_FAULTY_CALL(result, name, parameters, arguments, failed)                             \
-  result name parameters {                                                                         \
-    int error = SystemCallFaults::Get().Next(#name);                                               \
-    if (error == 0) return real::name arguments;                                                   \
-    if (error == kShortTransfer) return ShortTransfer(real::name, PRUNE_UNPARENTHESIZE arguments); \
-    SetLastError(error);                                                                           \
-    return failed;                                                                                 \
-  }
 PRUNE_SYSTEM_CALLS(PRUNE_FAULTY_CALL)
-#undef PRUNE_FAULTY_CALL
 }  // namespace faulty
 
 /// ReplaceFileW, which on a failure leaves what its documentation says, for the errors that say
@@ -93,18 +78,14 @@ void NoSleep(DWORD) { SystemCallFaults::Get().Next("Sleep"); }
 class Replacements {
  public:
   Replacements() {
-#define PRUNE_REPLACE_CALL(result, name, parameters, arguments, failed) os::name = faulty::name;
     PRUNE_SYSTEM_CALLS(PRUNE_REPLACE_CALL)
-#undef PRUNE_REPLACE_CALL
     os::ReplaceFileW = FaithfulReplaceFileW;
     os::CloseHandle = FaithfulCloseHandle;
     os::Sleep = NoSleep;
   }
   ~Replacements() {
     SystemCallFaults::Get().Stop();
-#define PRUNE_RESTORE_CALL(result, name, parameters, arguments, failed) os::name = real::name;
     PRUNE_SYSTEM_CALLS(PRUNE_RESTORE_CALL)
-#undef PRUNE_RESTORE_CALL
   }
 };
 

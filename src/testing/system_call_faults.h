@@ -7,6 +7,39 @@
 #include <string>
 #include <vector>
 
+// Building blocks for a fault test on a seam's list of calls (PRUNE_SYSTEM_CALLS): each is an X
+// for that list. The test keeps the system's functions in a namespace `real`, makes the
+// replacements in a namespace `faulty`, and defines ReportError(int), which reports an error as
+// the platform does, and ShortTransfer overloads for its reads and writes.
+
+/// The arguments of a list entry without their parentheses.
+#define PRUNE_UNPARENTHESIZE(...) __VA_ARGS__
+
+/// A copy of the system's own function, in `real`.
+#define PRUNE_KEEP_REAL_CALL(result, name, parameters, arguments, failed) \
+  result(*name) parameters = os::name;
+
+/// A replacement, in `faulty`: the real call, unless SystemCallFaults makes this one fail; then
+/// the error reported and the result that reports a failure.
+#define PRUNE_FAULTY_CALL(result, name, parameters, arguments, failed)                             \
+  result name parameters {                                                                         \
+    int error = SystemCallFaults::Get().Next(#name);                                               \
+    if (error == 0) return real::name arguments;                                                   \
+    if (error == kShortTransfer) return ShortTransfer(real::name, PRUNE_UNPARENTHESIZE arguments); \
+    ReportError(error);                                                                            \
+    return failed;                                                                                 \
+  }
+
+/// Puts the replacement in the seam, or the system's function back.
+#define PRUNE_REPLACE_CALL(result, name, parameters, arguments, failed) os::name = faulty::name;
+#define PRUNE_RESTORE_CALL(result, name, parameters, arguments, failed) os::name = real::name;
+
+/// A call that has no short form does all it was asked.
+template <typename Call, typename... Arguments>
+auto ShortTransfer(Call call, Arguments... arguments) {
+  return call(arguments...);
+}
+
 /// The error that stands for a read or write that does only part of what it was asked.
 constexpr int kShortTransfer = -1;
 
