@@ -15,22 +15,12 @@
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "testing/failure_of.h"
+#include "testing/system_text_win32.h"
 #include "testing/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-/// The system's text for `error`, trimmed as the failures trim it.
-Text SystemText(DWORD error) {
-  wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  Text text = TextFromWide(buffer, length);
-  LocalFree(buffer);
-  return Text(TrimSystemText(text));
-}
 
 /// Writes `bytes` to `name` in `folder` and gives its path as the system's operations take it.
 Text Put(const TempFolder& folder, const std::string& name, const std::string& bytes) {

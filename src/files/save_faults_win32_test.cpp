@@ -17,6 +17,7 @@
 #include "files/native_file.h"
 #include "files/system_calls_win32.h"
 #include "testing/system_call_faults.h"
+#include "testing/system_text_win32.h"
 #include "testing/test_support.h"
 
 namespace fs = std::filesystem;
@@ -88,17 +89,6 @@ class Replacements {
     PRUNE_SYSTEM_CALLS(PRUNE_RESTORE_CALL)
   }
 };
-
-/// The system's text for `error`, trimmed as the failures trim it.
-Text SystemText(DWORD error) {
-  wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  Text text = TextFromWide(buffer, length);
-  LocalFree(buffer);
-  return Text(TrimSystemText(text));
-}
 
 /// A short name for some content, for comparing it.
 std::string Digest(const std::string& content) {

@@ -77,16 +77,7 @@ TEST(ProgramBytesTest, EdgesComeOutAsTheLineListMakesThem) {
 }
 
 TEST(ProgramBytesTest, DecodeFailsWhereTheLineListFails) {
-  const std::string cases[] = {
-      "\xFF\xFE"
-      "A",
-      "\xFE\xFF"
-      "A",
-      "\xEF\xBB\xBFG01 A1\r\n\xC0\x80\r\n",
-      "\xEF\xBB\xBF\xED\xA0\x80",
-      "\xEF\xBB\xBF" + std::string(100, 'x') + "\xC3",
-  };
-  for (const std::string& file : cases) {
+  for (const std::string& file : kUndecodableFiles) {
     EXPECT_FALSE(LinesOfFile(file));
     EXPECT_FALSE(BytesOfFile(file)) << testing::PrintToString(file);
   }

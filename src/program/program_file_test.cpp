@@ -44,16 +44,7 @@ TEST(ProgramFileTest, LoadsAndSavesAsTheLineList) {
 }
 
 TEST(ProgramFileTest, LoadFailsAsTheLineListAndKeepsTheProgram) {
-  const std::string files[] = {
-      "\xFF\xFE"
-      "A",
-      "\xFE\xFF"
-      "A",
-      "\xEF\xBB\xBFG01 A1\r\n\xC0\x80\r\n",
-      "\xEF\xBB\xBF\xED\xA0\x80",
-      "\xEF\xBB\xBF" + std::string(100, 'x') + "\xC3",
-  };
-  for (const std::string& file : files) {
+  for (const std::string& file : kUndecodableFiles) {
     TempFolder folder;
     Text path = TextFromNative(folder.Write("in.nc", file));
     EXPECT_FALSE(LinesOfFile(file)) << testing::PrintToString(file);

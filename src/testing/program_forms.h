@@ -11,6 +11,18 @@
 #include "program/line_list.h"
 #include "program/program_bytes.h"
 
+/// Whole files whose bytes after the byte-order mark decode to nothing: one byte after a UTF-16
+/// mark, and ill-formed UTF-8 (an overlong form, a surrogate, a sequence cut off at the end).
+inline const std::string kUndecodableFiles[] = {
+    "\xFF\xFE"
+    "A",
+    "\xFE\xFF"
+    "A",
+    "\xEF\xBB\xBFG01 A1\r\n\xC0\x80\r\n",
+    "\xEF\xBB\xBF\xED\xA0\x80",
+    "\xEF\xBB\xBF" + std::string(100, 'x') + "\xC3",
+};
+
 /// The lines of a file's whole content, byte-order mark included, decoded into UTF-16 by its
 /// mark; nothing where they decode to nothing.
 inline std::optional<LineList> LinesOfFile(std::string file) {
