@@ -24,6 +24,14 @@ inline constexpr char16_t kWriteFailureMessage[] = u"Stream-Schreibfehler";
 inline constexpr char16_t kRestoreFailureTemplate[] =
     u"Stream-Schreibfehler. Datei %s konnte nicht wiederhergestellt werden und ist möglicherweise "
     u"unvollständig";
+inline constexpr char16_t kRestoreFailureBackupTemplate[] =
+    u"Stream-Schreibfehler. Datei %s konnte nicht wiederhergestellt werden und ist möglicherweise "
+    u"unvollständig; der alte Inhalt liegt vollständig in %s";
+/// The reason of the create failure when the file was changed by someone else between the load
+/// and the save: the save then writes nothing.
+inline constexpr char16_t kChangedMeanwhileReason[] =
+    u"Die Datei wurde seit dem Lesen von einem anderen Programm geändert; es wurde nichts "
+    u"geschrieben";
 inline constexpr char kReadFailureKind[] = "EReadError";
 inline constexpr char16_t kReadFailureMessage[] = u"Stream-Lesefehler";
 inline constexpr char16_t kTooLargeTemplate[] = u"Datei %s ist zu groß";

@@ -130,11 +130,17 @@ TEST(SaveE2eTest, RunsAtOnceLeaveOneCompleteResult) {
     if (in_place) fs::create_hard_link(path, folder.At("other.nc"));
     std::vector<pid_t> runs;
     for (int i = 0; i < 4; ++i) runs.push_back(StartPrune(path));
+    // A run that loaded the file before another one saved it finds it changed and writes
+    // nothing (status 1); at least the first to save succeeds.
+    int saved = 0;
     for (pid_t run : runs) {
       int status = 0;
       waitpid(run, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1);
+      saved += WEXITSTATUS(status) == 0;
     }
+    EXPECT_GE(saved, 1);
     EXPECT_TRUE(ReadFile(path) == output) << "the result is not one run's complete result";
     if (in_place) {
       EXPECT_TRUE(ReadFile(folder.At("other.nc")) == output);

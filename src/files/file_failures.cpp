@@ -16,8 +16,12 @@ void RaiseCreateFailure(const Text& path, TextView system_text) {
 
 void RaiseWriteFailure() { RaiseFailure(kWriteFailureKind, kWriteFailureMessage); }
 
-void RaiseRestoreFailure(const Text& path) {
-  RaiseFailure(kWriteFailureKind, FillTemplate(kRestoreFailureTemplate, {AbsolutePath(path)}));
+void RaiseRestoreFailure(const Text& path, const Text& backup) {
+  if (backup.empty()) {
+    RaiseFailure(kWriteFailureKind, FillTemplate(kRestoreFailureTemplate, {AbsolutePath(path)}));
+  }
+  RaiseFailure(kWriteFailureKind, FillTemplate(kRestoreFailureBackupTemplate,
+                                               {AbsolutePath(path), AbsolutePath(backup)}));
 }
 
 void RaiseReadFailure() { RaiseFailure(kReadFailureKind, kReadFailureMessage); }
@@ -30,18 +34,22 @@ void RaiseDecodeFailure() { RaiseFailure(kEncodingFailureKind, kDecodeFailureMes
 
 void RaiseCodePageFailure() { RaiseFailure(kEncodingFailureKind, kCodePageFailureMessage); }
 
-void RaiseSaveFailure(const Text& path, const SaveFailure& failure) {
-  switch (failure.kind) {
-    case SaveFailure::kNone:
-    case SaveFailure::kTryInPlace:
+void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome) {
+  switch (outcome.kind) {
+    case SaveOutcome::kSaved:
       return;
-    case SaveFailure::kCreate:
-      RaiseCreateFailure(path, failure.reason);
-    case SaveFailure::kWrite:
+    case SaveOutcome::kTryInPlace:
+      break;  // never the end of a save
+    case SaveOutcome::kCreateFailed:
+      RaiseCreateFailure(path, outcome.reason);
+    case SaveOutcome::kWriteFailed:
       RaiseWriteFailure();
-    case SaveFailure::kRestore:
-      RaiseRestoreFailure(path);
+    case SaveOutcome::kRestoreFailed:
+      RaiseRestoreFailure(path, outcome.backup);
+    case SaveOutcome::kChangedMeanwhile:
+      RaiseCreateFailure(path, kChangedMeanwhileReason);
   }
+  RaiseWriteFailure();
 }
 
 TextView TrimSystemText(TextView text) {

@@ -13,8 +13,9 @@
 [[noreturn]] void RaiseWriteFailure();
 
 /// "EWriteError": the new content could not be written completely, and the old content could not
-/// be written back either: the file at `path` may now hold a mix of both.
-[[noreturn]] void RaiseRestoreFailure(const Text& path);
+/// be written back either: the file at `path` may now hold a mix of both. `backup`, unless
+/// empty, is the file that holds the old content whole, and the message names it.
+[[noreturn]] void RaiseRestoreFailure(const Text& path, const Text& backup);
 
 /// "EReadError": the read delivered less than the file's size.
 [[noreturn]] void RaiseReadFailure();
@@ -28,23 +29,24 @@
 /// "EEncodingError": the system's ANSI code page is not a valid code page.
 [[noreturn]] void RaiseCodePageFailure();
 
-/// What a save could not do, for the one failure that it raises at its top, with the system's
-/// text for the reason; or that it is to take another way, or nothing at all.
-struct SaveFailure {
+/// How a save, or one way of saving, ended: saved; another way to take, with nothing changed;
+/// or one of the failures that the save raises at its top.
+struct SaveOutcome {
   enum Kind {
-    kNone,        ///< done
-    kTryInPlace,  ///< nothing changed; the file is to be written in place instead
-    kCreate,      ///< the create failure
-    kWrite,       ///< the write failure; the file is as it was
-    kRestore,     ///< the write failure, and the old content could not be written back
+    kSaved,             ///< the new content is in the file and on disk
+    kTryInPlace,        ///< nothing changed; the file is to be written in place instead
+    kCreateFailed,      ///< the create failure; nothing changed
+    kWriteFailed,       ///< the write failure; the file is as it was
+    kRestoreFailed,     ///< the write failure, and the old content could not be written back
+    kChangedMeanwhile,  ///< the file is no longer the one loaded; nothing written
   };
-  Kind kind = kNone;
+  Kind kind = kSaved;
   Text reason;  ///< the system's text, for the create failure
+  Text backup;  ///< where the old content lies whole, for kRestoreFailed; empty if nowhere
 };
 
-/// Raises the failure that `failure` stands for, for the file at `path`; returns where there is
-/// none.
-void RaiseSaveFailure(const Text& path, const SaveFailure& failure);
+/// Raises the failure that `outcome` stands for, for the file at `path`; returns after kSaved.
+void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome);
 
 /// The system's error text without its trailing blanks, control characters and full stops.
 TextView TrimSystemText(TextView text);

@@ -36,21 +36,45 @@ class ContiguousContent : public FileContent {
   std::string_view bytes_;
 };
 
+/// One state of a file: the file itself (its volume and its number there), its size and the
+/// times of its last changes. Where it differs between the load and the save, someone else
+/// wrote or replaced the file meanwhile.
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  ///< the content's last change, in the platform's own ticks
+  int64_t changed =
+      0;  ///< the last change of anything (content, status), where the platform has it
+  bool operator==(const FileStamp&) const = default;
+};
+
 /// The whole content of the regular file at `path`, read with one request into one buffer.
 /// While it reads, others may read the file but not write it, where the platform can say so.
 /// Raises the open failure when the file cannot be opened (or is no regular file), and
-/// "EReadError" when it is 2 GiB or larger or the read delivers less than its size.
-std::string ReadWholeFile(const Text& path);
+/// "EReadError" when it is 2 GiB or larger or the read delivers less than its size. Gives the
+/// file's state as it was read in `stamp`, where not null.
+std::string ReadWholeFile(const Text& path, FileStamp* stamp = nullptr);
 
-/// Makes `content` the whole content of the file at `path`, all or nothing: the bytes go to a
-/// new file beside it that replaces it only once they are completely written. Raises the create
-/// failure when the file cannot be created or replaced and the write failure when the bytes
-/// cannot be written; on any failure the file at `path` is exactly as it was.
-void ReplaceWholeFile(const Text& path, const FileContent& content);
+/// Makes `content` the whole content of the file at `path`, all or nothing, by one of two ways:
+/// - replace by rename: the bytes go to a new file beside it, which is flushed, given all that
+///   the old file has, and renamed over it;
+/// - write in place, where a new file would not keep everything: the old content goes to a
+///   backup file first (beside it, else in the user's own state folder), then the file itself
+///   is overwritten and flushed, then the backup goes.
+/// Where `loaded` is given, the file must still be in that state right before its first change,
+/// else nothing is written (someone else wrote it since it was loaded). Raises the create
+/// failure when the file cannot be created or replaced or was changed meanwhile, and the write
+/// failure when the bytes cannot be written; on any failure the file at `path` is exactly as it
+/// was, or, when not even the old content could be written back, the failure says so and names
+/// the backup that holds it.
+void ReplaceWholeFile(const Text& path, const FileContent& content,
+                      const FileStamp* loaded = nullptr);
 
 /// ReplaceWholeFile with content that lies in one piece.
-inline void ReplaceWholeFile(const Text& path, std::string_view content) {
-  ReplaceWholeFile(path, ContiguousContent(content));
+inline void ReplaceWholeFile(const Text& path, std::string_view content,
+                             const FileStamp* loaded = nullptr) {
+  ReplaceWholeFile(path, ContiguousContent(content), loaded);
 }
 
 /// The absolute form of `path` as the platform forms it, without looking at the file system:

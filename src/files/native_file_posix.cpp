@@ -32,9 +32,9 @@ Text ErrorText(int error) { return TextFromNative(strerror(error)); }
 /// The error of a path that names no regular file, which the system has no text for.
 constexpr int kNoRegularFile = -1;
 
-SaveFailure Failed(SaveFailure::Kind kind, int error = 0) {
-  if (error == 0) return {kind, Text()};
-  return {kind, error == kNoRegularFile ? Text(kNotARegularFile) : ErrorText(error)};
+SaveOutcome Failed(SaveOutcome::Kind kind, int error = 0) {
+  if (error == 0) return {kind, Text(), Text()};
+  return {kind, error == kNoRegularFile ? Text(kNotARegularFile) : ErrorText(error), Text()};
 }
 
 /// Closes a descriptor when it goes out of scope.
@@ -132,6 +132,15 @@ bool WaitForLock(int fd, int operation) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
+int64_t Nanoseconds(const timespec& time) {
+  return int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+FileStamp StampOf(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+          static_cast<uint64_t>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+}
+
 /// Room for `size` bytes. A large program's buffer is backed by huge pages where the system
 /// offers them on request: its first touch then costs a fraction of what small pages cost.
 std::string BufferOf(size_t size) {
@@ -177,18 +186,24 @@ bool FinalTarget(const std::string& path, std::string* target) {
 
 /// Checks what would make the create of `target` fail before anything is written. Gives the
 /// existing file's status, if any, in `existing`, and `*exists` says whether there is one.
-SaveFailure CheckTarget(const std::string& target, struct stat* existing, bool* exists) {
+SaveOutcome CheckTarget(const std::string& target, struct stat* existing, bool* exists) {
   *exists = false;
   if (os::stat(target.c_str(), existing) != 0) {
-    return errno == ENOENT ? SaveFailure() : Failed(SaveFailure::kCreate, errno);
+    return errno == ENOENT ? SaveOutcome() : Failed(SaveOutcome::kCreateFailed, errno);
   }
-  if (S_ISDIR(existing->st_mode)) return Failed(SaveFailure::kCreate, EISDIR);
-  if (!S_ISREG(existing->st_mode)) return Failed(SaveFailure::kCreate, kNoRegularFile);
+  if (S_ISDIR(existing->st_mode)) return Failed(SaveOutcome::kCreateFailed, EISDIR);
+  if (!S_ISREG(existing->st_mode)) return Failed(SaveOutcome::kCreateFailed, kNoRegularFile);
   // A file without any write permission bit is read-only, also for the superuser.
-  if ((existing->st_mode & 0222) == 0) return Failed(SaveFailure::kCreate, EACCES);
-  if (os::access(target.c_str(), W_OK) != 0) return Failed(SaveFailure::kCreate, errno);
+  if ((existing->st_mode & 0222) == 0) return Failed(SaveOutcome::kCreateFailed, EACCES);
+  if (os::access(target.c_str(), W_OK) != 0) return Failed(SaveOutcome::kCreateFailed, errno);
   *exists = true;
-  return SaveFailure();
+  return SaveOutcome();
+}
+
+/// Whether the file at `target` is still in the state `loaded`, where that is given.
+bool Unchanged(const std::string& target, const FileStamp* loaded) {
+  struct stat now;
+  return !loaded || (os::stat(target.c_str(), &now) == 0 && StampOf(now) == *loaded);
 }
 
 /// Whether this process may give a new file the owner and group of `existing`.
@@ -318,17 +333,17 @@ bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error =
 
 /// What a failed write of the new file means: no room for a second copy leaves the way open to
 /// write the file in place; anything else is the write failure.
-SaveFailure WriteFailed(int error) {
-  return Failed(OutOfRoom(error) ? SaveFailure::kTryInPlace : SaveFailure::kWrite, error);
+SaveOutcome WriteFailed(int error) {
+  return Failed(OutOfRoom(error) ? SaveOutcome::kTryInPlace : SaveOutcome::kWriteFailed, error);
 }
 
 /// The new content goes to a new file beside `target`, flushed, then renamed over it: a run
 /// killed at any moment leaves the old content or the new, never a mix. Takes another way, with
 /// nothing changed, where that would not keep what the existing file has (`existing` null for a
 /// new file) or there is no room for a second copy.
-SaveFailure ReplaceByRename(const std::string& target, const struct stat* existing,
-                            const FileContent& content) {
-  const SaveFailure another_way = Failed(SaveFailure::kTryInPlace);
+SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existing,
+                            const FileContent& content, const FileStamp* loaded) {
+  const SaveOutcome another_way = Failed(SaveOutcome::kTryInPlace);
   std::string name;
   std::string_view folder = FolderPart(target);
   Descriptor file(CreateTemporaryFile(std::string(folder), existing ? 0600 : 0666, &name));
@@ -340,11 +355,12 @@ SaveFailure ReplaceByRename(const std::string& target, const struct stat* existi
   // Written by an ordinary user, the new file lost its set-ID bits like any file written.
   if (existing && !KeepSetIdBits(file.get(), *existing)) return another_way;
   if (os::fsync(file.get()) != 0 || !file.Close()) return WriteFailed(errno);
+  if (!Unchanged(target, loaded)) return Failed(SaveOutcome::kChangedMeanwhile);
   // Refused in a sticky folder for a file of another owner: then it is written in place.
   if (os::rename(temporary.path().c_str(), target.c_str()) != 0) return another_way;
   temporary.Release();
   SyncFolder(folder);
-  return SaveFailure();
+  return SaveOutcome();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -379,23 +395,25 @@ bool RestoreOldContent(int fd, std::string_view old, uint64_t changed) {
 /// Writes the content into the existing file itself, which keeps everything the file has: its
 /// owner, group, mode, links, extended attributes and name. Should a write fail, the old bytes,
 /// read beforehand, are written back and the old length restored.
-SaveFailure WriteInPlace(const std::string& target, const FileContent& content) {
+SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
+                         const FileStamp* loaded) {
   Descriptor file(os::open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC, 0));
-  if (file.get() < 0) return Failed(SaveFailure::kCreate, errno);
+  if (file.get() < 0) return Failed(SaveOutcome::kCreateFailed, errno);
   struct stat st;
   if (!WaitForLock(file.get(), LOCK_EX) || os::fstat(file.get(), &st) != 0) {
-    return Failed(SaveFailure::kCreate, errno);
+    return Failed(SaveOutcome::kCreateFailed, errno);
   }
+  if (loaded && StampOf(st) != *loaded) return Failed(SaveOutcome::kChangedMeanwhile);
   std::string old(static_cast<size_t>(st.st_size), '\0');
   if (!ReadFully(file.get(), old.data(), old.size()) || os::lseek(file.get(), 0, SEEK_SET) != 0) {
-    return Failed(SaveFailure::kCreate, errno);
+    return Failed(SaveOutcome::kCreateFailed, errno);
   }
   const off_t new_size = static_cast<off_t>(content.Size());
   bool grown = false;
   if (!ReserveRoom(file.get(), st.st_size, new_size, &grown)) {
     int error = errno;
-    if (grown && !RestoreOldContent(file.get(), old, 0)) return Failed(SaveFailure::kRestore);
-    return Failed(SaveFailure::kWrite, error);
+    if (grown && !RestoreOldContent(file.get(), old, 0)) return Failed(SaveOutcome::kRestoreFailed);
+    return Failed(SaveOutcome::kWriteFailed, error);
   }
   // Until the cut, only the bytes written so far differ from the old ones; after it, any may.
   uint64_t changed = 0;
@@ -403,51 +421,54 @@ SaveFailure WriteInPlace(const std::string& target, const FileContent& content) 
       (changed = UINT64_MAX, os::ftruncate(file.get(), new_size) == 0) &&
       os::fsync(file.get()) == 0) {
     KeepSetIdBits(file.get(), st);
-    return SaveFailure();
+    return SaveOutcome();
   }
   int error = errno;
-  if (!RestoreOldContent(file.get(), old, changed)) return Failed(SaveFailure::kRestore);
-  return Failed(SaveFailure::kWrite, error);
+  if (!RestoreOldContent(file.get(), old, changed)) return Failed(SaveOutcome::kRestoreFailed);
+  return Failed(SaveOutcome::kWriteFailed, error);
 }
 
 /// Creates the file that is not there yet and writes the content into it; removes it again when
 /// the content cannot be written.
-SaveFailure CreateAndWrite(const std::string& target, const FileContent& content) {
+SaveOutcome CreateAndWrite(const std::string& target, const FileContent& content) {
   Descriptor file(
       os::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
-  if (file.get() < 0) return Failed(SaveFailure::kCreate, errno);
+  if (file.get() < 0) return Failed(SaveOutcome::kCreateFailed, errno);
   TemporaryFile unfinished(target);
   uint64_t written = 0;
   if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 || !file.Close()) {
-    return Failed(SaveFailure::kWrite, errno);
+    return Failed(SaveOutcome::kWriteFailed, errno);
   }
   unfinished.Release();
-  return SaveFailure();
+  return SaveOutcome();
 }
 
 /// Saves `content` as the file at `path` in the way that keeps everything the file has.
-SaveFailure Save(const std::string& path, const FileContent& content) {
+SaveOutcome Save(const std::string& path, const FileContent& content, const FileStamp* loaded) {
   std::string target;
-  if (!FinalTarget(path, &target)) return Failed(SaveFailure::kCreate, errno);
+  if (!FinalTarget(path, &target)) return Failed(SaveOutcome::kCreateFailed, errno);
   struct stat existing;
   bool exists = false;
-  if (SaveFailure failure = CheckTarget(target, &existing, &exists); failure.kind) return failure;
+  if (SaveOutcome checked = CheckTarget(target, &existing, &exists);
+      checked.kind != SaveOutcome::kSaved)
+    return checked;
+  if (!exists && loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed meanwhile
   if (!exists) {
-    SaveFailure renamed = ReplaceByRename(target, nullptr, content);
-    return renamed.kind == SaveFailure::kTryInPlace ? CreateAndWrite(target, content) : renamed;
+    SaveOutcome renamed = ReplaceByRename(target, nullptr, content, nullptr);
+    return renamed.kind == SaveOutcome::kTryInPlace ? CreateAndWrite(target, content) : renamed;
   }
   // A rename would leave the file's other names with the old content, and a new file that
   // cannot be given the owner would take the file from its owner.
   if (existing.st_nlink == 1 && MayGiveOwnership(existing)) {
-    SaveFailure renamed = ReplaceByRename(target, &existing, content);
-    if (renamed.kind != SaveFailure::kTryInPlace) return renamed;
+    SaveOutcome renamed = ReplaceByRename(target, &existing, content, loaded);
+    if (renamed.kind != SaveOutcome::kTryInPlace) return renamed;
   }
-  return WriteInPlace(target, content);
+  return WriteInPlace(target, content, loaded);
 }
 
 }  // namespace
 
-std::string ReadWholeFile(const Text& path) {
+std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
   // Opened without blocking, so that a FIFO or a device cannot stall the run.
   Descriptor file(os::open(NativeFromText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0));
   if (file.get() < 0) RaiseOpenFailure(path, ErrorText(errno));
@@ -461,13 +482,14 @@ std::string ReadWholeFile(const Text& path) {
   if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
   std::string bytes = BufferOf(static_cast<size_t>(st.st_size));
   if (!ReadFully(file.get(), bytes.data(), bytes.size())) RaiseReadFailure();
+  if (stamp) *stamp = StampOf(st);
   return bytes;
 }
 
-void ReplaceWholeFile(const Text& path, const FileContent& content) {
+void ReplaceWholeFile(const Text& path, const FileContent& content, const FileStamp* loaded) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
-  RaiseSaveFailure(path, Save(NativeFromText(path), content));
+  RaiseSaveFailure(path, Save(NativeFromText(path), content, loaded));
 }
 
 Text AbsolutePath(const Text& path) {

@@ -39,8 +39,8 @@ Text SystemText(DWORD error) {
   return text;
 }
 
-SaveFailure Failed(SaveFailure::Kind kind, DWORD error = NO_ERROR) {
-  return {kind, error == NO_ERROR ? Text() : SystemText(error)};
+SaveOutcome Failed(SaveOutcome::Kind kind, DWORD error = NO_ERROR) {
+  return {kind, error == NO_ERROR ? Text() : SystemText(error), Text()};
 }
 
 /// Closes a file handle when it goes out of scope.
@@ -250,54 +250,55 @@ struct Existing {
 
 /// Where the content of `path` goes: the file itself, or where the link at `path` leads. The
 /// create failure when a link leads nowhere that can be opened.
-SaveFailure FileBehind(const Text& path, DWORD attributes, Text* target) {
+SaveOutcome FileBehind(const Text& path, DWORD attributes, Text* target) {
   *target = path;
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return SaveFailure();
+    return SaveOutcome();
   }
   *target = LinkTarget(path);
-  return target->empty() ? Failed(SaveFailure::kCreate, GetLastError()) : SaveFailure();
+  return target->empty() ? Failed(SaveOutcome::kCreateFailed, GetLastError()) : SaveOutcome();
 }
 
 /// Sees that a new file can be made at `path`, and takes it away again: through its handle, so
 /// that it goes also where its name could not be deleted.
-SaveFailure ProbeNewFile(const Text& path) {
+SaveOutcome ProbeNewFile(const Text& path) {
   HANDLE probe =
       os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return Failed(SaveFailure::kCreate, GetLastError());
+  if (probe == INVALID_HANDLE_VALUE) return Failed(SaveOutcome::kCreateFailed, GetLastError());
   os::CloseHandle(probe);
-  return SaveFailure();
+  return SaveOutcome();
 }
 
 /// Checks every reason for which the create of `path` would fail, before anything is written;
 /// tells in `existing` what the save needs to know of the file that is there.
-SaveFailure CheckTarget(const Text& path, Existing* existing) {
+SaveOutcome CheckTarget(const Text& path, Existing* existing) {
   DWORD attributes = os::GetFileAttributesW(Wide(path));
-  if (SaveFailure failure = FileBehind(path, attributes, &existing->path); failure.kind) {
-    return failure;
+  if (SaveOutcome checked = FileBehind(path, attributes, &existing->path);
+      checked.kind != SaveOutcome::kSaved) {
+    return checked;
   }
   if (existing->path != path) attributes = os::GetFileAttributesW(Wide(existing->path));
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveFailure::kCreate, error);
+    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveOutcome::kCreateFailed, error);
     return ProbeNewFile(existing->path);
   }
   // The create would refuse a folder and a read-only file with "access denied".
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-    return Failed(SaveFailure::kCreate, ERROR_ACCESS_DENIED);
+    return Failed(SaveOutcome::kCreateFailed, ERROR_ACCESS_DENIED);
   }
   // The same access and share mode as the create: fails while anybody else has the file open.
   Handle probe(OpenExclusively(existing->path));
-  if (!probe.valid()) return Failed(SaveFailure::kCreate, GetLastError());
+  if (!probe.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
   BY_HANDLE_FILE_INFORMATION information;
   // Where the number of links cannot be learnt, the file is taken to have others.
   existing->single_link =
       os::GetFileInformationByHandle(probe.get(), &information) && information.nNumberOfLinks <= 1;
   existing->exists = true;
   existing->attributes = attributes;
-  return SaveFailure();
+  return SaveOutcome();
 }
 
 /// The folder part of an absolute path, with its last backslash or slash.
@@ -400,7 +401,7 @@ bool PutBack(const Text& target, const Text& backup, DWORD error) {
 /// file keeps the name `backup` until the new one is there. Only a file that others hold for a
 /// moment is waited for. Another way, with nothing changed, when it cannot be done; the create
 /// failure, with both files kept, when the program could not be put back.
-SaveFailure ReplaceExisting(const Text& target, const Text& replacement, const Text& backup) {
+SaveOutcome ReplaceExisting(const Text& target, const Text& replacement, const Text& backup) {
   // No REPLACEFILE_IGNORE_MERGE_ERRORS: a file whose security cannot be carried over is written
   // in place instead.
   bool replaced = RetryWhileHeld(
@@ -411,25 +412,25 @@ SaveFailure ReplaceExisting(const Text& target, const Text& replacement, const T
       false);
   if (replaced) {
     DeleteMade(backup);
-    return SaveFailure();
+    return SaveOutcome();
   }
   DWORD error = GetLastError();
-  if (!PutBack(target, backup, error)) return Failed(SaveFailure::kCreate, error);
+  if (!PutBack(target, backup, error)) return Failed(SaveOutcome::kCreateFailed, error);
   DeleteMade(replacement);
   DeleteMade(backup);
-  return Failed(SaveFailure::kTryInPlace);
+  return Failed(SaveOutcome::kTryInPlace);
 }
 
 /// The new content goes to a new file beside the existing `target`, flushed, then put in its
 /// place: a run ended at any moment leaves the old content or the new, never a mix. Another way,
 /// with nothing changed, where no new file can be made beside it or it cannot be put in place.
-SaveFailure ReplaceByRename(const Existing& existing, const Text& target,
+SaveOutcome ReplaceByRename(const Existing& existing, const Text& target,
                             const FileContent& content) {
-  const SaveFailure another_way = Failed(SaveFailure::kTryInPlace);
+  const SaveOutcome another_way = Failed(SaveOutcome::kTryInPlace);
   if (!OwnAndMayDelete(target)) return another_way;
   NewFile file, backup;
   if (!CreateBeside(FolderOf(target), &file)) return another_way;
-  if (!WriteNew(file, content)) return Failed(SaveFailure::kWrite);
+  if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
   // The old file's name while the new one takes its place, made now so that it is one's own.
   if (!TakeAttributes(file.get(), existing.attributes) ||
       !CreateBeside(FolderOf(target), &backup)) {
@@ -446,72 +447,73 @@ SaveFailure ReplaceByRename(const Existing& existing, const Text& target,
 /// Writes the content into the existing file itself, which keeps everything it has. Its new
 /// length is reserved first, so that a full disk shows before any of its bytes change; should a
 /// write still fail, the old bytes are written back and the old length restored.
-SaveFailure WriteInPlace(const Text& target, const FileContent& content) {
+SaveOutcome WriteInPlace(const Text& target, const FileContent& content) {
   // Opened with no sharing, which keeps every other writer out while it is written.
   Handle file(OpenExclusively(target));
-  if (!file.valid()) return Failed(SaveFailure::kCreate, GetLastError());
+  if (!file.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
   int64_t old_size = RemainingSize(file.get());
-  if (old_size < 0) return Failed(SaveFailure::kCreate, GetLastError());
-  if (old_size >= kMaxFileSize) return Failed(SaveFailure::kCreate, ERROR_FILE_TOO_LARGE);
+  if (old_size < 0) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  if (old_size >= kMaxFileSize) return Failed(SaveOutcome::kCreateFailed, ERROR_FILE_TOO_LARGE);
   std::string old(static_cast<size_t>(old_size), '\0');
   if (!ReadAll(file.get(), old.data(), static_cast<DWORD>(old.size()))) {
-    return Failed(SaveFailure::kCreate, GetLastError());
+    return Failed(SaveOutcome::kCreateFailed, GetLastError());
   }
   const int64_t new_size = static_cast<int64_t>(content.Size());
   if (new_size > old_size && !SetLength(file.get(), new_size)) {
     SetLength(file.get(), old_size);
-    return Failed(SaveFailure::kWrite);
+    return Failed(SaveOutcome::kWriteFailed);
   }
   if (MoveTo(file.get(), 0) && WriteContent(file.get(), content) &&
       SetLength(file.get(), new_size) && os::FlushFileBuffers(file.get())) {
-    return SaveFailure();
+    return SaveOutcome();
   }
   // Back to the old bytes and length; where even that fails, the failure says so.
   bool restored = MoveTo(file.get(), 0) && WriteAll(file.get(), old) &&
                   SetLength(file.get(), old_size) && os::FlushFileBuffers(file.get());
-  return Failed(restored ? SaveFailure::kWrite : SaveFailure::kRestore);
+  return Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
 }
 
 /// Makes the file at `target`, which is not there yet, with the content: written under a name of
 /// its own beside it and renamed once complete where it can be, else written where it is to go.
 /// The create failure when it cannot be made and the write failure when the content cannot be
 /// written; a file not completely written goes with its handle.
-SaveFailure CreateNew(const Text& target, const FileContent& content) {
+SaveOutcome CreateNew(const Text& target, const FileContent& content) {
   NewFile file;
   if (CreateBeside(FolderOf(target), &file)) {
-    if (!WriteNew(file, content)) return Failed(SaveFailure::kWrite);
+    if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
     // Renamed while open: it goes with its handle should the rename fail.
     if (os::MoveFileExW(Wide(file.path()), Wide(target), MOVEFILE_WRITE_THROUGH)) {
       file.Keep();
-      return SaveFailure();
+      return SaveOutcome();
     }
     file.Discard();
   }
-  if (!file.Create(target)) return Failed(SaveFailure::kCreate, GetLastError());
-  if (!WriteNew(file, content)) return Failed(SaveFailure::kWrite);
+  if (!file.Create(target)) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
   file.Keep();
-  return SaveFailure();
+  return SaveOutcome();
 }
 
 /// Saves `content` as the file at `path` in the way that keeps everything the file has.
-SaveFailure Save(const Text& path, const FileContent& content) {
+SaveOutcome Save(const Text& path, const FileContent& content) {
   Existing existing;
-  if (SaveFailure failure = CheckTarget(path, &existing); failure.kind) return failure;
+  if (SaveOutcome checked = CheckTarget(path, &existing); checked.kind != SaveOutcome::kSaved)
+    return checked;
   Text absolute = AbsolutePath(existing.path);
-  if (absolute.empty()) return Failed(SaveFailure::kCreate, GetLastError());
+  if (absolute.empty()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
   if (!existing.exists) return CreateNew(absolute, content);
   Text target = AsSpelledInFolder(absolute);
   // A replace would leave the file's other names with the old content.
   if (existing.single_link) {
-    SaveFailure replaced = ReplaceByRename(existing, target, content);
-    if (replaced.kind != SaveFailure::kTryInPlace) return replaced;
+    SaveOutcome replaced = ReplaceByRename(existing, target, content);
+    if (replaced.kind != SaveOutcome::kTryInPlace) return replaced;
   }
   return WriteInPlace(target, content);
 }
 
 }  // namespace
 
-std::string ReadWholeFile(const Text& path) {
+std::string ReadWholeFile(const Text& path, [[maybe_unused]] FileStamp* stamp) {
   Handle file(os::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) RaiseOpenFailure(path, SystemText(GetLastError()));
@@ -525,7 +527,8 @@ std::string ReadWholeFile(const Text& path) {
   return bytes;
 }
 
-void ReplaceWholeFile(const Text& path, const FileContent& content) {
+void ReplaceWholeFile(const Text& path, const FileContent& content,
+                      [[maybe_unused]] const FileStamp* loaded) {
   RaiseSaveFailure(path, Save(path, content));
 }
 

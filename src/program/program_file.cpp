@@ -20,7 +20,10 @@ bool ProgramFile::Decode(std::string file) {
 }
 
 void ProgramFile::Load(const Text& path) {
-  if (!Decode(ReadWholeFile(path))) RaiseDecodeFailure();
+  FileStamp stamp;
+  if (!Decode(ReadWholeFile(path, &stamp))) RaiseDecodeFailure();
+  loaded_path_ = path;
+  loaded_stamp_ = stamp;
 }
 
 void ProgramFile::Prune() {
@@ -34,12 +37,15 @@ std::string ProgramFile::Encode() const {
 void ProgramFile::Save(const Text& path) const {
   struct Saver {
     const Text& path;
+    const FileStamp* loaded;
     void operator()(const ProgramBytes& bytes) const {
-      ReplaceWholeFile(path, ProgramBytes::SavedContent(bytes));
+      ReplaceWholeFile(path, ProgramBytes::SavedContent(bytes), loaded);
     }
-    void operator()(const LineList& lines) const { ReplaceWholeFile(path, lines.Encode()); }
+    void operator()(const LineList& lines) const { ReplaceWholeFile(path, lines.Encode(), loaded); }
   };
-  std::visit(Saver{path}, form_);
+  // Over the loaded file, the save first makes sure that nobody else wrote it since.
+  bool over_loaded = !loaded_path_.empty() && path == loaded_path_;
+  std::visit(Saver{path, over_loaded ? &loaded_stamp_ : nullptr}, form_);
 }
 
 FileEncoding ProgramFile::encoding() const {

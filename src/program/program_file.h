@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "files/file_encoding.h"
+#include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"
 
@@ -33,11 +34,14 @@ class ProgramFile {
   std::string Encode() const;
 
   /// Replaces the file at `path` by the program in its file encoding, with its byte-order mark,
-  /// every line followed by CR LF. Raises the create or the write failure.
+  /// every line followed by CR LF. Raises the create or the write failure; over the file it was
+  /// loaded from, also the create failure when someone else changed that file since the load.
   void Save(const Text& path) const;
 
   FileEncoding encoding() const;
 
  private:
   std::variant<LineList, ProgramBytes> form_;
+  Text loaded_path_;
+  FileStamp loaded_stamp_;
 };
