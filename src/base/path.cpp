@@ -53,3 +53,20 @@ Text FoldedPath(TextView absolute) {
   if (folded.empty() || (!absolute.empty() && absolute.back() == u'/')) folded.push_back(u'/');
   return folded;
 }
+
+Text WithLongPrefix(TextView absolute) {
+  bool drive = absolute.size() >= 3 && absolute[1] == u':' && absolute[2] == u'\\';
+  if (drive) return u"\\\\?\\" + Text(absolute);
+  bool share = absolute.starts_with(u"\\\\") && absolute.size() > 2 && absolute[2] != u'?' &&
+               absolute[2] != u'.' && absolute[2] != u'\\';
+  if (share) return u"\\\\?\\UNC\\" + Text(absolute.substr(2));
+  return Text(absolute);
+}
+
+Text WithoutLongPrefix(TextView path) {
+  if (path.starts_with(u"\\\\?\\UNC\\")) return u"\\\\" + Text(path.substr(8));
+  if (path.starts_with(u"\\\\?\\") && path.size() >= 6 && path[5] == u':') {
+    return Text(path.substr(4));
+  }
+  return Text(path);
+}

@@ -42,6 +42,15 @@ TextView NamePart(TextView path, TextView separators = kFolderSeparators);
 /// last slash; empty for a bare name.
 std::string_view FolderPart(std::string_view path);
 
+/// The absolute Windows path `absolute` in the form that the system takes at any length: with
+/// the prefix "\\?\" ("\\?\UNC\" for a network share). Anything else (a relative path, a
+/// device path, one that has the prefix already) comes back as it is.
+Text WithLongPrefix(TextView absolute);
+
+/// `path` without the prefix "\\?\" where what follows is an ordinary drive or network path,
+/// as the user knows it; anything else comes back as it is.
+Text WithoutLongPrefix(TextView path);
+
 /// The absolute POSIX path `absolute` with its empty, "." and ".." components folded away, as the
 /// system would walk it without following links; "/" for the root. A trailing slash stays.
 Text FoldedPath(TextView absolute);

@@ -111,4 +111,31 @@ TEST(PathTest, FoldedPath) {
   }
 }
 
+TEST(PathTest, LongPrefixComesAndGoes) {
+  struct Case {
+    TextView plain;     // as the user knows the path
+    TextView prefixed;  // as the system takes it at any length
+  };
+  const Case round_trips[] = {
+      {u"C:\\jobs\\part.nc", u"\\\\?\\C:\\jobs\\part.nc"},
+      {u"Z:\\", u"\\\\?\\Z:\\"},
+      {u"\\\\server\\share\\part.nc", u"\\\\?\\UNC\\server\\share\\part.nc"},
+  };
+  for (const Case& c : round_trips) {
+    EXPECT_EQ(WithLongPrefix(c.plain), c.prefixed) << NativeFromText(Text(c.plain));
+    EXPECT_EQ(WithoutLongPrefix(c.prefixed), c.plain) << NativeFromText(Text(c.prefixed));
+  }
+  // Left as they are, both ways: what is not an absolute drive or share path.
+  const TextView unchanged[] = {
+      u"part.nc",         u"jobs\\part.nc",      u"C:part.nc", u"\\jobs\\part.nc",
+      u"\\\\.\\COM1",     u"\\\\?\\Volume{x}\\a", u"",          u"/home/cnc/part.nc",
+      u"\\\\?\\C:\\a.nc", u"\\\\?\\UNC\\s\\t\\a",
+  };
+  for (TextView path : unchanged) {
+    bool prefixed = path.starts_with(u"\\\\?\\C:") || path.starts_with(u"\\\\?\\UNC");
+    EXPECT_EQ(WithLongPrefix(path), path) << NativeFromText(Text(path));
+    if (!prefixed) EXPECT_EQ(WithoutLongPrefix(path), path) << NativeFromText(Text(path));
+  }
+}
+
 }  // namespace

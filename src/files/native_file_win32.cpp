@@ -1,15 +1,21 @@
-// Files on Windows. The load opens the file so that nobody may write it while it is read. The
-// save first checks every reason for which the file could not be created, then writes a new file
-// beside it and puts that in its place once complete, the old file keeping a name of its own
-// until the new one is there, so that the program is never missing. Where no new file can be made
-// there or put in place, or the file has further names, or is not the user's own (a new file
-// would not keep its owner), it writes the file itself in place, safely. A file reached through a
-// symbolic link is saved where the link leads. A file that the save makes and does not keep goes
-// through its own handle, so that nothing half-written stays.
+// Files on Windows. The load opens the file so that nobody may write it while it is read, and
+// notes which file it read and in what state. The save opens the file that is there so that
+// nobody else may open it, makes sure it is still the one loaded, and then takes one of two ways:
+// - a new file beside it, given first the old file's security, attributes and creation time, then
+//   written and flushed, takes the old file's name in one step through its own handle, so that
+//   the name never goes missing;
+// - where a new file could not keep everything (further links, named streams, compression, an
+//   owner that this user cannot give, a label of its own) or no room is left for a second copy,
+//   the file is written in place, its old content kept in a backup file until the new is on disk.
+// A file reached through a link is saved where the link leads, as the system names the open file;
+// where it cannot be named, the file is written in place, through the link. Every path goes to
+// the system in its long form, and nothing is deleted by a name: a file that the save makes and
+// does not keep goes through its own handle.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "base/path.h"
@@ -17,6 +23,7 @@
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "files/system_calls_win32.h"
+#include "files/system_path_win32.h"
 
 namespace {
 
@@ -25,6 +32,11 @@ constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 constexpr size_t kMaxWriteRequest = size_t{1} << 30;
 // How long a file that another program holds for a moment is waited for, in milliseconds.
 constexpr DWORD kHoldPatience = 2000;
+// The attributes that a new file can be given. A file with any other (compressed, encrypted,
+// sparse, a reparse point, offline, an integrity stream) is written in place.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 /// The system's text for `error`, empty where the system has none.
 Text SystemText(DWORD error) {
@@ -54,30 +66,46 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
-  /// Closes now and tells whether the close succeeded.
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return os::CloseHandle(handle) != 0;
+  /// Closes the handle held, if any, and holds `handle` instead.
+  void Reset(HANDLE handle) {
+    if (valid()) os::CloseHandle(handle_);
+    handle_ = handle;
   }
 
  private:
   HANDLE handle_;
 };
 
+/// Frees what a security call allocated when it goes out of scope.
+class LocalMemory {
+ public:
+  LocalMemory() = default;
+  ~LocalMemory() {
+    if (memory_) LocalFree(memory_);
+  }
+  LocalMemory(const LocalMemory&) = delete;
+  LocalMemory& operator=(const LocalMemory&) = delete;
+  PSECURITY_DESCRIPTOR* out() { return &memory_; }
+
+ private:
+  PSECURITY_DESCRIPTOR memory_ = nullptr;
+};
+
 /// A file that the save makes, open for writing, that others may rename or delete but not open;
 /// deleted through its handle unless kept, so that it goes also where its name could not be
-/// deleted.
+/// deleted, and so that nothing else is ever deleted in its place.
 class NewFile {
  public:
   NewFile() = default;
   ~NewFile() { Discard(); }
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
-  /// Creates the file at `path`, which must not exist yet; false when it cannot be made.
-  bool Create(const Text& path) {
-    handle_ = os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  /// Creates the file at `path`, which must not exist yet, with `security` (the folder's where
+  /// null); false when it cannot be made.
+  bool Create(const Text& path, SECURITY_ATTRIBUTES* security = nullptr) {
+    constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER;
+    handle_ = os::CreateFileW(Wide(path), kAccess, FILE_SHARE_DELETE, security, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return false;
     path_ = path;
     return true;
@@ -178,6 +206,20 @@ bool MoveTo(HANDLE file, int64_t position) {
 /// Makes the file `size` bytes long.
 bool SetLength(HANDLE file, int64_t size) { return MoveTo(file, size) && os::SetEndOfFile(file); }
 
+/// Writes the content into the new file and flushes it.
+bool WriteNew(NewFile& file, const FileContent& content) {
+  return WriteContent(file.get(), content) && os::FlushFileBuffers(file.get());
+}
+
+/// Whether `error` says that the disk or the quota has no room left.
+bool NoRoom(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
+/// Whether `error` says that the file system does not have what was asked of it at all.
+bool NotOffered(DWORD error) {
+  return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
+         error == ERROR_INVALID_FUNCTION;
+}
+
 /// Whether `error` says that some other program has the file open for a moment (a virus
 /// scanner, the search indexer, a sync client). An open may also meet "access denied" then, from
 /// a file whose deletion is pending.
@@ -200,7 +242,8 @@ bool RetryWhileHeld(Attempt attempt, bool denied_too) {
   }
 }
 
-/// Opens the existing file for reading and writing with no sharing, as the save's create does.
+/// Opens the existing file at `path` for reading and writing with no sharing: nobody else may
+/// open it while the save holds it, and the open fails while anybody else has it open.
 HANDLE OpenExclusively(const Text& path) {
   HANDLE file = INVALID_HANDLE_VALUE;
   RetryWhileHeld(
@@ -213,105 +256,186 @@ HANDLE OpenExclusively(const Text& path) {
   return file;
 }
 
+int64_t Ticks(FILETIME time) {
+  return static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+}
+
+/// The state of the open file, from `information`, with the time of its last change of any kind
+/// where the file system tells it (0 where not).
+FileStamp StampOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information) {
+  FileStamp stamp;
+  stamp.volume = information.dwVolumeSerialNumber;
+  stamp.file = (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  stamp.size = (uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+  stamp.modified = Ticks(information.ftLastWriteTime);
+  FILE_BASIC_INFO basic;
+  if (os::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    stamp.changed = basic.ChangeTime.QuadPart;
+  }
+  return stamp;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Where a save goes
 
-/// `path` without the prefix "\\?\" where what follows is an ordinary drive or network path.
-Text WithoutLongPrefix(Text path) {
-  if (path.starts_with(u"\\\\?\\UNC\\")) return u"\\\\" + path.substr(8);
-  if (path.starts_with(u"\\\\?\\") && path.size() >= 6 && path[5] == u':') return path.substr(4);
-  return path;
-}
+/// The folder part of a path, with its last backslash.
+Text FolderOf(const Text& path) { return Text(FolderPart(path, u"\\")); }
 
-/// The path of the file that the symbolic link or junction at `path` leads to, as the system
-/// names it; empty, with the reason left for GetLastError, when it cannot be opened.
-Text LinkTarget(const Text& path) {
-  Handle file(os::CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return Text();
+/// Where the open file lies, as the system names it: a link's target where it was reached
+/// through one, its name as spelled in its folder, in the long form. Empty where the system
+/// cannot name it; the file must then be written through the name it was opened by.
+Text WhereItLies(HANDLE file) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    DWORD length = os::GetFinalPathNameByHandleW(file.get(), buffer.data(),
-                                                 static_cast<DWORD>(buffer.size()), 0);
+    DWORD length = os::GetFinalPathNameByHandleW(file, buffer.data(),
+                                                 static_cast<DWORD>(buffer.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) return Text();
     // A result that does not fit comes back as the room it needs, terminator included.
-    if (length < buffer.size()) return WithoutLongPrefix(TextFromWide(buffer.data(), length));
+    if (length < buffer.size()) {
+      return WithLongPrefix(WithoutLongPrefix(TextFromWide(buffer.data(), length)));
+    }
     buffer.resize(length);
   }
 }
 
-/// What the save needs to know of the file that is there.
+/// The file that is there, open for the save, shared with nobody.
 struct Existing {
-  Text path;  // where the file lies: a link's target, else the path given
-  bool exists = false;
-  bool single_link = true;
-  DWORD attributes = 0;
+  Handle file;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  FileStamp stamp;
 };
 
-/// Where the content of `path` goes: the file itself, or where the link at `path` leads. The
-/// create failure when a link leads nowhere that can be opened.
-SaveOutcome FileBehind(const Text& path, DWORD attributes, Text* target) {
-  *target = path;
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return SaveOutcome();
+/// Opens the existing file at `path` for the save and notes its state; the create failure when it
+/// cannot be opened, and nothing changed meanwhile when it is no longer the one `loaded`.
+SaveOutcome OpenExisting(const Text& path, const FileStamp* loaded, Existing* existing) {
+  existing->file.Reset(OpenExclusively(path));
+  if (!existing->file.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  if (!os::GetFileInformationByHandle(existing->file.get(), &existing->information)) {
+    return Failed(SaveOutcome::kCreateFailed, GetLastError());
   }
-  *target = LinkTarget(path);
-  return target->empty() ? Failed(SaveOutcome::kCreateFailed, GetLastError()) : SaveOutcome();
-}
-
-/// Sees that a new file can be made at `path`, and takes it away again: through its handle, so
-/// that it goes also where its name could not be deleted.
-SaveOutcome ProbeNewFile(const Text& path) {
-  HANDLE probe =
-      os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  os::CloseHandle(probe);
+  existing->stamp = StampOf(existing->file.get(), existing->information);
+  if (loaded && existing->stamp != *loaded) return Failed(SaveOutcome::kChangedMeanwhile);
   return SaveOutcome();
 }
 
-/// Checks every reason for which the create of `path` would fail, before anything is written;
-/// tells in `existing` what the save needs to know of the file that is there.
-SaveOutcome CheckTarget(const Text& path, Existing* existing) {
-  DWORD attributes = os::GetFileAttributesW(Wide(path));
-  if (SaveOutcome checked = FileBehind(path, attributes, &existing->path);
-      checked.kind != SaveOutcome::kSaved) {
-    return checked;
-  }
-  if (existing->path != path) attributes = os::GetFileAttributesW(Wide(existing->path));
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
+// ---------------------------------------------------------------------------------------------
+// What a new file can keep
+
+/// Whether the open file has streams besides its content, which a new file would not get. True
+/// where it cannot be told; false on a file system that has no streams at all.
+bool HasNamedStreams(HANDLE file) {
+  alignas(FILE_STREAM_INFO) char room[4096];
+  if (!os::GetFileInformationByHandleEx(file, FileStreamInfo, room, sizeof room)) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveOutcome::kCreateFailed, error);
-    return ProbeNewFile(existing->path);
+    return !NotOffered(error) && error != ERROR_HANDLE_EOF;
   }
-  // The create would refuse a folder and a read-only file with "access denied".
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-    return Failed(SaveOutcome::kCreateFailed, ERROR_ACCESS_DENIED);
-  }
-  // The same access and share mode as the create: fails while anybody else has the file open.
-  Handle probe(OpenExclusively(existing->path));
-  if (!probe.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  BY_HANDLE_FILE_INFORMATION information;
-  // Where the number of links cannot be learnt, the file is taken to have others.
-  existing->single_link =
-      os::GetFileInformationByHandle(probe.get(), &information) && information.nNumberOfLinks <= 1;
-  existing->exists = true;
-  existing->attributes = attributes;
-  return SaveOutcome();
+  // The content is the one unnamed stream, "::$DATA"; any entry besides it is a named stream.
+  const auto* stream = reinterpret_cast<const FILE_STREAM_INFO*>(room);
+  std::wstring_view name(stream->StreamName, stream->StreamNameLength / sizeof(wchar_t));
+  return stream->NextEntryOffset != 0 || name != L"::$DATA";
 }
 
-/// The folder part of an absolute path, with its last backslash or slash.
-Text FolderOf(const Text& absolute) { return Text(FolderPart(absolute, u"\\/")); }
+/// Whether the open file has an integrity label of its own, not one it takes from its folder,
+/// which a new file would not get. True where it cannot be told.
+bool HasOwnLabel(HANDLE file) {
+  PACL labels = nullptr;
+  LocalMemory descriptor;
+  DWORD error = os::GetSecurityInfo(file, SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, nullptr, &labels, descriptor.out());
+  if (error != ERROR_SUCCESS) return !NotOffered(error);
+  if (!labels) return false;
+  const auto* entry = reinterpret_cast<const BYTE*>(labels + 1);
+  for (WORD index = 0; index < labels->AceCount; ++index) {
+    const auto* header = reinterpret_cast<const ACE_HEADER*>(entry);
+    if (!(header->AceFlags & INHERITED_ACE)) return true;
+    entry += header->AceSize;
+  }
+  return false;
+}
 
-/// The absolute path of the existing file at `absolute` with its name spelled as it stands in
-/// the folder, so that a replace keeps that spelling.
-Text AsSpelledInFolder(const Text& absolute) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = os::FindFirstFileW(Wide(absolute), &found);
-  if (search == INVALID_HANDLE_VALUE) return absolute;
-  os::FindClose(search);
-  return FolderOf(absolute) + TextFromWide(found.cFileName, wcslen(found.cFileName));
+/// Whether a new file can be given everything that the open file has: it has no further names,
+/// no attributes but those a new file takes, no named streams and no label of its own.
+bool NewFileCanKeepAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information) {
+  return information.nNumberOfLinks == 1 &&
+         (information.dwFileAttributes & ~kCarriedAttributes) == 0 && !HasNamedStreams(file) &&
+         !HasOwnLabel(file);
+}
+
+/// The security of a file that a new file must be given: its owner, its group and its access
+/// list, and whether that list is protected from its folder's entries.
+struct Security {
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  PACL access = nullptr;
+  bool protected_access = false;
+  LocalMemory descriptor;
+};
+
+/// Reads the security of the open file; false where it cannot.
+bool ReadSecurity(HANDLE file, Security* security) {
+  constexpr SECURITY_INFORMATION kWhich =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  if (os::GetSecurityInfo(file, SE_FILE_OBJECT, kWhich, &security->owner, &security->group,
+                          &security->access, nullptr,
+                          security->descriptor.out()) != ERROR_SUCCESS) {
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(*security->descriptor.out(), &control, &revision);
+  security->protected_access = (control & SE_DACL_PROTECTED) != 0;
+  return true;
+}
+
+bool SameSid(PSID one, PSID other) { return one && other && EqualSid(one, other); }
+
+/// Whether two access lists are the same, entry by entry, and equally protected.
+bool SameAccess(const Security& one, const Security& other) {
+  if (one.protected_access != other.protected_access) return false;
+  if (!one.access || !other.access) return one.access == other.access;
+  const auto* first = reinterpret_cast<const BYTE*>(one.access);
+  const auto* second = reinterpret_cast<const BYTE*>(other.access);
+  return one.access->AclSize == other.access->AclSize &&
+         std::equal(first, first + one.access->AclSize, second);
+}
+
+/// Gives the open file the access list of `old`, as it is. False where it cannot; a file system
+/// that keeps no security has none to give.
+bool GiveAccess(HANDLE file, const Security& old) {
+  SECURITY_INFORMATION access =
+      DACL_SECURITY_INFORMATION | (old.protected_access ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  DWORD error = os::SetSecurityInfo(file, SE_FILE_OBJECT, access, nullptr, nullptr, old.access,
+                                    nullptr);
+  return error == ERROR_SUCCESS || NotOffered(error);
+}
+
+/// Gives the new file the security of the old one where it got another: the old access list as
+/// it is (inherited entries stay inherited, taken from the folder, unless the old list is
+/// protected), and the old owner and group. False where any of it cannot be given.
+bool GiveSecurity(HANDLE file, const Security& old) {
+  Security now;
+  if (!ReadSecurity(file, &now)) return false;
+  if (!SameAccess(now, old) && !GiveAccess(file, old)) return false;
+  // The new file's owner and group are the ones that this process gives new files there
+  // (TokenOwner and TokenPrimaryGroup of its token, or what a server maps them to on a share).
+  SECURITY_INFORMATION which = 0;
+  if (!SameSid(now.owner, old.owner)) which |= OWNER_SECURITY_INFORMATION;
+  if (!SameSid(now.group, old.group)) which |= GROUP_SECURITY_INFORMATION;
+  // Only an owner that the user may give is taken: any other is refused ("invalid owner").
+  return which == 0 || os::SetSecurityInfo(file, SE_FILE_OBJECT, which, old.owner, old.group,
+                                           nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+/// Gives the new file the old one's attributes (hidden, system, …) and creation time, marked as
+/// changed for backups.
+bool GiveAttributesAndTimes(HANDLE file, const BY_HANDLE_FILE_INFORMATION& old) {
+  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
+  basic.CreationTime.QuadPart = Ticks(old.ftCreationTime);
+  basic.FileAttributes = (old.dwFileAttributes & kCarriedAttributes & ~FILE_ATTRIBUTE_NORMAL) |
+                         FILE_ATTRIBUTE_ARCHIVE;
+  return os::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -330,162 +454,220 @@ bool CreateBeside(const Text& folder, NewFile* file) {
   return false;
 }
 
-/// The account that this process runs as, into `room`; null when it cannot be learnt.
-PSID ProcessUser(std::vector<BYTE>* room) {
-  HANDLE token = nullptr;
-  if (!os::OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
-  Handle closing(token);
-  room->resize(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE);
-  DWORD needed = 0;
-  if (!os::GetTokenInformation(token, TokenUser, room->data(), static_cast<DWORD>(room->size()),
-                               &needed)) {
-    return nullptr;
-  }
-  return reinterpret_cast<TOKEN_USER*>(room->data())->User.Sid;
-}
-
-/// Whether the user owns the file at `path` and may delete it: only then does a new file put in
-/// its place keep its owner, and only then can it be put there. False where it cannot be told.
-bool OwnAndMayDelete(const Text& path) {
-  Handle file(os::CreateFileW(Wide(path), READ_CONTROL | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (os::GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::vector<BYTE> room;
-  PSID user = ProcessUser(&room);
-  bool own = owner && user && EqualSid(owner, user);
-  LocalFree(descriptor);
-  return own;
-}
-
-/// Gives the new file the attributes of the old one that a replace might not carry over
-/// (hidden, system). False when they cannot be set.
-bool TakeAttributes(HANDLE file, DWORD attributes) {
-  constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if (!(attributes & kCarried)) return true;
-  FILE_BASIC_INFO basic = {};  // times of zero stay as they are
-  basic.FileAttributes = (attributes & kCarried) | FILE_ATTRIBUTE_ARCHIVE;
-  return os::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-}
-
-/// Writes the content into the new file and flushes it; false when it cannot, the file then
-/// going with its handle.
-bool WriteNew(NewFile& file, const FileContent& content) {
-  return WriteContent(file.get(), content) && os::FlushFileBuffers(file.get());
-}
-
-/// Deletes the file the save made at `path` by its name, waiting while others hold it.
-void DeleteMade(const Text& path) {
-  RetryWhileHeld([&] { return os::DeleteFileW(Wide(path)) != 0; }, false);
-}
-
-/// After a replace that failed with `error`: makes sure the program is at `target` again, moving
-/// the old file back from `backup` where the replace had moved it away. False when it cannot
-/// be put back; the new content and the old then both stay where they are.
-bool PutBack(const Text& target, const Text& backup, DWORD error) {
-  bool gone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
-  if (!gone && os::GetFileAttributesW(Wide(target)) == INVALID_FILE_ATTRIBUTES) {
-    gone = GetLastError() == ERROR_FILE_NOT_FOUND;
-  }
-  if (!gone) return true;
-  return os::MoveFileExW(Wide(backup), Wide(target), MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-/// Puts the complete new file at `replacement` in the place of the existing `target`, whose old
-/// file keeps the name `backup` until the new one is there. Only a file that others hold for a
-/// moment is waited for. Another way, with nothing changed, when it cannot be done; the create
-/// failure, with both files kept, when the program could not be put back.
-SaveOutcome ReplaceExisting(const Text& target, const Text& replacement, const Text& backup) {
-  // No REPLACEFILE_IGNORE_MERGE_ERRORS: a file whose security cannot be carried over is written
-  // in place instead.
-  bool replaced = RetryWhileHeld(
+/// Gives the open new file the name `target` in one step, replacing a file there only where
+/// `replace` says so: through its own handle, or by its name where the file system cannot rename
+/// a handle. Waits while others hold the file there for a moment.
+bool RenameTo(const NewFile& file, const Text& target, bool replace) {
+  std::vector<uint64_t> room((sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t)) /
+                                 sizeof(uint64_t) +
+                             1);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(room.data());
+  rename->ReplaceIfExists = replace;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), reinterpret_cast<char16_t*>(rename->FileName));
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return RetryWhileHeld(
       [&] {
-        return os::ReplaceFileW(Wide(target), Wide(replacement), Wide(backup), 0, nullptr,
-                                nullptr) != 0;
+        if (os::SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
+                                           static_cast<DWORD>(room.size() * sizeof(uint64_t)))) {
+          return true;
+        }
+        if (!NotOffered(GetLastError())) return false;
+        return os::MoveFileExW(Wide(file.path()), Wide(target), flags) != 0;
       },
       false);
-  if (replaced) {
-    DeleteMade(backup);
-    return SaveOutcome();
-  }
-  DWORD error = GetLastError();
-  if (!PutBack(target, backup, error)) return Failed(SaveOutcome::kCreateFailed, error);
-  DeleteMade(replacement);
-  DeleteMade(backup);
-  return Failed(SaveOutcome::kTryInPlace);
 }
 
-/// The new content goes to a new file beside the existing `target`, flushed, then put in its
-/// place: a run ended at any moment leaves the old content or the new, never a mix. Another way,
-/// with nothing changed, where no new file can be made beside it or it cannot be put in place.
-SaveOutcome ReplaceByRename(const Existing& existing, const Text& target,
-                            const FileContent& content) {
+/// After a rename of the new file to `target` that reported a failure: whether it took place all
+/// the same. Unknown where the system cannot name the file: then `*known` is false.
+bool RenamedAllTheSame(const NewFile& file, const Text& target, bool* known) {
+  Text where = WhereItLies(file.get());
+  *known = !where.empty();
+  return *known && CompareStringOrdinal(Wide(where), -1, Wide(target), -1, TRUE) == CSTR_EQUAL;
+}
+
+/// Puts the open new file, written and flushed, at `target`, and makes the rename durable. The
+/// rename either happens whole or not at all; where it reports a failure, the file is looked for
+/// where it should be, so that a rename that took place all the same is never undone by deleting
+/// the file, which now holds the name.
+SaveOutcome PutInPlace(NewFile& file, const Text& target, bool replace) {
+  if (!RenameTo(file, target, replace)) {
+    DWORD error = GetLastError();
+    bool known = false;
+    if (!RenamedAllTheSame(file, target, &known)) {
+      if (known) return Failed(SaveOutcome::kTryInPlace, error);
+      file.Keep();  // wherever it is, it is not deleted
+      return Failed(SaveOutcome::kCreateFailed, error);
+    }
+  }
+  // Written through: a reported success survives a power cut.
+  bool durable = os::FlushFileBuffers(file.get());
+  file.Keep();
+  return durable ? SaveOutcome() : Failed(SaveOutcome::kWriteFailed);
+}
+
+/// The new content goes to a new file beside `target`, which is given the old file's security,
+/// attributes and creation time before its first byte, is written and flushed, and then takes
+/// the old file's name in one step: a run ended at any moment leaves the old content or the new
+/// under the name, never a mix and never nothing. Another way, with nothing changed, where the
+/// new file cannot be given all that, there is no room for a second copy, or it cannot be put
+/// in place.
+SaveOutcome ReplaceByRename(Existing& existing, const Text& target, const FileContent& content) {
   const SaveOutcome another_way = Failed(SaveOutcome::kTryInPlace);
-  if (!OwnAndMayDelete(target)) return another_way;
-  NewFile file, backup;
-  if (!CreateBeside(FolderOf(target), &file)) return another_way;
-  if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
-  // The old file's name while the new one takes its place, made now so that it is one's own.
-  if (!TakeAttributes(file.get(), existing.attributes) ||
-      !CreateBeside(FolderOf(target), &backup)) {
+  Security security;
+  if (!NewFileCanKeepAll(existing.file.get(), existing.information) ||
+      !ReadSecurity(existing.file.get(), &security)) {
     return another_way;
   }
-  backup.Keep();
-  file.Keep();
-  return ReplaceExisting(target, file.path(), backup.path());
+  NewFile file;
+  if (!CreateBeside(FolderOf(target), &file) || !GiveSecurity(file.get(), security) ||
+      !GiveAttributesAndTimes(file.get(), existing.information)) {
+    return another_way;
+  }
+  if (!WriteNew(file, content)) {
+    return NoRoom(GetLastError()) ? another_way : Failed(SaveOutcome::kWriteFailed);
+  }
+  // A file that anybody holds open cannot be replaced: the old one is let go right before.
+  existing.file.Reset(INVALID_HANDLE_VALUE);
+  return PutInPlace(file, target, true);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Write in place, and a new file
+// Write in place, with a backup
 
-/// Writes the content into the existing file itself, which keeps everything it has. Its new
-/// length is reserved first, so that a full disk shows before any of its bytes change; should a
-/// write still fail, the old bytes are written back and the old length restored.
-SaveOutcome WriteInPlace(const Text& target, const FileContent& content) {
-  // Opened with no sharing, which keeps every other writer out while it is written.
-  Handle file(OpenExclusively(target));
-  if (!file.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  int64_t old_size = RemainingSize(file.get());
+/// The user's own folder for backups that cannot lie beside the program, in the long form with
+/// its trailing backslash: %LOCALAPPDATA%\prune\, made where missing. Empty where there is none.
+Text StateFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = os::GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(),
+                                               static_cast<DWORD>(buffer.size()));
+    if (length == 0) return Text();
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    buffer.resize(length);
+  }
+  Text folder = SystemPath(TextFromWide(buffer.data(), buffer.size()) + u"\\prune");
+  if (folder.empty()) return Text();
+  if (!os::CreateDirectoryW(Wide(folder), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return Text();
+  }
+  return folder + u"\\";
+}
+
+/// The names a backup of the file named `name` may take, in order of preference: the name with
+/// ".prune-backup" after it, then with "-2", "-3", … after that. Long names are cut first, so
+/// that the backup's name stays within what any file system takes.
+Text BackupName(TextView name, int attempt) {
+  constexpr size_t kLongestKept = 200;
+  Text backup = Text(name.substr(0, kLongestKept)) + u".prune-backup";
+  return attempt == 1 ? backup : backup + u"-" + TextFromNative(std::to_string(attempt));
+}
+
+/// Makes `backup` a new file in `folder` holding `old`, flushed, that nobody may read who may not
+/// read the program: it gets the program's access list `access`, protected from the folder's.
+/// False where none can be made there. Never takes the name of a file that is there already: an
+/// earlier run's backup may be the only whole copy of a program.
+bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL access,
+              NewFile* backup) {
+  SECURITY_DESCRIPTOR descriptor;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, access, FALSE);
+  SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
+  constexpr int kAttempts = 100;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    if (!backup->Create(folder + BackupName(name, attempt), &security)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      return false;
+    }
+    if (WriteAll(backup->get(), old) && os::FlushFileBuffers(backup->get())) return true;
+    backup->Discard();
+    return false;
+  }
+  return false;
+}
+
+/// A whole copy of the old content of the open file at `target`, on disk before its first byte
+/// changes: beside it, else in the user's state folder. None where it can be made nowhere (the
+/// file is then written in place all the same) or where the program's access list cannot be read
+/// (a backup could then be read by more people than the program).
+void MakeBackup(HANDLE file, const Text& target, std::string_view old, NewFile* backup) {
+  PACL access = nullptr;
+  LocalMemory descriptor;
+  if (os::GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          &access, nullptr, descriptor.out()) != ERROR_SUCCESS) {
+    return;
+  }
+  TextView name = NamePart(target, u"\\");
+  if (BackupIn(FolderOf(target), name, old, access, backup)) return;
+  Text state = StateFolder();
+  if (!state.empty()) BackupIn(state, name, old, access, backup);
+}
+
+/// Makes the open file `old` again and flushes it; false when it cannot.
+bool Restore(HANDLE file, std::string_view old) {
+  return MoveTo(file, 0) && WriteAll(file, old) &&
+         SetLength(file, static_cast<int64_t>(old.size())) && os::FlushFileBuffers(file);
+}
+
+/// Writes the content into the open file, whose old content is `old`. Its new length is reserved
+/// first, so that a full disk shows before any of its bytes change; should a write still fail,
+/// the old bytes are written back and the old length restored.
+SaveOutcome Overwrite(HANDLE file, std::string_view old, const FileContent& content) {
+  const int64_t old_size = static_cast<int64_t>(old.size());
+  const int64_t new_size = static_cast<int64_t>(content.Size());
+  if (new_size > old_size && !SetLength(file, new_size)) {
+    DWORD error = GetLastError();
+    if (!SetLength(file, old_size)) return Failed(SaveOutcome::kRestoreFailed);
+    return Failed(SaveOutcome::kWriteFailed, error);
+  }
+  if (MoveTo(file, 0) && WriteContent(file, content) && SetLength(file, new_size) &&
+      os::FlushFileBuffers(file)) {
+    return SaveOutcome();
+  }
+  return Failed(Restore(file, old) ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
+}
+
+/// Writes the content into the open existing file at `target` itself, which keeps everything it
+/// has. The old content goes to a backup first, which stays only where it is the one whole copy
+/// left, and the failure then names it.
+SaveOutcome WriteInPlace(HANDLE file, const Text& target, const FileContent& content) {
+  if (!MoveTo(file, 0)) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  int64_t old_size = RemainingSize(file);
   if (old_size < 0) return Failed(SaveOutcome::kCreateFailed, GetLastError());
   if (old_size >= kMaxFileSize) return Failed(SaveOutcome::kCreateFailed, ERROR_FILE_TOO_LARGE);
   std::string old(static_cast<size_t>(old_size), '\0');
-  if (!ReadAll(file.get(), old.data(), static_cast<DWORD>(old.size()))) {
+  if (!ReadAll(file, old.data(), static_cast<DWORD>(old.size()))) {
     return Failed(SaveOutcome::kCreateFailed, GetLastError());
   }
-  const int64_t new_size = static_cast<int64_t>(content.Size());
-  if (new_size > old_size && !SetLength(file.get(), new_size)) {
-    SetLength(file.get(), old_size);
-    return Failed(SaveOutcome::kWriteFailed);
+  NewFile backup;
+  MakeBackup(file, target, old, &backup);
+  SaveOutcome outcome = Overwrite(file, old, content);
+  if (outcome.kind == SaveOutcome::kRestoreFailed && backup.get() != INVALID_HANDLE_VALUE) {
+    outcome.backup = WithoutLongPrefix(backup.path());
+    backup.Keep();
   }
-  if (MoveTo(file.get(), 0) && WriteContent(file.get(), content) &&
-      SetLength(file.get(), new_size) && os::FlushFileBuffers(file.get())) {
-    return SaveOutcome();
-  }
-  // Back to the old bytes and length; where even that fails, the failure says so.
-  bool restored = MoveTo(file.get(), 0) && WriteAll(file.get(), old) &&
-                  SetLength(file.get(), old_size) && os::FlushFileBuffers(file.get());
-  return Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
+  return outcome;
 }
 
+// ---------------------------------------------------------------------------------------------
+// A new file
+
 /// Makes the file at `target`, which is not there yet, with the content: written under a name of
-/// its own beside it and renamed once complete where it can be, else written where it is to go.
-/// The create failure when it cannot be made and the write failure when the content cannot be
-/// written; a file not completely written goes with its handle.
+/// its own beside it and renamed once complete, so that nothing bears the name before the whole
+/// result; where no file can be made or renamed there, written where it is to go. The create
+/// failure when it cannot be made and the write failure when the content cannot be written; a
+/// file not completely written goes with its handle.
 SaveOutcome CreateNew(const Text& target, const FileContent& content) {
   NewFile file;
   if (CreateBeside(FolderOf(target), &file)) {
     if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
-    // Renamed while open: it goes with its handle should the rename fail.
-    if (os::MoveFileExW(Wide(file.path()), Wide(target), MOVEFILE_WRITE_THROUGH)) {
-      file.Keep();
-      return SaveOutcome();
-    }
+    SaveOutcome put = PutInPlace(file, target, false);
+    if (put.kind != SaveOutcome::kTryInPlace) return put;
     file.Discard();
   }
   if (!file.Create(target)) return Failed(SaveOutcome::kCreateFailed, GetLastError());
@@ -495,28 +677,54 @@ SaveOutcome CreateNew(const Text& target, const FileContent& content) {
 }
 
 /// Saves `content` as the file at `path` in the way that keeps everything the file has.
-SaveOutcome Save(const Text& path, const FileContent& content) {
+SaveOutcome Save(const Text& path, const FileContent& content, const FileStamp* loaded) {
+  Text given = SystemPath(path);
+  if (given.empty()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  DWORD attributes = os::GetFileAttributesW(Wide(given));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveOutcome::kCreateFailed, error);
+    if (loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed since the load
+    return CreateNew(given, content);
+  }
+  // The create would refuse a folder and a read-only file with "access denied".
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+    return Failed(SaveOutcome::kCreateFailed, ERROR_ACCESS_DENIED);
+  }
   Existing existing;
-  if (SaveOutcome checked = CheckTarget(path, &existing); checked.kind != SaveOutcome::kSaved)
-    return checked;
-  Text absolute = AbsolutePath(existing.path);
-  if (absolute.empty()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  if (!existing.exists) return CreateNew(absolute, content);
-  Text target = AsSpelledInFolder(absolute);
-  // A replace would leave the file's other names with the old content.
-  if (existing.single_link) {
+  if (SaveOutcome opened = OpenExisting(given, loaded, &existing);
+      opened.kind != SaveOutcome::kSaved) {
+    return opened;
+  }
+  Text target = WhereItLies(existing.file.get());
+  if (!target.empty()) {
     SaveOutcome replaced = ReplaceByRename(existing, target, content);
     if (replaced.kind != SaveOutcome::kTryInPlace) return replaced;
   }
-  return WriteInPlace(target, content);
+  // Opened again where the rename let it go: still the same file, in the same state.
+  if (!existing.file.valid()) {
+    const FileStamp before = existing.stamp;
+    if (SaveOutcome opened = OpenExisting(given, &before, &existing);
+        opened.kind != SaveOutcome::kSaved) {
+      return opened;
+    }
+  }
+  return WriteInPlace(existing.file.get(), target.empty() ? given : target, content);
 }
 
 }  // namespace
 
-std::string ReadWholeFile(const Text& path, [[maybe_unused]] FileStamp* stamp) {
-  Handle file(os::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
+  Handle file(os::CreateFileW(Wide(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) RaiseOpenFailure(path, SystemText(GetLastError()));
+  if (stamp) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!os::GetFileInformationByHandle(file.get(), &information)) {
+      RaiseOpenFailure(path, SystemText(GetLastError()));
+    }
+    *stamp = StampOf(file.get(), information);
+  }
   int64_t size = RemainingSize(file.get());
   if (size < 0) RaiseReadFailure();
   if (size >= kMaxFileSize) RaiseTooLargeFailure(path);
@@ -527,9 +735,8 @@ std::string ReadWholeFile(const Text& path, [[maybe_unused]] FileStamp* stamp) {
   return bytes;
 }
 
-void ReplaceWholeFile(const Text& path, const FileContent& content,
-                      [[maybe_unused]] const FileStamp* loaded) {
-  RaiseSaveFailure(path, Save(path, content));
+void ReplaceWholeFile(const Text& path, const FileContent& content, const FileStamp* loaded) {
+  RaiseSaveFailure(path, Save(path, content, loaded));
 }
 
 Text AbsolutePath(const Text& path) {

@@ -3,8 +3,11 @@
 // a run pays one indirect call. The list below is the one place that names them: the fault
 // tests build their replacements from it, so that a call added here is tried without anyone
 // listing it again. Calls that cannot fail (GetLastError, SetLastError, GetCurrentProcess,
-// GetCurrentProcessId, GetTickCount64, EqualSid, LocalFree) are made directly, and so is
-// FormatMessageW, which only finds the words for an error that is already decided.
+// GetCurrentProcessId, GetTickCount64, EqualSid, LocalFree) and those that only fill memory of
+// the caller's (InitializeSecurityDescriptor, SetSecurityDescriptorDacl,
+// SetSecurityDescriptorControl, GetSecurityDescriptorControl) are made directly, and so is
+// FormatMessageW, which only finds the words for an error that is already decided. The existence
+// test goes through here too.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +15,7 @@
 #include <aclapi.h>
 
 /// X(result type, name, parameters, arguments, the result that reports a failure). Every call
-/// leaves its error for GetLastError; GetSecurityInfo returns it as well.
+/// leaves its error for GetLastError; GetSecurityInfo and SetSecurityInfo return it as well.
 #define PRUNE_SYSTEM_CALLS(X)                                                                    \
   X(HANDLE, CreateFileW,                                                                         \
     (LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition, \
@@ -35,6 +38,9 @@
   X(BOOL, FindClose, (HANDLE search), (search), FALSE)                                           \
   X(BOOL, GetFileInformationByHandle, (HANDLE file, LPBY_HANDLE_FILE_INFORMATION information),   \
     (file, information), FALSE)                                                                  \
+  X(BOOL, GetFileInformationByHandleEx,                                                          \
+    (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size),               \
+    (file, kind, information, size), FALSE)                                                      \
   X(BOOL, SetFileInformationByHandle,                                                            \
     (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information, DWORD size),               \
     (file, kind, information, size), FALSE)                                                      \
@@ -44,22 +50,20 @@
     (HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION which, PSID * owner, PSID * group, \
      PACL * access, PACL * audit, PSECURITY_DESCRIPTOR * descriptor),                            \
     (object, type, which, owner, group, access, audit, descriptor), GetLastError())              \
-  X(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token),                       \
-    (process, access, token), FALSE)                                                             \
-  X(BOOL, GetTokenInformation,                                                                   \
-    (HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size, PDWORD needed), \
-    (token, kind, information, size, needed), FALSE)                                             \
-  X(BOOL, ReplaceFileW,                                                                          \
-    (LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID exclude,         \
-     LPVOID reserved),                                                                           \
-    (replaced, replacement, backup, flags, exclude, reserved), FALSE)                            \
+  X(DWORD, SetSecurityInfo,                                                                      \
+    (HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION which, PSID owner, PSID group,     \
+     PACL access, PACL audit),                                                                   \
+    (object, type, which, owner, group, access, audit), GetLastError())                          \
   X(BOOL, MoveFileExW, (LPCWSTR from, LPCWSTR to, DWORD flags), (from, to, flags), FALSE)        \
-  X(BOOL, DeleteFileW, (LPCWSTR name), (name), FALSE)                                            \
+  X(BOOL, CreateDirectoryW, (LPCWSTR name, LPSECURITY_ATTRIBUTES security), (name, security),    \
+    FALSE)                                                                                       \
+  X(DWORD, GetEnvironmentVariableW, (LPCWSTR name, LPWSTR buffer, DWORD size),                   \
+    (name, buffer, size), 0)                                                                     \
   X(DWORD, GetFullPathNameW, (LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR * part),           \
     (name, size, buffer, part), 0)                                                               \
   X(void, Sleep, (DWORD milliseconds), (milliseconds), void())
 
-/// The calls, as `os::CreateFileW(…)`, `os::ReplaceFileW(…)`, …
+/// The calls, as `os::CreateFileW(…)`, `os::MoveFileExW(…)`, …
 namespace os {
 #define PRUNE_DECLARE_SYSTEM_CALL(result, name, parameters, arguments, failed) \
   extern result(*name) parameters;

@@ -1,8 +1,11 @@
 // The existence test on Windows: the attributes of the named object, with a look into its folder
-// where the query fails for another reason than a missing name.
+// where the query fails for another reason than a missing name. The path goes to the system in
+// its long form, through the seam of the file calls.
 #include <windows.h>
 
 #include "base/wide_win32.h"
+#include "files/system_calls_win32.h"
+#include "files/system_path_win32.h"
 #include "run/existence.h"
 
 namespace {
@@ -10,26 +13,28 @@ namespace {
 /// Passes when the folder holds an entry of the name that is no folder.
 bool FoundInFolder(const Text& path) {
   WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW(Wide(path), &entry);
+  HANDLE search = os::FindFirstFileW(Wide(path), &entry);
   if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
+  os::FindClose(search);
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 /// A link passes when its target opens for reading, or is only held by somebody else.
 bool LinkTargetOpens(const Text& path) {
-  HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = os::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(file);
+  os::CloseHandle(file);
   return true;
 }
 
 }  // namespace
 
-bool PassesExistenceTest(const Text& path) {
-  if (path.empty()) return false;
-  DWORD attributes = GetFileAttributesW(Wide(path));
+bool PassesExistenceTest(const Text& given) {
+  if (given.empty()) return false;
+  Text path = SystemPath(given);
+  if (path.empty()) path = given;
+  DWORD attributes = os::GetFileAttributesW(Wide(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
