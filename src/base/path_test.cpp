@@ -134,7 +134,9 @@ TEST(PathTest, LongPrefixComesAndGoes) {
   for (TextView path : unchanged) {
     bool prefixed = path.starts_with(u"\\\\?\\C:") || path.starts_with(u"\\\\?\\UNC");
     EXPECT_EQ(WithLongPrefix(path), path) << NativeFromText(Text(path));
-    if (!prefixed) EXPECT_EQ(WithoutLongPrefix(path), path) << NativeFromText(Text(path));
+    if (!prefixed) {
+      EXPECT_EQ(WithoutLongPrefix(path), path) << NativeFromText(Text(path));
+    }
   }
 }
 

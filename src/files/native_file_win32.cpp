@@ -118,11 +118,17 @@ class NewFile {
     if (handle_ != INVALID_HANDLE_VALUE) os::CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
-  /// Deletes the file through its handle and closes it.
+  /// Deletes the file through its handle and closes it. Asked twice where the first request
+  /// fails: a network file system may refuse a request once while it reconnects.
   void Discard() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    os::SetFileInformationByHandle(handle_, FileDispositionInfo, &disposition, sizeof disposition);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      if (os::SetFileInformationByHandle(handle_, FileDispositionInfo, &disposition,
+                                         sizeof disposition)) {
+        break;
+      }
+    }
     Keep();
   }
 
@@ -400,20 +406,19 @@ bool SameAccess(const Security& one, const Security& other) {
          std::equal(first, first + one.access->AclSize, second);
 }
 
-/// Gives the open file the access list of `old`, as it is. False where it cannot; a file system
-/// that keeps no security has none to give.
+/// Gives the open file the access list of `old`, as it is. False where it cannot.
 bool GiveAccess(HANDLE file, const Security& old) {
   SECURITY_INFORMATION access =
       DACL_SECURITY_INFORMATION | (old.protected_access ? PROTECTED_DACL_SECURITY_INFORMATION
                                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  DWORD error = os::SetSecurityInfo(file, SE_FILE_OBJECT, access, nullptr, nullptr, old.access,
-                                    nullptr);
-  return error == ERROR_SUCCESS || NotOffered(error);
+  return os::SetSecurityInfo(file, SE_FILE_OBJECT, access, nullptr, nullptr, old.access,
+                             nullptr) == ERROR_SUCCESS;
 }
 
 /// Gives the new file the security of the old one where it got another: the old access list as
 /// it is (inherited entries stay inherited, taken from the folder, unless the old list is
-/// protected), and the old owner and group. False where any of it cannot be given.
+/// protected), and the old owner and group. False where any of it cannot be given. (A file system
+/// that keeps no security shows the same to both files, and nothing is given.)
 bool GiveSecurity(HANDLE file, const Security& old) {
   Security now;
   if (!ReadSecurity(file, &now)) return false;
