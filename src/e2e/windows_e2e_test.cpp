@@ -290,4 +290,42 @@ TEST_F(WindowsE2eTest, TestOutputGoesBesideTheFileInAFolderWithADot) {
   }
 }
 
+TEST_F(WindowsE2eTest, ProgramReachedThroughAHostLinkKeepsTheLinkAndItsTargetGetsTheResult) {
+  // Wine shows a link made on the host as the plain file it leads to: the save must neither
+  // replace the link nor delete its target.
+  struct Case {
+    std::string description;
+    std::string link;    // inside the folder, made with the host's symlink
+    std::string target;  // relative to the link's folder
+    std::string output;  // where the result goes, "" for the program itself
+  };
+  const Case cases[] = {
+      {"the program", "part.nc", "real/part.nc", ""},
+      {"a program in another folder", "jobs/part.nc", "../real/other.nc", ""},
+      {"a .tap that leads elsewhere", "part.tap", "real/out.tap", "part.tap"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    TempFolder folder;
+    RunOptions options;
+    if (!c.output.empty()) options.executable = CopyExecutable(folder, "", kTestOutputSettings);
+    std::string link = c.output.empty() ? c.link : c.output;
+    fs::path target = fs::path(folder.At(link)).parent_path() / c.target;
+    std::string program = c.output.empty() ? link : "part.nc";
+    folder.Write(fs::relative(target, folder.path()).string(),
+                 c.output.empty() ? kSmallProgram : "earlier output\r\n");
+    if (!c.output.empty()) folder.Write(program, kSmallProgram);
+    fs::create_directories(fs::path(folder.At(link)).parent_path());
+    fs::create_symlink(c.target, folder.At(link));
+    RunResult result = RunPrune({ProgramPath(folder.At(program))}, options);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_TRUE(fs::is_symlink(folder.At(link)));
+    EXPECT_EQ(fs::read_symlink(folder.At(link)), c.target);
+    EXPECT_EQ(ReadFile(target), kSmallProgramPruned);
+    EXPECT_EQ(fs::directory_iterator(target.parent_path())->path().filename(), target.filename());
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()),
+              1);
+  }
+}
+
 }  // namespace
