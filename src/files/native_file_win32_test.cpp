@@ -11,10 +11,12 @@
 #include <thread>
 
 #include "base/failure.h"
+#include "base/messages.h"
 #include "base/wide_win32.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "testing/failure_of.h"
+#include "testing/system_paths_win32.h"
 #include "testing/system_text_win32.h"
 #include "testing/test_support.h"
 
@@ -239,6 +241,121 @@ TEST(NativeFileWin32Test, AbsolutePathFoldsDotsAndKeepsLongPaths) {
       {u"", u""},
   };
   for (const Case& c : cases) EXPECT_EQ(AbsolutePath(c.path), c.absolute);
+}
+
+/// A folder path of `length` characters below `folder`, of nested folders, made.
+std::string LongFolder(const TempFolder& folder, size_t length) {
+  std::string path;
+  while (folder.PathOf(path).size() < length) {
+    size_t left = length - folder.PathOf(path).size();
+    path += std::string(std::min<size_t>(left > 1 ? left - 1 : 1, 200), 'f') + "\\";
+  }
+  fs::create_directories(fs::path(folder.PathOf(path)));
+  return path;
+}
+
+/// Removes the folder at `path` (in the long form) with all it holds: the C runtime's own walk
+/// through folders stops at 260 characters.
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path + L"\\" + name);
+      } else {
+        DeleteFileW((path + L"\\" + name).c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+TEST(NativeFileWin32Test, EveryPathGoesToTheSystemInItsLongForm) {
+  // Where long paths are not enabled for the whole system, only a path with the prefix "\\?\"
+  // reaches a file beyond 260 characters. Wine has no such limit, so the paths are looked at.
+  TempFolder folder;
+  // (Under Wine the host's own limit of 4,096 bytes to a path leaves little room beyond.)
+  std::string deep = LongFolder(folder, 3994);
+  Text program = Put(folder, deep + "part.nc", "before\r\n");
+  ASSERT_GE(program.size(), 4000u);
+  struct Case {
+    const char* way;
+    std::string output;
+    std::function<void()> prepare;
+  };
+  const Case cases[] = {
+      {"replace by rename", "part.nc", [] {}},
+      {"a new file", "part.tap", [] {}},
+      {"write in place, with a backup", "part.nc",
+       [&] {
+         CreateHardLinkW(Wide(folder.PathOf(deep + "other.nc")), Wide(program), nullptr);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.way);
+    c.prepare();
+    Text output = folder.PathOf(deep + c.output);
+    std::vector<std::wstring> paths;
+    {
+      PathRecorder recorder;
+      FileStamp stamp;
+      ReadWholeFile(program, &stamp);
+      ReplaceWholeFile(output, "after\r\n", output == program ? &stamp : nullptr);
+      paths = PathRecorder::Paths();
+    }
+    EXPECT_EQ(FileIn(folder, deep + c.output), "after\r\n");
+    EXPECT_GE(paths.size(), 3u);
+    for (const std::wstring& path : paths) {
+      EXPECT_TRUE(path.starts_with(L"\\\\?\\")) << fs::path(path).string();
+    }
+  }
+  RemoveTree(L"\\\\?\\" + fs::path(folder.PathOf(deep.substr(0, deep.find('\\')))).wstring());
+}
+
+TEST(NativeFileWin32Test, FileChangedSinceTheLoadIsNotOverwritten) {
+  struct Case {
+    const char* change;
+    std::function<void(const TempFolder&)> make;
+    std::optional<std::string> left;  // what the file holds after the save
+  };
+  const Case cases[] = {
+      {"written", [](const TempFolder& f) { f.Write("part.nc", "written by another\r\n"); },
+       "written by another\r\n"},
+      {"replaced",
+       [](const TempFolder& f) {
+         f.Write("new.nc", "another file\r\n");
+         MoveFileExW(Wide(f.PathOf("new.nc")), Wide(f.PathOf("part.nc")),
+                     MOVEFILE_REPLACE_EXISTING);
+       },
+       "another file\r\n"},
+      {"removed", [](const TempFolder& f) { DeleteFileW(Wide(f.PathOf("part.nc"))); },
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    TempFolder folder;
+    Text path = Put(folder, "part.nc", "loaded\r\n");
+    FileStamp stamp;
+    ReadWholeFile(path, &stamp);
+    Sleep(20);  // so that a write meanwhile shows in the times too
+    c.make(folder);
+    Failure failure = FailureOf([&] { ReplaceWholeFile(path, "pruned\r\n", &stamp); });
+    EXPECT_EQ(failure.kind, "EFCreateError");
+    EXPECT_EQ(failure.message, u"Datei \"" + path + u"\" kann nicht erstellt werden. " +
+                                   Text(kChangedMeanwhileReason));
+    EXPECT_EQ(FileIn(folder, "part.nc"), c.left);
+  }
+  // Unchanged since the load, it is saved.
+  TempFolder folder;
+  Text path = Put(folder, "part.nc", "loaded\r\n");
+  FileStamp stamp;
+  ReadWholeFile(path, &stamp);
+  ReplaceWholeFile(path, "pruned\r\n", &stamp);
+  EXPECT_EQ(FileIn(folder, "part.nc"), "pruned\r\n");
 }
 
 }  // namespace
