@@ -266,13 +266,18 @@ PSID SystemAccount() {
   return sid;
 }
 
-/// Whether the open file is one that the save made (its new file or a backup), by its name.
-bool MadeBySave(HANDLE file) {
+/// Which file the open file is: "new" (the save's new file), "backup" or "program".
+std::string Whose(HANDLE file) {
   wchar_t name[4096];
   DWORD length = real::GetFinalPathNameByHandleW(file, name, 4096, 0);
   std::wstring_view path(name, length < 4096 ? length : 0);
-  return path.find(L"~prune") != path.npos || path.find(L".prune-backup") != path.npos;
+  if (path.find(L"~prune") != path.npos) return "new";
+  if (path.find(L".prune-backup") != path.npos) return "backup";
+  return "program";
 }
+
+/// Whether the open file is one that the save made (its new file or a backup).
+bool MadeBySave(HANDLE file) { return Whose(file) != "program"; }
 
 /// The owner of every file but the save's own as the system's own account, the rest as the
 /// system tells.
@@ -625,6 +630,117 @@ TEST(SaveFaultsWin32Test, FolderWithoutTheRightToDeleteGetsTheFileWithoutWaiting
     std::vector<std::string> names = {"part.nc"};
     if (!c.exists) names.push_back("part.tap");
     EXPECT_EQ(folder.Names(), names);
+  }
+}
+
+// The steps of each way, in the order in which they reach the file system, by the file they
+// act on.
+std::vector<std::string>& Steps() {
+  static std::vector<std::string> steps;
+  return steps;
+}
+BOOL StepWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+  Steps().push_back("write " + Whose(file));
+  return real::WriteFile(file, buffer, size, done, overlapped);
+}
+BOOL StepFlushFileBuffers(HANDLE file) {
+  Steps().push_back("flush " + Whose(file));
+  return real::FlushFileBuffers(file);
+}
+BOOL StepSetEndOfFile(HANDLE file) {
+  Steps().push_back("cut " + Whose(file));
+  return real::SetEndOfFile(file);
+}
+DWORD StepSetSecurityInfo(HANDLE file, SE_OBJECT_TYPE type, SECURITY_INFORMATION which,
+                          PSID owner, PSID group, PACL access, PACL audit) {
+  Steps().push_back("security " + Whose(file));
+  return real::SetSecurityInfo(file, type, which, owner, group, access, audit);
+}
+BOOL StepSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
+                                    LPVOID information, DWORD size) {
+  const char* step = kind == FileRenameInfo        ? "rename "
+                     : kind == FileDispositionInfo ? "delete "
+                                                   : "attributes ";
+  Steps().push_back(step + Whose(file));
+  return real::SetFileInformationByHandle(file, kind, information, size);
+}
+
+/// Where `step` first and last stands in `steps`; npos for both where it does not.
+std::pair<size_t, size_t> FirstAndLast(const std::vector<std::string>& steps,
+                                       const std::string& step) {
+  auto first = std::find(steps.begin(), steps.end(), step);
+  if (first == steps.end()) return {std::string::npos, std::string::npos};
+  auto last = std::find(steps.rbegin(), steps.rend(), step);
+  return {static_cast<size_t>(first - steps.begin()),
+          static_cast<size_t>(steps.rend() - last - 1)};
+}
+
+/// Whether every `first` in `steps` comes before every `then`, and both are there.
+bool AllBefore(const std::vector<std::string>& steps, const std::string& first,
+               const std::string& then) {
+  auto [first_at, last_first] = FirstAndLast(steps, first);
+  auto [then_at, last_then] = FirstAndLast(steps, then);
+  return first_at != std::string::npos && then_at != std::string::npos && last_first < then_at;
+}
+
+TEST(SaveFaultsWin32Test, EachWayTakesItsStepsInAnOrderThatACutCannotBreak) {
+  struct Case {
+    const char* way;
+    std::function<bool(TempFolder&)> set_up;
+    std::string output;
+    std::vector<std::pair<std::string, std::string>> before;  // each first before each then
+    std::vector<std::string> never;
+  };
+  const Case cases[] = {
+      // The new file gets its security before its first byte, and is flushed before it takes
+      // the program's name; the rename is flushed in turn (the new file has the name then).
+      {"replace by rename", ProgramWithItsOwnAccess, "part.nc",
+       {{"security new", "write new"},
+        {"write new", "rename new"},
+        {"flush new", "rename new"},
+        {"rename new", "flush program"}},
+       {"write program", "delete new"}},
+      // Nothing bears the result's name before the whole result.
+      {"a new .tap", Program, "part.tap",
+       {{"write new", "rename new"}, {"flush new", "rename new"}, {"rename new", "flush program"}},
+       {"write program", "delete new"}},
+      // The backup is on disk before the program's first byte changes, and goes only once the
+      // program's new content is on disk.
+      {"write in place", LinkedProgram, "part.nc",
+       {{"write backup", "write program"},
+        {"flush backup", "write program"},
+        {"write program", "flush program"},
+        {"cut program", "flush program"},
+        {"flush program", "delete backup"}},
+       {"rename new"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.way);
+    TempFolder folder;
+    ASSERT_TRUE(c.set_up(folder));
+    Steps().clear();
+    {
+      Replacements replacements;
+      os::WriteFile = StepWriteFile;
+      os::FlushFileBuffers = StepFlushFileBuffers;
+      os::SetEndOfFile = StepSetEndOfFile;
+      os::SetSecurityInfo = StepSetSecurityInfo;
+      os::SetFileInformationByHandle = StepSetFileInformationByHandle;
+      ReplaceWholeFile(folder.PathOf(c.output), kShorterProgram);
+    }
+    std::string steps;
+    for (const std::string& step : Steps()) steps += step + ", ";
+    for (const auto& [first, then] : c.before) {
+      if (first == "security new") {
+        // Where the new file has the program's access list already, none is given.
+        if (FirstAndLast(Steps(), first).first == std::string::npos) continue;
+      }
+      EXPECT_TRUE(AllBefore(Steps(), first, then)) << first << " before " << then << ": " << steps;
+    }
+    for (const std::string& step : c.never) {
+      EXPECT_EQ(std::count(Steps().begin(), Steps().end(), step), 0) << step << ": " << steps;
+    }
+    EXPECT_EQ(folder.Read(c.output), kShorterProgram);
   }
 }
 
