@@ -127,7 +127,7 @@ TEST(PathTest, LongPrefixComesAndGoes) {
   }
   // Left as they are, both ways: what is not an absolute drive or share path.
   const TextView unchanged[] = {
-      u"part.nc",         u"jobs\\part.nc",      u"C:part.nc", u"\\jobs\\part.nc",
+      u"part.nc",         u"jobs\\part.nc",       u"C:part.nc", u"\\jobs\\part.nc",
       u"\\\\.\\COM1",     u"\\\\?\\Volume{x}\\a", u"",          u"/home/cnc/part.nc",
       u"\\\\?\\C:\\a.nc", u"\\\\?\\UNC\\s\\t\\a",
   };

@@ -293,9 +293,9 @@ Text FolderOf(const Text& path) { return Text(FolderPart(path, u"\\")); }
 Text WhereItLies(HANDLE file) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    DWORD length = os::GetFinalPathNameByHandleW(file, buffer.data(),
-                                                 static_cast<DWORD>(buffer.size()),
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD length =
+        os::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) return Text();
     // A result that does not fit comes back as the room it needs, terminator included.
     if (length < buffer.size()) {
@@ -411,8 +411,8 @@ bool GiveAccess(HANDLE file, const Security& old) {
   SECURITY_INFORMATION access =
       DACL_SECURITY_INFORMATION | (old.protected_access ? PROTECTED_DACL_SECURITY_INFORMATION
                                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  return os::SetSecurityInfo(file, SE_FILE_OBJECT, access, nullptr, nullptr, old.access,
-                             nullptr) == ERROR_SUCCESS;
+  return os::SetSecurityInfo(file, SE_FILE_OBJECT, access, nullptr, nullptr, old.access, nullptr) ==
+         ERROR_SUCCESS;
 }
 
 /// Gives the new file the security of the old one where it got another: the old access list as
@@ -438,8 +438,8 @@ bool GiveSecurity(HANDLE file, const Security& old) {
 bool GiveAttributesAndTimes(HANDLE file, const BY_HANDLE_FILE_INFORMATION& old) {
   FILE_BASIC_INFO basic = {};  // times of zero stay as they are
   basic.CreationTime.QuadPart = Ticks(old.ftCreationTime);
-  basic.FileAttributes = (old.dwFileAttributes & kCarriedAttributes & ~FILE_ATTRIBUTE_NORMAL) |
-                         FILE_ATTRIBUTE_ARCHIVE;
+  basic.FileAttributes =
+      (old.dwFileAttributes & kCarriedAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_ARCHIVE;
   return os::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
@@ -463,9 +463,8 @@ bool CreateBeside(const Text& folder, NewFile* file) {
 /// `replace` says so: through its own handle, or by its name where the file system cannot rename
 /// a handle. Waits while others hold the file there for a moment.
 bool RenameTo(const NewFile& file, const Text& target, bool replace) {
-  std::vector<uint64_t> room((sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t)) /
-                                 sizeof(uint64_t) +
-                             1);
+  std::vector<uint64_t> room(
+      (sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t)) / sizeof(uint64_t) + 1);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(room.data());
   rename->ReplaceIfExists = replace;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));

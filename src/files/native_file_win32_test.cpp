@@ -291,9 +291,7 @@ TEST(NativeFileWin32Test, EveryPathGoesToTheSystemInItsLongForm) {
       {"replace by rename", "part.nc", [] {}},
       {"a new file", "part.tap", [] {}},
       {"write in place, with a backup", "part.nc",
-       [&] {
-         CreateHardLinkW(Wide(folder.PathOf(deep + "other.nc")), Wide(program), nullptr);
-       }},
+       [&] { CreateHardLinkW(Wide(folder.PathOf(deep + "other.nc")), Wide(program), nullptr); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.way);

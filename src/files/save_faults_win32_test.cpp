@@ -135,10 +135,12 @@ bool CreationTimesStick() {
   static const bool stick = [] {
     TempFolder folder;
     folder.Write("probe", "");
-    HANDLE file = CreateFileW(Wide(folder.PathOf("probe")), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                              0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(Wide(folder.PathOf("probe")), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES, 0,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     FILETIME given = {0x12345678, 0x01C00000}, kept = {};
-    bool set = SetFileTime(file, &given, nullptr, nullptr) && GetFileTime(file, &kept, nullptr, nullptr);
+    bool set =
+        SetFileTime(file, &given, nullptr, nullptr) && GetFileTime(file, &kept, nullptr, nullptr);
     CloseHandle(file);
     return set && kept.dwLowDateTime == given.dwLowDateTime &&
            kept.dwHighDateTime == given.dwHighDateTime;
@@ -147,10 +149,10 @@ bool CreationTimesStick() {
 }
 
 FileFacts FactsOf(const std::wstring& path, DWORD* links) {
-  HANDLE file = CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   BY_HANDLE_FILE_INFORMATION information = {};
   FileFacts facts;
   if (file != INVALID_HANDLE_VALUE) {
@@ -351,12 +353,12 @@ bool ProgramWithAttributes(TempFolder& folder, DWORD attributes) {
 bool ProgramWithItsOwnAccess(TempFolder& folder) {
   Program(folder);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)(A;;FR;;;BU)",
-                                                            SDDL_REVISION_1, &descriptor, nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;;FA;;;WD)(A;;FR;;;BU)", SDDL_REVISION_1, &descriptor, nullptr)) {
     return false;
   }
-  bool made = SetFileSecurityW(Wide(folder.PathOf("part.nc")), DACL_SECURITY_INFORMATION,
-                               descriptor);
+  bool made =
+      SetFileSecurityW(Wide(folder.PathOf("part.nc")), DACL_SECURITY_INFORMATION, descriptor);
   LocalFree(descriptor);
   return made;
 }
@@ -498,12 +500,10 @@ void ExpectTableFailure(const Failure& failure, const Fault& fault, const Text& 
 
 // With the errors that steer the save: a name that is not there, a file system that does not
 // have what is asked, no room, a share that went away.
-const std::vector<int> kErrors = {ERROR_DISK_FULL,         ERROR_HANDLE_DISK_FULL,
-                                  ERROR_ACCESS_DENIED,     ERROR_SHARING_VIOLATION,
-                                  ERROR_LOCK_VIOLATION,    ERROR_FILE_NOT_FOUND,
-                                  ERROR_PATH_NOT_FOUND,    ERROR_NOT_SUPPORTED,
-                                  ERROR_INVALID_PARAMETER, ERROR_NETNAME_DELETED,
-                                  kShortTransfer};
+const std::vector<int> kErrors = {
+    ERROR_DISK_FULL,         ERROR_HANDLE_DISK_FULL, ERROR_ACCESS_DENIED,  ERROR_SHARING_VIOLATION,
+    ERROR_LOCK_VIOLATION,    ERROR_FILE_NOT_FOUND,   ERROR_PATH_NOT_FOUND, ERROR_NOT_SUPPORTED,
+    ERROR_INVALID_PARAMETER, ERROR_NETNAME_DELETED,  kShortTransfer};
 
 TEST(SaveFaultsWin32Test, EveryCallFailsInTurnAndTheFileStaysWhole) {
   int situations = 0, calls = 0, tried = 0;
@@ -651,13 +651,13 @@ BOOL StepSetEndOfFile(HANDLE file) {
   Steps().push_back("cut " + Whose(file));
   return real::SetEndOfFile(file);
 }
-DWORD StepSetSecurityInfo(HANDLE file, SE_OBJECT_TYPE type, SECURITY_INFORMATION which,
-                          PSID owner, PSID group, PACL access, PACL audit) {
+DWORD StepSetSecurityInfo(HANDLE file, SE_OBJECT_TYPE type, SECURITY_INFORMATION which, PSID owner,
+                          PSID group, PACL access, PACL audit) {
   Steps().push_back("security " + Whose(file));
   return real::SetSecurityInfo(file, type, which, owner, group, access, audit);
 }
-BOOL StepSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
-                                    LPVOID information, DWORD size) {
+BOOL StepSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information,
+                                    DWORD size) {
   const char* step = kind == FileRenameInfo        ? "rename "
                      : kind == FileDispositionInfo ? "delete "
                                                    : "attributes ";
@@ -671,8 +671,7 @@ std::pair<size_t, size_t> FirstAndLast(const std::vector<std::string>& steps,
   auto first = std::find(steps.begin(), steps.end(), step);
   if (first == steps.end()) return {std::string::npos, std::string::npos};
   auto last = std::find(steps.rbegin(), steps.rend(), step);
-  return {static_cast<size_t>(first - steps.begin()),
-          static_cast<size_t>(steps.rend() - last - 1)};
+  return {static_cast<size_t>(first - steps.begin()), static_cast<size_t>(steps.rend() - last - 1)};
 }
 
 /// Whether every `first` in `steps` comes before every `then`, and both are there.
@@ -694,19 +693,25 @@ TEST(SaveFaultsWin32Test, EachWayTakesItsStepsInAnOrderThatACutCannotBreak) {
   const Case cases[] = {
       // The new file gets its security before its first byte, and is flushed before it takes
       // the program's name; the rename is flushed in turn (the new file has the name then).
-      {"replace by rename", ProgramWithItsOwnAccess, "part.nc",
+      {"replace by rename",
+       ProgramWithItsOwnAccess,
+       "part.nc",
        {{"security new", "write new"},
         {"write new", "rename new"},
         {"flush new", "rename new"},
         {"rename new", "flush program"}},
        {"write program", "delete new"}},
       // Nothing bears the result's name before the whole result.
-      {"a new .tap", Program, "part.tap",
+      {"a new .tap",
+       Program,
+       "part.tap",
        {{"write new", "rename new"}, {"flush new", "rename new"}, {"rename new", "flush program"}},
        {"write program", "delete new"}},
       // The backup is on disk before the program's first byte changes, and goes only once the
       // program's new content is on disk.
-      {"write in place", LinkedProgram, "part.nc",
+      {"write in place",
+       LinkedProgram,
+       "part.nc",
        {{"write backup", "write program"},
         {"flush backup", "write program"},
         {"write program", "flush program"},
@@ -742,6 +747,43 @@ TEST(SaveFaultsWin32Test, EachWayTakesItsStepsInAnOrderThatACutCannotBreak) {
     }
     EXPECT_EQ(folder.Read(c.output), kShorterProgram);
   }
+}
+
+/// The writes to the program so far, for ProgramBreaksAfterHalf.
+int program_writes = 0;
+
+/// WriteFile on a program that cannot take more than half of its first write: every later
+/// write to it fails, the writing back of the old content too.
+BOOL ProgramBreaksAfterHalf(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done,
+                            LPOVERLAPPED overlapped) {
+  if (Whose(file) != "program") return real::WriteFile(file, buffer, size, done, overlapped);
+  if (++program_writes == 1) return real::WriteFile(file, buffer, size / 2, done, overlapped);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+TEST(SaveFaultsWin32Test, OldContentThatCannotBeWrittenBackStaysInABackupThatTheFailureNames) {
+  TempFolder folder;
+  ASSERT_TRUE(LinkedProgram(folder));  // written in place
+  // An earlier run's backup is never overwritten: it may be the only whole copy of a program.
+  folder.Write("part.nc.prune-backup", "earlier\r\n");
+  program_writes = 0;
+  Failure failure;
+  {
+    Replacements replacements;
+    os::WriteFile = ProgramBreaksAfterHalf;
+    try {
+      ReplaceWholeFile(folder.PathOf("part.nc"), kLongerProgram);
+    } catch (const Failure& raised) {
+      failure = raised;
+    }
+  }
+  EXPECT_EQ(failure.kind, "EWriteError");
+  EXPECT_EQ(failure.message,
+            FillTemplate(kRestoreFailureBackupTemplate,
+                         {folder.PathOf("part.nc"), folder.PathOf("part.nc.prune-backup-2")}));
+  EXPECT_EQ(folder.Read("part.nc.prune-backup-2"), kOldProgram);
+  EXPECT_EQ(folder.Read("part.nc.prune-backup"), "earlier\r\n");
 }
 
 }  // namespace

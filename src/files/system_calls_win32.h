@@ -2,8 +2,8 @@
 // as the system's own function. A test puts a replacement in one of them to make that call fail;
 // a run pays one indirect call. The list below is the one place that names them: the fault
 // tests build their replacements from it, so that a call added here is tried without anyone
-// listing it again. Calls that cannot fail (GetLastError, SetLastError, GetCurrentProcess,
-// GetCurrentProcessId, GetTickCount64, EqualSid, LocalFree) and those that only fill memory of
+// listing it again. Calls that cannot fail (GetLastError, SetLastError, GetCurrentProcessId,
+// GetTickCount64, EqualSid, CompareStringOrdinal, LocalFree) and those that only fill memory of
 // the caller's (InitializeSecurityDescriptor, SetSecurityDescriptorDacl,
 // SetSecurityDescriptorControl, GetSecurityDescriptorControl) are made directly, and so is
 // FormatMessageW, which only finds the words for an error that is already decided. The existence

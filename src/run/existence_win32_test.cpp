@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "base/wide_win32.h"
 #include "base/own_path.h"
+#include "base/wide_win32.h"
 #include "run/existence.h"
 #include "testing/system_paths_win32.h"
 #include "testing/test_support.h"
