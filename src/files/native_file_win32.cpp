@@ -173,30 +173,43 @@ bool ReadAll(HANDLE file, char* buffer, DWORD size) {
   return true;
 }
 
-/// Writes all of `bytes`: one request, then one for the rest as long as some is left. A request
-/// after the first that writes nothing fails the whole write; a failing request writes nothing.
+/// Writes all of `bytes` at `*position`, which it moves on: one request, then one for the rest as
+/// long as some is left. A request after the first that writes nothing fails the whole write; a
+/// failing request writes nothing. Each request names where it writes, so that one that took
+/// effect before it failed is written again over the same bytes.
 // Why the first request may write nothing: an empty content is written by one request for zero
 // bytes, whose answer of nothing written is no failure; the loop treats every first request
 // alike and only gives up when a further request makes no progress.
-bool WriteAll(HANDLE file, std::string_view bytes) {
+bool WriteAll(HANDLE file, std::string_view bytes, uint64_t* position) {
   bool first = true;
   do {
     DWORD asked = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteRequest));
     DWORD written = 0;
-    if (!os::WriteFile(file, bytes.data(), asked, &written, nullptr)) written = 0;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(*position);
+    at.OffsetHigh = static_cast<DWORD>(*position >> 32);
+    if (!os::WriteFile(file, bytes.data(), asked, &written, &at)) written = 0;
     if (written == 0 && !first && !bytes.empty()) return false;
     bytes.remove_prefix(written);
+    *position += written;
     first = false;
   } while (!bytes.empty());
   return true;
 }
 
-/// Writes `content` at the file's position, a request for each piece (the content gathers short
-/// pieces itself).
+/// Writes all of `bytes` from the start of the file.
+bool WriteFromStart(HANDLE file, std::string_view bytes) {
+  uint64_t position = 0;
+  return WriteAll(file, bytes, &position);
+}
+
+/// Writes `content` from the start of the file, a request for each piece (the content gathers
+/// short pieces itself).
 bool WriteContent(HANDLE file, const FileContent& content) {
-  return content.WriteTo([file](FileContent::Pieces pieces) {
+  uint64_t position = 0;
+  return content.WriteTo([file, &position](FileContent::Pieces pieces) {
     for (std::string_view piece : pieces) {
-      if (!WriteAll(file, piece)) return false;
+      if (!WriteAll(file, piece, &position)) return false;
     }
     return true;
   });
@@ -588,7 +601,7 @@ bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL acce
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
       return false;
     }
-    if (WriteAll(backup->get(), old) && os::FlushFileBuffers(backup->get())) return true;
+    if (WriteFromStart(backup->get(), old) && os::FlushFileBuffers(backup->get())) return true;
     backup->Discard();
     return false;
   }
@@ -614,8 +627,8 @@ void MakeBackup(HANDLE file, const Text& target, std::string_view old, NewFile* 
 
 /// Makes the open file `old` again and flushes it; false when it cannot.
 bool Restore(HANDLE file, std::string_view old) {
-  return MoveTo(file, 0) && WriteAll(file, old) &&
-         SetLength(file, static_cast<int64_t>(old.size())) && os::FlushFileBuffers(file);
+  return WriteFromStart(file, old) && SetLength(file, static_cast<int64_t>(old.size())) &&
+         os::FlushFileBuffers(file);
 }
 
 /// Writes the content into the open file, whose old content is `old`. Its new length is reserved
@@ -629,8 +642,7 @@ SaveOutcome Overwrite(HANDLE file, std::string_view old, const FileContent& cont
     if (!SetLength(file, old_size)) return Failed(SaveOutcome::kRestoreFailed);
     return Failed(SaveOutcome::kWriteFailed, error);
   }
-  if (MoveTo(file, 0) && WriteContent(file, content) && SetLength(file, new_size) &&
-      os::FlushFileBuffers(file)) {
+  if (WriteContent(file, content) && SetLength(file, new_size) && os::FlushFileBuffers(file)) {
     return SaveOutcome();
   }
   return Failed(Restore(file, old) ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
