@@ -6,6 +6,7 @@
 
 #include "base/wide_win32.h"
 #include "files/ini_value.h"
+#include "files/system_calls_win32.h"
 #include "files/system_path_win32.h"
 
 Text ReadIniValue(TextView section, TextView key, const Text& path) {
@@ -13,7 +14,7 @@ Text ReadIniValue(TextView section, TextView key, const Text& path) {
   Text file = SystemPath(path);
   if (file.empty()) file = path;
   wchar_t value[kMaxIniValue + 1];
-  DWORD length = GetPrivateProfileStringW(Wide(section_name), Wide(key_name), L"", value,
-                                          kMaxIniValue + 1, Wide(file));
+  DWORD length = os::GetPrivateProfileStringW(Wide(section_name), Wide(key_name), L"", value,
+                                              kMaxIniValue + 1, Wide(file));
   return TextFromWide(value, std::min<size_t>(length, kMaxIniValue));
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "files/ini_value.h"
+#include "testing/system_paths_win32.h"
 #include "testing/test_support.h"
 
 namespace fs = std::filesystem;
@@ -34,6 +35,18 @@ TEST(IniValueWin32Test, DeliversTheValueOrNothing) {
   for (const Case& c : cases) {
     EXPECT_EQ(ReadIniValue(c.section, c.key, c.path), c.value)
         << fs::path(c.section).string() << " " << fs::path(c.key).string();
+  }
+}
+
+TEST(IniValueWin32Test, SettingsPathGoesToTheSystemInItsLongForm) {
+  TempFolder folder;
+  folder.Write("prune.ini", "[common]\r\ntest=1\r\n");
+  for (const Text& path : {folder.PathOf("prune.ini"), folder.PathOf("missing.ini")}) {
+    PathRecorder recorder;
+    ReadIniValue(u"common", u"test", path);
+    ASSERT_EQ(PathRecorder::Paths().size(), 1u);
+    EXPECT_TRUE(PathRecorder::Paths()[0].starts_with(L"\\\\?\\"))
+        << fs::path(PathRecorder::Paths()[0]).string();
   }
 }
 

@@ -7,7 +7,7 @@
 // the caller's (InitializeSecurityDescriptor, SetSecurityDescriptorDacl,
 // SetSecurityDescriptorControl, GetSecurityDescriptorControl) are made directly, and so is
 // FormatMessageW, which only finds the words for an error that is already decided. The existence
-// test goes through here too.
+// test and the settings lookup go through here too.
 #pragma once
 
 #include <windows.h>
@@ -59,6 +59,9 @@
     FALSE)                                                                                       \
   X(DWORD, GetEnvironmentVariableW, (LPCWSTR name, LPWSTR buffer, DWORD size),                   \
     (name, buffer, size), 0)                                                                     \
+  X(DWORD, GetPrivateProfileStringW,                                                             \
+    (LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD size, LPCWSTR name),    \
+    (section, key, fallback, value, size, name), 0)                                              \
   X(DWORD, GetFullPathNameW, (LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR * part),           \
     (name, size, buffer, part), 0)                                                               \
   X(void, Sleep, (DWORD milliseconds), (milliseconds), void())

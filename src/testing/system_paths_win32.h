@@ -22,6 +22,7 @@ class PathRecorder {
     move_ = os::MoveFileExW;
     folder_ = os::CreateDirectoryW;
     information_ = os::SetFileInformationByHandle;
+    profile_ = os::GetPrivateProfileStringW;
     os::CreateFileW = [](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                          DWORD disposition, DWORD flags, HANDLE model) {
       Paths().push_back(name);
@@ -52,6 +53,11 @@ class PathRecorder {
       }
       return information_(file, kind, information, size);
     };
+    os::GetPrivateProfileStringW = [](LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value,
+                                      DWORD size, LPCWSTR name) {
+      Paths().push_back(name);
+      return profile_(section, key, fallback, value, size, name);
+    };
   }
   ~PathRecorder() {
     os::CreateFileW = create_;
@@ -60,6 +66,7 @@ class PathRecorder {
     os::MoveFileExW = move_;
     os::CreateDirectoryW = folder_;
     os::SetFileInformationByHandle = information_;
+    os::GetPrivateProfileStringW = profile_;
   }
   PathRecorder(const PathRecorder&) = delete;
   PathRecorder& operator=(const PathRecorder&) = delete;
@@ -77,4 +84,5 @@ class PathRecorder {
   static inline decltype(os::MoveFileExW) move_;
   static inline decltype(os::CreateDirectoryW) folder_;
   static inline decltype(os::SetFileInformationByHandle) information_;
+  static inline decltype(os::GetPrivateProfileStringW) profile_;
 };
