@@ -855,3 +855,72 @@ TEST(SaveFaultsWin32Test, OldContentThatCannotBeWrittenBackStaysInABackupThatThe
 }
 
 }  // namespace
+
+namespace {
+
+// What a new file could not be given, shown to the save on the program alone.
+BOOL CompressedProgram(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  BOOL told = real::GetFileInformationByHandle(file, information);
+  if (told && Whose(file) == "program") information->dwFileAttributes |= FILE_ATTRIBUTE_COMPRESSED;
+  return told;
+}
+BOOL ProgramWithAStream(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID information,
+                        DWORD size) {
+  if (kind != FileStreamInfo || Whose(file) != "program") {
+    return real::GetFileInformationByHandleEx(file, kind, information, size);
+  }
+  // Two entries: the content and a stream of its own, as NTFS lists them.
+  const std::wstring names[] = {L"::$DATA", L":Zone.Identifier:$DATA"};
+  auto* entry = static_cast<BYTE*>(information);
+  std::fill(entry, entry + size, 0);
+  for (int index = 0; index < 2; ++index) {
+    auto* stream = reinterpret_cast<FILE_STREAM_INFO*>(entry);
+    stream->StreamNameLength = static_cast<DWORD>(names[index].size() * sizeof(wchar_t));
+    std::copy(names[index].begin(), names[index].end(), stream->StreamName);
+    DWORD length = (sizeof(FILE_STREAM_INFO) + stream->StreamNameLength + 7) & ~7u;
+    stream->NextEntryOffset = index == 0 ? length : 0;
+    entry += length;
+  }
+  return TRUE;
+}
+DWORD ProgramWithALabel(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION which, PSID* owner,
+                        PSID* group, PACL* access, PACL* audit, PSECURITY_DESCRIPTOR* descriptor) {
+  if (which != LABEL_SECURITY_INFORMATION || Whose(object) != "program") {
+    return real::GetSecurityInfo(object, type, which, owner, group, access, audit, descriptor);
+  }
+  // A label of its own: high integrity, no writing up.
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;NW;;;HI)", SDDL_REVISION_1,
+                                                       descriptor, nullptr);
+  BOOL present = FALSE, defaulted = FALSE;
+  GetSecurityDescriptorSacl(*descriptor, &present, audit, &defaulted);
+  return ERROR_SUCCESS;
+}
+
+TEST(SaveFaultsWin32Test, WhatANewFileCouldNotBeGivenKeepsTheProgramWrittenInPlace) {
+  struct Case {
+    const char* what;
+    std::function<void()> replace;
+  };
+  const Case cases[] = {
+      {"compressed", [] { os::GetFileInformationByHandle = CompressedProgram; }},
+      {"a named stream", [] { os::GetFileInformationByHandleEx = ProgramWithAStream; }},
+      {"an integrity label of its own", [] { os::GetSecurityInfo = ProgramWithALabel; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder;
+    Program(folder);
+    Snapshot before = SnapshotOf(folder);
+    {
+      Replacements replacements;
+      c.replace();
+      ReplaceWholeFile(folder.PathOf("part.nc"), kShorterProgram);
+    }
+    Snapshot after = SnapshotOf(folder);
+    EXPECT_EQ(folder.Read("part.nc"), kShorterProgram);
+    EXPECT_EQ(before["part.nc"].identity, after["part.nc"].identity) << "not written in place";
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+  }
+}
+
+}  // namespace
