@@ -707,6 +707,15 @@ std::vector<std::string>& Steps() {
   static std::vector<std::string> steps;
   return steps;
 }
+HANDLE StepCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE model) {
+  if (disposition != OPEN_EXISTING) {
+    std::wstring_view path(name);
+    bool own = path.find(L"~prune") != path.npos || path.find(L".prune-backup") != path.npos;
+    Steps().push_back(own ? "create own" : "create program");
+  }
+  return real::CreateFileW(name, access, share, security, disposition, flags, model);
+}
 BOOL StepWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
   Steps().push_back("write " + Whose(file));
   return real::WriteFile(file, buffer, size, done, overlapped);
@@ -774,7 +783,7 @@ TEST(SaveFaultsWin32Test, EachWayTakesItsStepsInAnOrderThatACutCannotBreak) {
        Program,
        "part.tap",
        {{"write new", "rename new"}, {"flush new", "rename new"}, {"rename new", "flush program"}},
-       {"write program", "delete new"}},
+       {"create program", "write program", "delete new"}},
       // The backup is on disk before the program's first byte changes, and goes only once the
       // program's new content is on disk.
       {"write in place",
@@ -794,6 +803,7 @@ TEST(SaveFaultsWin32Test, EachWayTakesItsStepsInAnOrderThatACutCannotBreak) {
     Steps().clear();
     {
       Replacements replacements;
+      os::CreateFileW = StepCreateFileW;
       os::WriteFile = StepWriteFile;
       os::FlushFileBuffers = StepFlushFileBuffers;
       os::SetEndOfFile = StepSetEndOfFile;
