@@ -840,28 +840,53 @@ BOOL ProgramBreaksAfterHalf(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD don
   return FALSE;
 }
 
-TEST(SaveFaultsWin32Test, OldContentThatCannotBeWrittenBackStaysInABackupThatTheFailureNames) {
-  TempFolder folder;
-  ASSERT_TRUE(LinkedProgram(folder));  // written in place
-  // An earlier run's backup is never overwritten: it may be the only whole copy of a program.
-  folder.Write("part.nc.prune-backup", "earlier\r\n");
-  program_writes = 0;
-  Failure failure;
-  {
-    Replacements replacements;
-    os::WriteFile = ProgramBreaksAfterHalf;
-    try {
-      ReplaceWholeFile(folder.PathOf("part.nc"), kLongerProgram);
-    } catch (const Failure& raised) {
-      failure = raised;
-    }
+/// CreateFileW in a folder where no backup may be made beside the program.
+HANDLE NoBackupBeside(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                      DWORD disposition, DWORD flags, HANDLE model) {
+  std::wstring_view path(name);
+  if (path.find(L".prune-backup") != path.npos && path.find(L"state") == path.npos) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
   }
-  EXPECT_EQ(failure.kind, "EWriteError");
-  EXPECT_EQ(failure.message,
-            FillTemplate(kRestoreFailureBackupTemplate,
-                         {folder.PathOf("part.nc"), folder.PathOf("part.nc.prune-backup-2")}));
-  EXPECT_EQ(folder.Read("part.nc.prune-backup-2"), kOldProgram);
-  EXPECT_EQ(folder.Read("part.nc.prune-backup"), "earlier\r\n");
+  return real::CreateFileW(name, access, share, security, disposition, flags, model);
+}
+
+TEST(SaveFaultsWin32Test, OldContentThatCannotBeWrittenBackStaysInABackupThatTheFailureNames) {
+  struct Case {
+    const char* where;
+    bool beside;  // else in the user's own folder
+  };
+  const Case cases[] = {{"beside the program", true}, {"in the user's own folder", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    TempFolder folder;
+    ASSERT_TRUE(LinkedProgram(folder));  // written in place
+    // An earlier run's backup is never overwritten: it may be the only whole copy of a program.
+    std::string earlier = c.beside ? "part.nc.prune-backup" : "state/prune/part.nc.prune-backup";
+    folder.Write(earlier, "earlier\r\n");
+    wchar_t own[4096] = L"";
+    DWORD own_length = GetEnvironmentVariableW(L"LOCALAPPDATA", own, 4096);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", Wide(folder.PathOf("state")));
+    program_writes = 0;
+    Failure failure;
+    {
+      Replacements replacements;
+      os::WriteFile = ProgramBreaksAfterHalf;
+      if (!c.beside) os::CreateFileW = NoBackupBeside;
+      try {
+        ReplaceWholeFile(folder.PathOf("part.nc"), kLongerProgram);
+      } catch (const Failure& raised) {
+        failure = raised;
+      }
+    }
+    SetEnvironmentVariableW(L"LOCALAPPDATA", own_length > 0 ? own : nullptr);
+    std::string backup = earlier + "-2";
+    EXPECT_EQ(failure.kind, "EWriteError");
+    EXPECT_EQ(failure.message, FillTemplate(kRestoreFailureBackupTemplate,
+                                            {folder.PathOf("part.nc"), folder.PathOf(backup)}));
+    EXPECT_EQ(folder.Read(backup), kOldProgram);
+    EXPECT_EQ(folder.Read(earlier), "earlier\r\n");
+  }
 }
 
 }  // namespace
