@@ -8,7 +8,7 @@
 #   - msi.sh: the MSI, installed with Wine's msiexec into a fresh prefix, run, refused over a later
 #     version, upgraded to it with the user's prune.ini kept, and uninstalled with nothing left.
 # Every run of prune goes on a copy of examples/rohr_rotary.nc, whose result must come out as
-# packaging/check/rohr_rotary.pruned.nc, byte for byte. Work files, Wine's prefix and its output
+# examples/rohr_rotary.pruned.nc, byte for byte. Work files, Wine's prefix and its output
 # go to build-packages/. Exits non-zero when a check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +26,7 @@ msi=$root/dist/prune-$version-x64.msi
 deb=$root/dist/prune_${version}_amd64.deb
 tgz=$root/dist/prune-$version-linux-x86_64.tar.gz
 example=$root/examples/rohr_rotary.nc
-expected=$root/packaging/check/rohr_rotary.pruned.nc
+expected=$root/examples/rohr_rotary.pruned.nc
 work=$root/build-packages
 logs=$work/logs
 rm -rf "$work"

@@ -2,6 +2,7 @@
 // by several runs at once, and killed while it writes.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +46,33 @@ struct SharedFileCase {
   int exit_status;
   std::string content_after;  // of part.nc, or of part.tap in test output
   std::string ownership_after;
+  std::vector<std::string> created;  // in the folder during the run: the way the save took
+};
+
+/// Watches a folder for the names created in it.
+class CreationWatch {
+ public:
+  explicit CreationWatch(const std::string& folder) : fd_(inotify_init1(IN_NONBLOCK)) {
+    inotify_add_watch(fd_, folder.c_str(), IN_CREATE);
+  }
+  ~CreationWatch() { close(fd_); }
+  /// The names created since the watch began, in order.
+  std::vector<std::string> Created() const {
+    std::vector<std::string> names;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t length;
+    while ((length = read(fd_, buffer, sizeof buffer)) > 0) {
+      for (char* at = buffer; at < buffer + length;) {
+        auto* event = reinterpret_cast<inotify_event*>(at);
+        if (event->len > 0) names.push_back(event->name);
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return names;
+  }
+
+ private:
+  int fd_;
 };
 
 TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
@@ -53,18 +81,68 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
   using P = fs::perms;
   const P shared_folder = P(0755), writable_folder = P(0777), sticky_folder = P(01777);
   const SharedFileCase cases[] = {
-      {"own file in a folder the user may not create files in", shared_folder, kUser, kUser,
-       P(0644), false, 0, kSmallProgramPruned, "65534:65534 0644"},
-      {"a colleague's group-writable file in a sticky folder", sticky_folder, 0, kShopGroup,
-       P(0664), false, 0, kSmallProgramPruned, "0:100 0664"},
-      {"a colleague's group-writable file in a writable folder", writable_folder, 0, kShopGroup,
-       P(0664), false, 0, kSmallProgramPruned, "0:100 0664"},
-      {"a colleague's file without group write permission", writable_folder, 0, kShopGroup, P(0644),
-       false, 1, kSmallProgram, "0:100 0644"},
-      {"own file without read permission", writable_folder, kUser, kUser, P(0200), false, 1,
-       kSmallProgram, "65534:65534 0200"},
-      {"test output into a folder the user may not create files in", shared_folder, kUser, kUser,
-       P(0644), true, 1, "", "missing"},
+      // In place, the backup in the user's state folder.
+      {"own file in a folder the user may not create files in",
+       shared_folder,
+       kUser,
+       kUser,
+       P(0644),
+       false,
+       0,
+       kSmallProgramPruned,
+       "65534:65534 0644",
+       {}},
+      // In place, never by a new file that would not keep the owner: a backup, no other file.
+      {"a colleague's group-writable file in a sticky folder",
+       sticky_folder,
+       0,
+       kShopGroup,
+       P(0664),
+       false,
+       0,
+       kSmallProgramPruned,
+       "0:100 0664",
+       {"part.nc.prune-backup"}},
+      {"a colleague's group-writable file in a writable folder",
+       writable_folder,
+       0,
+       kShopGroup,
+       P(0664),
+       false,
+       0,
+       kSmallProgramPruned,
+       "0:100 0664",
+       {"part.nc.prune-backup"}},
+      {"a colleague's file without group write permission",
+       writable_folder,
+       0,
+       kShopGroup,
+       P(0644),
+       false,
+       1,
+       kSmallProgram,
+       "0:100 0644",
+       {}},
+      {"own file without read permission",
+       writable_folder,
+       kUser,
+       kUser,
+       P(0200),
+       false,
+       1,
+       kSmallProgram,
+       "65534:65534 0200",
+       {}},
+      {"test output into a folder the user may not create files in",
+       shared_folder,
+       kUser,
+       kUser,
+       P(0644),
+       true,
+       1,
+       "",
+       "missing",
+       {}},
   };
   for (const SharedFileCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -77,7 +155,9 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
     std::string path = folder.Write("part.nc", kSmallProgram);
     Own(path, c.owner, c.group, c.file_mode);
     fs::permissions(folder.path(), c.folder_mode);
+    CreationWatch watch(folder.path());
     RunResult result = RunPrune({path}, options);
+    EXPECT_EQ(watch.Created(), c.created);
     EXPECT_EQ(result.exit_status, c.exit_status) << result.err;
     std::string written = c.test_output ? folder.At("part.tap") : path;
     if (fs::exists(written)) {

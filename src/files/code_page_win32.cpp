@@ -1,5 +1,7 @@
 // The text conversions of the Windows code page services: the system's ANSI code page and UTF-8.
 // Every conversion asks for the length of its result first and then fills exactly that much.
+#include "files/code_page_win32.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -7,6 +9,8 @@
 #include "base/utf8.h"
 #include "files/code_page.h"
 #include "files/file_failures.h"
+
+BOOL(WINAPI* code_page_calls::GetCPInfo)(UINT, LPCPINFO) = ::GetCPInfo;
 
 namespace {
 
@@ -56,12 +60,12 @@ void Encode(UINT code_page, TextView text, std::string* out) {
 
 void PrepareAnsiCodePage() {
   CPINFO info;
-  if (!GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
+  if (!code_page_calls::GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
 }
 
 bool AnsiIsSingleByte() {
   CPINFO info;
-  return GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
+  return code_page_calls::GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
 }
 
 void DecodeAnsi(std::string_view bytes, Text* out) { Decode(AnsiCodePage(), 0, bytes, out); }

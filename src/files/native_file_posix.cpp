@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -200,10 +201,16 @@ SaveOutcome CheckTarget(const std::string& target, struct stat* existing, bool* 
   return SaveOutcome();
 }
 
-/// Whether the file at `target` is still in the state `loaded`, where that is given.
-bool Unchanged(const std::string& target, const FileStamp* loaded) {
+/// Whether the file at `target` is still in the state `loaded`, where that is given: saved (as
+/// an outcome: go on), changed meanwhile, or the create failure where it cannot be told.
+SaveOutcome CheckUnchanged(const std::string& target, const FileStamp* loaded) {
+  if (!loaded) return SaveOutcome();
   struct stat now;
-  return !loaded || (os::stat(target.c_str(), &now) == 0 && StampOf(now) == *loaded);
+  if (os::stat(target.c_str(), &now) != 0) {
+    return Failed(errno == ENOENT ? SaveOutcome::kChangedMeanwhile : SaveOutcome::kCreateFailed,
+                  errno);
+  }
+  return StampOf(now) == *loaded ? SaveOutcome() : Failed(SaveOutcome::kChangedMeanwhile);
 }
 
 /// Whether this process may give a new file the owner and group of `existing`.
@@ -220,28 +227,58 @@ bool MayGiveOwnership(const struct stat& existing) {
 // ---------------------------------------------------------------------------------------------
 // Replace by rename
 
-/// Removes the temporary file unless it was handed over.
-class TemporaryFile {
+/// `name` in the folder `folder`, a folder part with its trailing slash or empty for the working
+/// folder, which is where a bare relative name lies.
+std::string InFolder(std::string_view folder, std::string_view name) {
+  return (folder.empty() ? std::string("./") : std::string(folder)) + std::string(name);
+}
+
+/// Flushes the names in `folder` (a folder part, as for InFolder) to disk: a rename, create or
+/// removal there survives a power cut only then. False (errno set) when it fails.
+bool SyncFolder(std::string_view folder) {
+  int fd = os::open(InFolder(folder, ".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool synced = os::fsync(fd) == 0;
+  int error = errno;
+  os::close(fd);
+  errno = error;
+  return synced;
+}
+
+/// Whether nothing is at `path` any more. Keeps errno.
+bool Gone(const std::string& path) {
+  int error = errno;
+  struct stat st;
+  bool gone = os::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+  errno = error;
+  return gone;
+}
+
+/// Removes the file it names when it goes out of scope, unless it was kept.
+class FileToRemove {
  public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
+  explicit FileToRemove(std::string path) : path_(std::move(path)) {}
+  ~FileToRemove() {
     if (!path_.empty()) os::unlink(path_.c_str());
   }
+  FileToRemove(const FileToRemove&) = delete;
+  FileToRemove& operator=(const FileToRemove&) = delete;
   const std::string& path() const { return path_; }
-  void Release() { path_.clear(); }
+  void Keep() { path_.clear(); }
 
  private:
   std::string path_;
 };
 
-/// A new file of a short name of its own in `folder`, created with `mode` (which the umask or
-/// the folder's default access list then narrow, as for any new file), or -1 (errno set). The
-/// name is short enough for every file system, whatever the name of the file it stands in for.
-int CreateTemporaryFile(const std::string& folder, mode_t mode, std::string* name) {
+/// A new file of a short name of its own in `folder` (a folder part), created with `mode` (which
+/// the umask or the folder's default access list then narrow, as for any new file), or -1 (errno
+/// set). The name is short enough for every file system, whatever the name of the file it stands
+/// in for.
+int CreateTemporaryFile(std::string_view folder, mode_t mode, std::string* name) {
   uint64_t number = static_cast<uint64_t>(getpid()) << 24 ^
                     std::chrono::steady_clock::now().time_since_epoch().count();
   for (int attempt = 0; attempt < 100; ++attempt, number += 7919) {
-    *name = folder + "/.prune-" + HexDigits(number & 0xFFFFFF, 6);
+    *name = InFolder(folder, ".prune-" + HexDigits(number & 0xFFFFFF, 6));
     int fd = os::open(name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -276,8 +313,9 @@ bool ExtendedAttributes(const char* path, int fd, Attributes* attributes) {
   return true;
 }
 
-/// Whether `listed` (the result of ExtendedAttributes) tells the attributes: read, or none at all.
-bool Known(bool listed) { return listed || errno == ENOTSUP; }
+/// Whether a call of ExtendedAttributes that gave `listed` tells the attributes: it read them,
+/// or the file system has none at all.
+bool AttributesTold(bool listed) { return listed || errno == ENOTSUP; }
 
 /// Makes the new file at `fd` what the existing file `target` is apart from its content: owner,
 /// group, permission bits and extended attributes, and none that it lacks (such as an access
@@ -285,7 +323,7 @@ bool Known(bool listed) { return listed || errno == ENOTSUP; }
 bool TakeOverAttributes(int fd, const std::string& target, const struct stat& existing) {
   Attributes wanted, own;
   bool target_has = ExtendedAttributes(target.c_str(), -1, &wanted);
-  if (!Known(target_has)) return false;
+  if (!AttributesTold(target_has)) return false;
   if (os::fchown(fd, existing.st_uid, existing.st_gid) != 0) return false;
   if (ExtendedAttributes(nullptr, fd, &own)) {
     for (const auto& attribute : own) {
@@ -303,68 +341,157 @@ bool TakeOverAttributes(int fd, const std::string& target, const struct stat& ex
   struct stat now;
   if (os::fstat(fd, &now) != 0) return false;
   bool new_has = ExtendedAttributes(nullptr, fd, &own);
-  if (!Known(new_has) || new_has != target_has) return false;
+  if (!AttributesTold(new_has) || new_has != target_has) return false;
   return now.st_uid == existing.st_uid && now.st_gid == existing.st_gid &&
          (now.st_mode & 07777) == (existing.st_mode & 07777) && own == wanted;
 }
 
-void SyncFolder(std::string_view folder) {
-  std::string name = folder.empty() ? std::string(".") : std::string(folder);
-  int fd = os::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return;
-  os::fsync(fd);  // best effort: the rename is done either way
-  os::close(fd);
-}
-
-/// Gives the file back the set-user-ID and set-group-ID bits that a write by this process
-/// cleared, where the process owns it; for anybody else the system keeps them cleared. Tells
-/// whether the file has all of its permission bits of `before`.
-bool KeepSetIdBits(int fd, const struct stat& before) {
+/// Gives the file back the set-user-ID and set-group-ID bits of `before` that a write by this
+/// process cleared, where the process owns the file or is the superuser; for anybody else the
+/// system keeps them cleared, as after every write by another user. False (errno set) only when
+/// a call fails.
+bool GiveBackSetIdBits(int fd, const struct stat& before) {
+  if ((before.st_mode & (S_ISUID | S_ISGID)) == 0) return true;
   struct stat now;
   if (os::fstat(fd, &now) != 0) return false;
   if ((now.st_mode & 07777) == (before.st_mode & 07777)) return true;
-  if (geteuid() != 0 && geteuid() != now.st_uid) return false;
+  if (geteuid() != 0 && geteuid() != now.st_uid) return true;
   return os::fchmod(fd, before.st_mode & 07777) == 0;
 }
 
-/// Whether a write failed because the disk or the user's quota is full, where the file itself,
-/// written in place, may still fit.
-bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
-
-/// What a failed write of the new file means: no room for a second copy leaves the way open to
-/// write the file in place; anything else is the write failure.
-SaveOutcome WriteFailed(int error) {
-  return Failed(OutOfRoom(error) ? SaveOutcome::kTryInPlace : SaveOutcome::kWriteFailed, error);
+/// Whether the file system of the open file copies every block it overwrites (btrfs, ZFS,
+/// bcachefs): there, overwriting a file in place needs as much free room as a second copy.
+bool CopiesOnWrite(int fd) {
+  constexpr long kBtrfs = 0x9123683E, kZfs = 0x2FC12FC1, kBcachefs = 0xCA451A4E;
+  struct statfs fs;
+  if (os::fstatfs(fd, &fs) != 0) return true;  // unknown: no bet on room that may not be there
+  long type = static_cast<long>(fs.f_type);
+  return type == kBtrfs || type == kZfs || type == kBcachefs;
 }
 
-/// The new content goes to a new file beside `target`, flushed, then renamed over it: a run
-/// killed at any moment leaves the old content or the new, never a mix. Takes another way, with
-/// nothing changed, where that would not keep what the existing file has (`existing` null for a
-/// new file) or there is no room for a second copy.
+/// What a failed write of the new file at `fd`, standing in for `existing` (null for a file that
+/// is not there yet), means: no room for a second copy leaves the way open to write the existing
+/// file in place, unless its file system needs that room there too; anything else is the write
+/// failure.
+SaveOutcome WriteFailed(int fd, int error, const struct stat* existing) {
+  bool out_of_room = error == ENOSPC || error == EDQUOT || error == EFBIG;
+  bool in_place_may_fit = existing && out_of_room && !CopiesOnWrite(fd);
+  return Failed(in_place_may_fit ? SaveOutcome::kTryInPlace : SaveOutcome::kWriteFailed, error);
+}
+
+/// The new content goes to a new file beside `target`, flushed, then renamed over it, and the
+/// folder flushed: a run killed or a power cut at any moment leaves the old content or the new,
+/// never a mix. For an existing file (`existing`), takes another way, with nothing changed, where
+/// that would not keep what the file has or there is no room for a second copy. A file that is
+/// not there yet has no other way: it only ever appears whole under its name.
 SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existing,
                             const FileContent& content, const FileStamp* loaded) {
-  const SaveOutcome another_way = Failed(SaveOutcome::kTryInPlace);
+  auto another_way = [existing](int error) {
+    return Failed(existing ? SaveOutcome::kTryInPlace : SaveOutcome::kCreateFailed, error);
+  };
   std::string name;
   std::string_view folder = FolderPart(target);
-  Descriptor file(CreateTemporaryFile(std::string(folder), existing ? 0600 : 0666, &name));
-  if (file.get() < 0) return another_way;
-  TemporaryFile temporary(name);
-  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way;
+  Descriptor file(CreateTemporaryFile(folder, existing ? 0600 : 0666, &name));
+  if (file.get() < 0) return another_way(errno);
+  FileToRemove temporary(name);
+  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way(errno);
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written)) return WriteFailed(errno);
+  if (!WriteContent(file.get(), content, &written)) {
+    return WriteFailed(file.get(), errno, existing);
+  }
   // Written by an ordinary user, the new file lost its set-ID bits like any file written.
-  if (existing && !KeepSetIdBits(file.get(), *existing)) return another_way;
-  if (os::fsync(file.get()) != 0 || !file.Close()) return WriteFailed(errno);
-  if (!Unchanged(target, loaded)) return Failed(SaveOutcome::kChangedMeanwhile);
-  // Refused in a sticky folder for a file of another owner: then it is written in place.
-  if (os::rename(temporary.path().c_str(), target.c_str()) != 0) return another_way;
-  temporary.Release();
-  SyncFolder(folder);
+  if (existing && !GiveBackSetIdBits(file.get(), *existing)) return another_way(errno);
+  if (os::fsync(file.get()) != 0) return WriteFailed(file.get(), errno, existing);
+  if (!file.Close()) return Failed(SaveOutcome::kWriteFailed, errno);
+  if (SaveOutcome unchanged = CheckUnchanged(target, loaded);
+      unchanged.kind != SaveOutcome::kSaved) {
+    return unchanged;
+  }
+  // Refused in a sticky folder for a file of another owner: then it is written in place. A
+  // rename that reports a failure after it was done (a network file system may) counts as done.
+  if (os::rename(temporary.path().c_str(), target.c_str()) != 0 && !Gone(temporary.path())) {
+    return another_way(errno);
+  }
+  temporary.Keep();
+  // Not on disk yet, the rename could be undone by a power cut: not a success. The new content
+  // is whole in place all the same, and a second run over it changes nothing.
+  if (!SyncFolder(folder)) return Failed(SaveOutcome::kWriteFailed, errno);
   return SaveOutcome();
 }
 
 // ---------------------------------------------------------------------------------------------
-// Write in place
+// Write in place, with a backup
+
+/// The user's own folder for backups that cannot lie beside the program, with its trailing
+/// slash: $XDG_STATE_HOME/prune, else ~/.local/state/prune. Empty where neither is set.
+std::string StateFolder() {
+  const char* state = getenv("XDG_STATE_HOME");
+  if (state && state[0] == '/') return std::string(state) + "/prune/";
+  const char* home = getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.local/state/prune/";
+  return std::string();
+}
+
+/// Makes the folder `folder` (with its trailing slash) and those on its way, each new one for
+/// this user alone and flushed into its parent. False (errno set) when it cannot.
+bool MakeFolders(const std::string& folder) {
+  for (size_t end = folder.find('/', 1); end != std::string::npos;
+       end = folder.find('/', end + 1)) {
+    std::string path = folder.substr(0, end);
+    if (os::mkdir(path.c_str(), 0700) == 0) {
+      if (!SyncFolder(FolderPart(path))) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// The names a backup of the file named `name` may take, in order of preference: the name with
+/// ".prune-backup" after it, then with "-2", "-3", … after that. Long names are cut first, so
+/// that the backup's name stays within what any file system takes.
+std::string BackupName(std::string_view name, int attempt) {
+  constexpr size_t kLongestKept = 200;
+  std::string backup = std::string(name.substr(0, kLongestKept)) + ".prune-backup";
+  return attempt == 1 ? backup : backup + "-" + std::to_string(attempt);
+}
+
+/// Writes `old` to a new backup file in `folder` and flushes it and the folder; its path, or
+/// empty when none could be made there. Never takes the name of a file that is there already:
+/// an earlier run's backup may be the only whole copy of a program.
+std::string BackupIn(std::string_view folder, std::string_view name, std::string_view old) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    std::string path = InFolder(folder, BackupName(name, attempt));
+    // Mode 0600: nobody but this user, who has just read the program, reads the backup.
+    Descriptor file(
+        os::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600));
+    if (file.get() < 0 && errno == EEXIST) continue;
+    if (file.get() < 0) return std::string();
+    FileToRemove unfinished(path);
+    uint64_t written = 0;
+    ContiguousContent content(old);
+    if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 ||
+        !file.Close() || !SyncFolder(folder)) {
+      return std::string();
+    }
+    unfinished.Keep();
+    return path;
+  }
+  return std::string();
+}
+
+/// A whole copy of the old content, on disk before the first byte of the file changes: beside
+/// the file, else in the user's state folder. Empty where none can be made anywhere; the file
+/// is then written in place all the same.
+std::string MakeBackup(const std::string& target, std::string_view old) {
+  std::string_view name = std::string_view(target).substr(FolderPart(target).size());
+  std::string beside = BackupIn(FolderPart(target), name, old);
+  if (!beside.empty()) return beside;
+  std::string state = StateFolder();
+  if (state.empty() || !MakeFolders(state)) return std::string();
+  return BackupIn(state, name, old);
+}
 
 /// Reserves room for `new_size` bytes in the open file of `old_size` bytes, so that a full disk
 /// or a quota shows before any of its bytes change: the whole new length, since a file system
@@ -382,19 +509,61 @@ bool ReserveRoom(int fd, off_t old_size, off_t new_size, bool* grown) {
   return error == 0;
 }
 
-/// Makes the open file `old` again, and flushes it: its length, and its first `changed` bytes,
-/// the ones that may have been overwritten. False when it cannot.
-bool RestoreOldContent(int fd, std::string_view old, uint64_t changed) {
-  std::string_view overwritten = old.substr(0, std::min<uint64_t>(changed, old.size()));
+/// Makes the open file `old` again and flushes it: its length, its first `overwritten` bytes,
+/// and every later byte that now differs from the old one (a write that failed may have changed
+/// some all the same, and a byte written again could fail anew, past a file size limit). False
+/// when it cannot.
+bool RestoreOldContent(int fd, std::string_view old, uint64_t overwritten) {
+  std::string_view head = old.substr(0, std::min<uint64_t>(overwritten, old.size()));
   uint64_t written = 0;
-  return os::ftruncate(fd, static_cast<off_t>(old.size())) == 0 &&
-         os::lseek(fd, 0, SEEK_SET) == 0 &&
-         WritePieces(fd, FileContent::Pieces(&overwritten, 1), &written) && os::fsync(fd) == 0;
+  if (os::ftruncate(fd, static_cast<off_t>(old.size())) != 0 || os::lseek(fd, 0, SEEK_SET) != 0 ||
+      !WritePieces(fd, FileContent::Pieces(&head, 1), &written)) {
+    return false;
+  }
+  std::string_view rest = old.substr(head.size());
+  std::string now(rest.size(), '\0');
+  if (!ReadFully(fd, now.data(), now.size())) return false;
+  auto [first, unused] = std::mismatch(rest.begin(), rest.end(), now.begin());
+  if (first != rest.end()) {
+    size_t from = first - rest.begin();
+    size_t to = rest.size();
+    while (to > from && rest[to - 1] == now[to - 1]) --to;
+    std::string_view differing = rest.substr(from, to - from);
+    if (os::lseek(fd, static_cast<off_t>(head.size() + from), SEEK_SET) < 0 ||
+        !WritePieces(fd, FileContent::Pieces(&differing, 1), &written)) {
+      return false;
+    }
+  }
+  return os::fsync(fd) == 0;
+}
+
+/// Overwrites the open file, whose status was `before` and whose content `old`, with `content`:
+/// room reserved, the bytes written, the file cut to its new length and flushed. Should any of
+/// it fail, the old bytes are written back and the old length restored.
+SaveOutcome Overwrite(int fd, const struct stat& before, std::string_view old,
+                      const FileContent& content) {
+  const off_t new_size = static_cast<off_t>(content.Size());
+  bool grown = false;
+  if (!ReserveRoom(fd, before.st_size, new_size, &grown)) {
+    int error = errno;
+    if (grown && !RestoreOldContent(fd, old, 0)) return Failed(SaveOutcome::kRestoreFailed);
+    return Failed(SaveOutcome::kWriteFailed, error);
+  }
+  // Until the cut, the bytes written so far surely differ from the old ones; after it, any may.
+  uint64_t overwritten = 0;
+  if (WriteContent(fd, content, &overwritten) &&
+      (overwritten = UINT64_MAX, os::ftruncate(fd, new_size) == 0) && os::fsync(fd) == 0) {
+    return SaveOutcome();
+  }
+  int error = errno;
+  if (!RestoreOldContent(fd, old, overwritten)) return Failed(SaveOutcome::kRestoreFailed);
+  return Failed(SaveOutcome::kWriteFailed, error);
 }
 
 /// Writes the content into the existing file itself, which keeps everything the file has: its
-/// owner, group, mode, links, extended attributes and name. Should a write fail, the old bytes,
-/// read beforehand, are written back and the old length restored.
+/// owner, group, mode, links, extended attributes and name. The old content, read beforehand,
+/// goes to a backup first, which stays only where it is the one whole copy left; the set-ID bits
+/// that the writes clear are given back on every way out.
 SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
                          const FileStamp* loaded) {
   Descriptor file(os::open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC, 0));
@@ -408,41 +577,21 @@ SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
   if (!ReadFully(file.get(), old.data(), old.size()) || os::lseek(file.get(), 0, SEEK_SET) != 0) {
     return Failed(SaveOutcome::kCreateFailed, errno);
   }
-  const off_t new_size = static_cast<off_t>(content.Size());
-  bool grown = false;
-  if (!ReserveRoom(file.get(), st.st_size, new_size, &grown)) {
-    int error = errno;
-    if (grown && !RestoreOldContent(file.get(), old, 0)) return Failed(SaveOutcome::kRestoreFailed);
-    return Failed(SaveOutcome::kWriteFailed, error);
+  FileToRemove backup(MakeBackup(target, old));
+  SaveOutcome outcome = Overwrite(file.get(), st, old, content);
+  if (!GiveBackSetIdBits(file.get(), st)) {
+    // The content is new, the mode is not what it was: the old content goes back, bits and all.
+    bool restored =
+        outcome.kind == SaveOutcome::kRestoreFailed ||
+        (RestoreOldContent(file.get(), old, UINT64_MAX) && GiveBackSetIdBits(file.get(), st));
+    outcome = Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
   }
-  // Until the cut, only the bytes written so far differ from the old ones; after it, any may.
-  uint64_t changed = 0;
-  if (WriteContent(file.get(), content, &changed) &&
-      (changed = UINT64_MAX, os::ftruncate(file.get(), new_size) == 0) &&
-      os::fsync(file.get()) == 0) {
-    KeepSetIdBits(file.get(), st);
-    return SaveOutcome();
+  if (outcome.kind == SaveOutcome::kRestoreFailed) {
+    outcome.backup = TextFromNative(backup.path());
+    backup.Keep();
   }
-  int error = errno;
-  if (!RestoreOldContent(file.get(), old, changed)) return Failed(SaveOutcome::kRestoreFailed);
-  return Failed(SaveOutcome::kWriteFailed, error);
+  return outcome;
 }
-
-/// Creates the file that is not there yet and writes the content into it; removes it again when
-/// the content cannot be written.
-SaveOutcome CreateAndWrite(const std::string& target, const FileContent& content) {
-  Descriptor file(
-      os::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
-  if (file.get() < 0) return Failed(SaveOutcome::kCreateFailed, errno);
-  TemporaryFile unfinished(target);
-  uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 || !file.Close()) {
-    return Failed(SaveOutcome::kWriteFailed, errno);
-  }
-  unfinished.Release();
-  return SaveOutcome();
-}
-
 /// Saves `content` as the file at `path` in the way that keeps everything the file has.
 SaveOutcome Save(const std::string& path, const FileContent& content, const FileStamp* loaded) {
   std::string target;
@@ -450,13 +599,11 @@ SaveOutcome Save(const std::string& path, const FileContent& content, const File
   struct stat existing;
   bool exists = false;
   if (SaveOutcome checked = CheckTarget(target, &existing, &exists);
-      checked.kind != SaveOutcome::kSaved)
+      checked.kind != SaveOutcome::kSaved) {
     return checked;
-  if (!exists && loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed meanwhile
-  if (!exists) {
-    SaveOutcome renamed = ReplaceByRename(target, nullptr, content, nullptr);
-    return renamed.kind == SaveOutcome::kTryInPlace ? CreateAndWrite(target, content) : renamed;
   }
+  if (!exists && loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed meanwhile
+  if (!exists) return ReplaceByRename(target, nullptr, content, nullptr);
   // A rename would leave the file's other names with the old content, and a new file that
   // cannot be given the owner would take the file from its owner.
   if (existing.st_nlink == 1 && MayGiveOwnership(existing)) {

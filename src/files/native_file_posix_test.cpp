@@ -198,6 +198,78 @@ TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
   }
 }
 
+TEST(NativeFilePosixTest, AFileChangedSinceTheLoadIsNotOverwritten) {
+  // Another program writes the file between the load and the save: its version stays, by
+  // either way of saving, and so does a file put in its place or removed.
+  struct Case {
+    std::string name;
+    std::function<void(TempFolder&)> meanwhile;
+    bool second_link;  // the save then writes in place
+  };
+  auto rewrite = [](TempFolder& folder) {
+    std::ofstream(folder.At("part.nc"), std::ios::binary | std::ios::trunc) << "their version";
+  };
+  auto replace = [](TempFolder& folder) {
+    folder.Write("new.nc", "their version");
+    fs::rename(folder.At("new.nc"), folder.At("part.nc"));
+  };
+  auto remove = [](TempFolder& folder) { fs::remove(folder.At("part.nc")); };
+  const Case cases[] = {
+      {"rewritten, then saved by rename", rewrite, false},
+      {"rewritten, then saved in place", rewrite, true},
+      {"replaced by a new file", replace, false},
+      {"removed", remove, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    folder.Write("part.nc", "loaded version");
+    if (c.second_link) fs::create_hard_link(folder.At("part.nc"), folder.At("other.nc"));
+    FileStamp loaded;
+    ReadWholeFile(folder.PathOf("part.nc"), &loaded);
+    c.meanwhile(folder);
+    Names names = folder.Names();
+    std::string theirs = folder.Read("part.nc");
+    Failure failure =
+        FailureOf([&] { ReplaceWholeFile(folder.PathOf("part.nc"), "new", &loaded); });
+    EXPECT_EQ(failure.kind, "EFCreateError");
+    EXPECT_NE(NativeFromText(failure.message).find("seit dem Lesen"), std::string::npos)
+        << NativeFromText(failure.message);
+    EXPECT_EQ(folder.Read("part.nc"), theirs);
+    EXPECT_EQ(folder.Names(), names) << "something was left behind";
+  }
+}
+
+TEST(NativeFilePosixTest, AFileUnchangedSinceTheLoadIsSaved) {
+  for (bool second_link : {false, true}) {
+    SCOPED_TRACE(second_link ? "in place" : "by rename");
+    TempFolder folder;
+    folder.Write("part.nc", "loaded version");
+    if (second_link) fs::create_hard_link(folder.At("part.nc"), folder.At("other.nc"));
+    FileStamp loaded;
+    ReadWholeFile(folder.PathOf("part.nc"), &loaded);
+    ReplaceWholeFile(folder.PathOf("part.nc"), "new", &loaded);
+    EXPECT_EQ(folder.Read("part.nc"), "new");
+    EXPECT_EQ(folder.Read("other.nc"), second_link ? "new" : "");
+  }
+}
+
+TEST(NativeFilePosixTest, AnEarlierBackupIsNeverTouched) {
+  // It may be the only whole copy of a program: a save in place makes its own beside it, and
+  // removes only that one.
+  TempFolder folder;
+  folder.Write("part.nc", "old");
+  fs::create_hard_link(folder.At("part.nc"), folder.At("other.nc"));
+  folder.Write("part.nc.prune-backup", "an earlier program");
+  folder.Write("part.nc.prune-backup-2", "another earlier program");
+  ReplaceWholeFile(folder.PathOf("part.nc"), "new");
+  EXPECT_EQ(folder.Read("other.nc"), "new") << "not written in place";
+  EXPECT_EQ(folder.Read("part.nc.prune-backup"), "an earlier program");
+  EXPECT_EQ(folder.Read("part.nc.prune-backup-2"), "another earlier program");
+  EXPECT_EQ(folder.Names(),
+            (Names{"other.nc", "part.nc", "part.nc.prune-backup", "part.nc.prune-backup-2"}));
+}
+
 TEST(NativeFilePosixTest, ReplaceKeepsExtendedAttributes) {
   TempFolder folder;
   folder.Write("part.nc", "old");

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -20,6 +21,7 @@
   X(ssize_t, writev, (int fd, const iovec* vectors, int count), (fd, vectors, count), -1)       \
   X(off_t, lseek, (int fd, off_t offset, int whence), (fd, offset, whence), -1)                 \
   X(int, fstat, (int fd, struct stat* status), (fd, status), -1)                                \
+  X(int, fstatfs, (int fd, struct statfs* status), (fd, status), -1)                            \
   X(int, stat, (const char* path, struct stat* status), (path, status), -1)                     \
   X(int, lstat, (const char* path, struct stat* status), (path, status), -1)                    \
   X(ssize_t, readlink, (const char* path, char* buffer, size_t size), (path, buffer, size), -1) \
@@ -45,7 +47,8 @@
     (fd, name, value, size, flags), -1)                                                         \
   X(int, fremovexattr, (int fd, const char* name), (fd, name), -1)                              \
   X(int, rename, (const char* from, const char* to), (from, to), -1)                            \
-  X(int, unlink, (const char* path), (path), -1)
+  X(int, unlink, (const char* path), (path), -1)                                                \
+  X(int, mkdir, (const char* path, mode_t mode), (path, mode), -1)
 
 /// The calls, as `os::open(…)`, `os::fsync(…)`, …
 namespace os {

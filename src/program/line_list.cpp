@@ -1,10 +1,8 @@
 #include "program/line_list.h"
 
-#include <algorithm>
 #include <bit>
 
-#include "base/simd.h"
-#include "files/code_page.h"
+#include "program/line_scan.h"
 
 namespace {
 
@@ -17,39 +15,11 @@ constexpr size_t kEncodeChunk = 1 << 16;
 // lines makes the list grow as usual.
 constexpr size_t kUnitsPerLineGuess = 12;
 
-// Line breaks are looked for this many code units at a time: the lanes of two blocks.
-constexpr size_t kBreakUnits = 2 * simd::kBlockLanes;
-
-/// The positions of CR and LF among the kBreakUnits code units from `p` on, one bit per code
-/// unit.
-uint32_t LineBreakMask(const char16_t* p) {
-  const simd::Block cr = simd::EveryLane(u'\r');
-  const simd::Block lf = simd::EveryLane(u'\n');
-  simd::Block low = simd::Load(p);
-  simd::Block high = simd::Load(p + simd::kBlockLanes);
-  low = simd::Or(simd::EqualLanes(low, cr), simd::EqualLanes(low, lf));
-  high = simd::Or(simd::EqualLanes(high, cr), simd::EqualLanes(high, lf));
-  return simd::LaneTopBits(low, high);
-}
-
-/// Calls `visit` with the position of every CR and LF in `text`, in order. Most code units are
-/// neither, so they are tested kBreakUnits at a time.
-template <typename Visit>
-void ForEachLineBreak(TextView text, Visit visit) {
-  size_t i = 0;
-  for (; i + kBreakUnits <= text.size(); i += kBreakUnits) {
-    for (uint32_t mask = LineBreakMask(text.data() + i); mask != 0; mask &= mask - 1) {
-      visit(i + std::countr_zero(mask));
-    }
-  }
-  for (; i < text.size(); ++i) {
-    if (text[i] == u'\r' || text[i] == u'\n') visit(i);
-  }
-}
+// The text lies in memory in the machine's byte order.
+constexpr UnitForm kTextForm =
+    std::endian::native == std::endian::little ? UnitForm::kUtf16Le : UnitForm::kUtf16Be;
 
 }  // namespace
-
-LineList::LineList(FileEncoding encoding) : encoding_(encoding) { PrepareAnsiCodePage(); }
 
 std::optional<LineList> LineList::FromFile(std::string file, EncodingMark mark) {
   Text text;
@@ -57,9 +27,17 @@ std::optional<LineList> LineList::FromFile(std::string file, EncodingMark mark) 
     return std::nullopt;
   }
   std::string().swap(file);  // the raw bytes are released before the lines are split
-  LineList lines(mark.encoding);
-  lines.SetText(std::move(text));
-  return lines;
+  return LineList(mark.encoding, std::move(text));
+}
+
+LineList::LineList(FileEncoding encoding, Text text) : text_(std::move(text)), encoding_(encoding) {
+  lines_.reserve(text_.size() / kUnitsPerLineGuess + 1);
+  // The same scan that finds the lines in the bytes of a file, on the bytes of the text.
+  std::string_view bytes(reinterpret_cast<const char*>(text_.data()), text_.size() * 2);
+  ScanLines<kTextForm>(bytes, {}, [&](const ScannedLine& line) {
+    lines_.push_back({static_cast<uint32_t>(line.begin / 2),
+                      static_cast<uint32_t>((line.end - line.begin) / 2)});
+  });
 }
 
 void LineList::DeleteMarked(const std::vector<bool>& marked) {
@@ -70,23 +48,6 @@ void LineList::DeleteMarked(const std::vector<bool>& marked) {
     kept += marked[i] ? 0 : 1;
   }
   lines_.resize(kept);
-}
-
-void LineList::SetText(Text text) {
-  text_ = std::move(text);
-  lines_.clear();
-  lines_.reserve(text_.size() / kUnitsPerLineGuess + 1);
-  const TextView all(text_);
-  size_t start = 0;  // where the next line begins
-  ForEachLineBreak(all, [&](size_t at) {
-    if (at < start) return;  // the LF of a CR LF, which has ended its line already
-    lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(at - start)});
-    start = at + 1;
-    if (all[at] == u'\r' && start < all.size() && all[start] == u'\n') ++start;
-  });
-  if (start < all.size()) {
-    lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(all.size() - start)});
-  }
 }
 
 std::string LineList::Encode() const {

@@ -8,14 +8,14 @@
 
 #include "base/text.h"
 #include "files/file_encoding.h"
+#include "files/native_file.h"
 
 /// An ordered list of lines, numbered from 0. The lines are views into one text buffer; a line
 /// holds no CR or LF. Remembers the file encoding that the load found, for the save.
 class LineList {
  public:
-  /// An empty list in `encoding`; makes sure the ANSI code page is usable (raises the code page
-  /// failure).
-  explicit LineList(FileEncoding encoding = FileEncoding::kAnsi);
+  /// An empty list, in the ANSI encoding.
+  LineList() = default;
 
   /// The lines of the whole content of a file, byte-order mark included, whose mark is `mark`,
   /// in the mark's encoding; nothing when the bytes after the mark decode to nothing. The bytes
@@ -31,14 +31,21 @@ class LineList {
   /// Removes every line whose entry in `marked` is set, in one pass.
   void DeleteMarked(const std::vector<bool>& marked);
 
-  /// Replaces the lines by those of `text`, split at CR LF, lone LF and lone CR.
-  void SetText(Text text);
-
-  /// The file content of the lines in the file encoding: its byte-order mark, then every line
-  /// followed by CR LF.
-  std::string Encode() const;
-
   FileEncoding encoding() const { return encoding_; }
+
+  /// What Save writes: the byte-order mark of the file encoding, then every line followed by
+  /// CR LF, encoded in one piece.
+  class SavedContent : public FileContent {
+   public:
+    explicit SavedContent(const LineList& lines) : bytes_(lines.Encode()) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+      return ContiguousContent(bytes_).WriteTo(write);
+    }
+
+   private:
+    std::string bytes_;
+  };
 
  private:
   struct Span {
@@ -46,7 +53,12 @@ class LineList {
     uint32_t length;
   };
 
+  /// The lines of `text`, split at CR LF, lone LF and lone CR.
+  LineList(FileEncoding encoding, Text text);
+
+  std::string Encode() const;
+
   Text text_;
   std::vector<Span> lines_;
-  FileEncoding encoding_;
+  FileEncoding encoding_ = FileEncoding::kAnsi;
 };

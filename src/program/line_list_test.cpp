@@ -15,12 +15,6 @@ namespace {
 using namespace std::string_literals;
 using Lines = std::vector<Text>;
 
-LineList ListOf(const Text& text, FileEncoding encoding = FileEncoding::kAnsi) {
-  LineList list(encoding);
-  list.SetText(text);
-  return list;
-}
-
 TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
   struct Case {
     const char* name;
@@ -47,7 +41,7 @@ TEST(LineListTest, SplitsAtCrLfLoneLfAndLoneCr) {
       {"blanks stay", u"  G01 A1  \r\n", {u"  G01 A1  "}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(LinesOf(ListOf(c.text)), c.lines) << c.name;
+    EXPECT_EQ(LinesOf(ListOfText(c.text)), c.lines) << c.name;
   }
 }
 
@@ -71,17 +65,11 @@ TEST(LineListTest, SplitAgreesWithOneUnitAtATime) {
   std::mt19937 random(7);
   for (int round = 0; round < 3000; ++round) {
     Text text = RandomText(random, 80);
-    ASSERT_EQ(LinesOf(ListOf(text)), SplitOneByOne(text)) << "round " << round;
+    ASSERT_EQ(LinesOf(ListOfText(text)), SplitOneByOne(text)) << "round " << round;
   }
 }
 
-TEST(LineListTest, SetTextReplacesTheLines) {
-  LineList list = ListOf(u"A\nB\nC");
-  list.SetText(u"D");
-  EXPECT_EQ(LinesOf(list), Lines{u"D"});
-}
-
-TEST(LineListTest, EncodeWritesMarkAndCrLfAfterEveryLine) {
+TEST(LineListTest, SaveWritesMarkAndCrLfAfterEveryLine) {
   const Text text = u"\u00C4\r\nG01 A\u20AC\n";
   struct Case {
     FileEncoding encoding;
@@ -100,24 +88,24 @@ TEST(LineListTest, EncodeWritesMarkAndCrLfAfterEveryLine) {
        "1\0 \0A\x20\xAC\0\r\0\n"s},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ListOf(text, c.encoding).Encode(), c.bytes) << static_cast<int>(c.encoding);
+    EXPECT_EQ(SavedBytes(ListOfText(text, c.encoding)), c.bytes) << static_cast<int>(c.encoding);
   }
 }
 
-TEST(LineListTest, EncodeOfNoLinesIsTheMarkAlone) {
-  EXPECT_EQ(ListOf(u"", FileEncoding::kAnsi).Encode(), "");
-  EXPECT_EQ(ListOf(u"", FileEncoding::kUtf8).Encode(), "\xEF\xBB\xBF");
-  EXPECT_EQ(ListOf(u"", FileEncoding::kUtf16Le).Encode(), "\xFF\xFE");
-  EXPECT_EQ(ListOf(u"", FileEncoding::kUtf16Be).Encode(), "\xFE\xFF");
+TEST(LineListTest, SaveOfNoLinesIsTheMarkAlone) {
+  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kAnsi)), "");
+  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kUtf8)), "\xEF\xBB\xBF");
+  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kUtf16Le)), "\xFF\xFE");
+  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kUtf16Be)), "\xFE\xFF");
 }
 
-TEST(LineListTest, EncodeKeepsNulAndEmptyLines) {
-  EXPECT_EQ(ListOf(u"\r\n\0\r\r\n"s).Encode(), "\r\n\0\r\n\r\n"s);
-  EXPECT_EQ(ListOf(u"\0"s, FileEncoding::kUtf8).Encode(), "\xEF\xBB\xBF\0\r\n"s);
-  EXPECT_EQ(ListOf(u"\0"s, FileEncoding::kUtf16Le).Encode(), "\xFF\xFE\0\0\r\0\n\0"s);
+TEST(LineListTest, SaveKeepsNulAndEmptyLines) {
+  EXPECT_EQ(SavedBytes(ListOfText(u"\r\n\0\r\r\n"s, FileEncoding::kAnsi)), "\r\n\0\r\n\r\n"s);
+  EXPECT_EQ(SavedBytes(ListOfText(u"\0"s, FileEncoding::kUtf8)), "\xEF\xBB\xBF\0\r\n"s);
+  EXPECT_EQ(SavedBytes(ListOfText(u"\0"s, FileEncoding::kUtf16Le)), "\xFF\xFE\0\0\r\0\n\0"s);
 }
 
-TEST(LineListTest, EncodeOfManyLinesMatchesLineByLine) {
+TEST(LineListTest, SaveOfManyLinesMatchesLineByLine) {
   // Longer than any piece the encoder may work in, with a pair that must not be split.
   Text text;
   std::string expected = "\xEF\xBB\xBF";
@@ -125,7 +113,7 @@ TEST(LineListTest, EncodeOfManyLinesMatchesLineByLine) {
     text += u"G01 A" + std::u16string(i % 7, u'9') + u"\U0001D11E\n";
     expected += "G01 A" + std::string(i % 7, '9') + "\xF0\x9D\x84\x9E\r\n";
   }
-  EXPECT_EQ(ListOf(text, FileEncoding::kUtf8).Encode(), expected);
+  EXPECT_EQ(SavedBytes(ListOfText(text, FileEncoding::kUtf8)), expected);
 }
 
 TEST(LineListTest, DeleteMarked) {
@@ -142,7 +130,7 @@ TEST(LineListTest, DeleteMarked) {
       {{true, true, true, true}, {}},
   };
   for (const Case& c : cases) {
-    LineList list = ListOf(u"A\nB\nC\nD\n");
+    LineList list = ListOfText(u"A\nB\nC\nD\n");
     list.DeleteMarked(c.marked);
     EXPECT_EQ(LinesOf(list), c.lines);
     list.DeleteMarked(std::vector<bool>(list.Count(), false));
@@ -150,7 +138,7 @@ TEST(LineListTest, DeleteMarked) {
   }
 }
 
-TEST(LineListTest, FromFileAndEncode) {
+TEST(LineListTest, FromFileAndSave) {
   struct Case {
     const char* name;
     std::string file;
@@ -213,7 +201,7 @@ TEST(LineListTest, FromFileAndEncode) {
     ASSERT_TRUE(list) << c.name;
     EXPECT_EQ(list->encoding(), c.encoding) << c.name;
     EXPECT_EQ(LinesOf(*list), c.lines) << c.name;
-    EXPECT_EQ(list->Encode(), c.saved) << c.name;
+    EXPECT_EQ(SavedBytes(*list), c.saved) << c.name;
   }
 }
 

@@ -51,12 +51,12 @@ class MovePruning {
  public:
   using Line = std::basic_string_view<Char>;
 
-  /// The rule under `markers`; `hold(TextView ascii)` gives ASCII text as the lines hold it.
-  template <typename Hold>
-  MovePruning(const MarkerSet& markers, Hold hold)
-      : strobe_(hold(kStrobeLine)),
-        laser_off_(hold(markers.laser_off)),
-        laser_on_(hold(markers.laser_on)) {}
+  /// The rule under `markers`; `encode(TextView ascii)` gives ASCII text as the lines hold it.
+  template <typename Encode>
+  MovePruning(const MarkerSet& markers, Encode encode)
+      : strobe_(encode(kStrobeLine)),
+        laser_off_(encode(markers.laser_off)),
+        laser_on_(encode(markers.laser_on)) {}
 
   /// Examines the next line, which holds the move pattern where `is_move`; true when the line
   /// before it is to be deleted, being a move line that this one, another move line, follows

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "files/code_page.h"
+#include "program/line_scan.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ bool ProgramBytes::SavedContent::WriteTo(const std::function<bool(Pieces)>& writ
   return batcher.Finish();
 }
 
-bool ProgramBytes::Holds(FileEncoding encoding) {
+bool KeepsEveryByte(FileEncoding encoding) {
   return encoding != FileEncoding::kAnsi || AnsiKeepsEveryByte();
 }
 
@@ -125,39 +126,6 @@ std::optional<ProgramBytes> ProgramBytes::FromFile(std::string file, EncodingMar
   return program;
 }
 
-std::string_view ProgramBytes::FirstLine() const {
-  std::string_view all = text();
-  size_t end = 0;
-  while (end < all.size() && UnitAt(all, end) != u'\r' && UnitAt(all, end) != u'\n') {
-    end += unit_width();
-  }
-  return all.substr(0, end);
-}
-
-char16_t ProgramBytes::UnitAt(std::string_view bytes, size_t at) const {
-  auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
-  switch (form_) {
-    case UnitForm::kUtf16Le:
-      return ::UnitAt<UnitForm::kUtf16Le>(p);
-    case UnitForm::kUtf16Be:
-      return ::UnitAt<UnitForm::kUtf16Be>(p);
-    case UnitForm::kByte:
-      break;
-  }
-  return ::UnitAt<UnitForm::kByte>(p);
-}
-
-std::string ProgramBytes::Encoded(TextView ascii) const {
-  std::string bytes;
-  for (char16_t unit : ascii) {
-    char c = static_cast<char>(unit);
-    if (form_ == UnitForm::kUtf16Be) bytes.push_back('\0');
-    bytes.push_back(c);
-    if (form_ == UnitForm::kUtf16Le) bytes.push_back('\0');
-  }
-  return bytes;
-}
-
 template <typename Emit>
 void ProgramBytes::ForEachPiece(Emit emit) const {
   emit(ByteOrderMark(encoding_));
@@ -170,7 +138,7 @@ void ProgramBytes::ForEachPiece(Emit emit) const {
     emit(all.substr(from, as_they_are - from));
     if (as_they_are == to) return;
     std::string_view rest = all.substr(as_they_are, to - as_they_are);
-    ScanLinesOf(form_, rest, {}, [&](const Line& line) {
+    ScanLinesOf(form_, rest, {}, [&](const ScannedLine& line) {
       if (line.next - line.end == crlf.size()) {
         emit(rest.substr(line.begin, line.next - line.begin));
       } else {
@@ -185,10 +153,4 @@ void ProgramBytes::ForEachPiece(Emit emit) const {
     kept_from = range.end;
   });
   keep(kept_from, all.size());
-}
-
-std::string ProgramBytes::Encode() const {
-  std::string bytes;
-  ForEachPiece([&](std::string_view piece) { bytes.append(piece); });
-  return bytes;
 }

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "files/code_page.h"
-#include "program/line_list.h"
 #include "files/native_file.h"
+#include "program/line_list.h"
+#include "program/prune_detail.h"
 #include "testing/program_forms.h"
 #include "testing/random_program.h"
 #include "testing/test_support.h"
@@ -18,6 +19,7 @@ namespace {
 
 using namespace std::string_literals;
 using Lines = std::vector<Text>;
+using Walk = prune_detail::LineWalk<ProgramBytes>;
 
 constexpr FileEncoding kEncodings[] = {FileEncoding::kAnsi, FileEncoding::kUtf8,
                                        FileEncoding::kUtf16Le, FileEncoding::kUtf16Be};
@@ -25,21 +27,21 @@ constexpr FileEncoding kEncodings[] = {FileEncoding::kAnsi, FileEncoding::kUtf8,
 /// The lines of `program`, each decoded by itself, and whether each holds "G01 A".
 Lines LinesOf(ProgramBytes& program, std::vector<bool>* has_needle = nullptr) {
   Lines lines;
-  program.DeletePreviousWhere(u"G01 A", [&](const ProgramBytes::Line& line) {
+  Walk::DeletePreviousWhere(program, u"G01 A", [&](std::string_view line, bool needle) {
     Text text;
-    DecodeText(program.encoding(), program.BytesOf(line), &text);
+    DecodeText(program.encoding(), line, &text);
     lines.push_back(text);
-    if (has_needle) has_needle->push_back(line.has_needle);
+    if (has_needle) has_needle->push_back(needle);
     return false;
   });
   return lines;
 }
 
-TEST(ProgramBytesTest, HoldsWhatDecodesAndEncodesBackUnchanged) {
-  EXPECT_TRUE(ProgramBytes::Holds(FileEncoding::kUtf8));
-  EXPECT_TRUE(ProgramBytes::Holds(FileEncoding::kUtf16Le));
-  EXPECT_TRUE(ProgramBytes::Holds(FileEncoding::kUtf16Be));
-  EXPECT_EQ(ProgramBytes::Holds(FileEncoding::kAnsi), AnsiKeepsEveryByte());
+TEST(ProgramBytesTest, KeepsEveryByteOfWhatDecodesAndEncodesBackUnchanged) {
+  EXPECT_TRUE(KeepsEveryByte(FileEncoding::kUtf8));
+  EXPECT_TRUE(KeepsEveryByte(FileEncoding::kUtf16Le));
+  EXPECT_TRUE(KeepsEveryByte(FileEncoding::kUtf16Be));
+  EXPECT_EQ(KeepsEveryByte(FileEncoding::kAnsi), AnsiKeepsEveryByte());
 }
 
 TEST(ProgramBytesTest, EdgesComeOutAsTheLineListMakesThem) {
@@ -72,7 +74,7 @@ TEST(ProgramBytesTest, EdgesComeOutAsTheLineListMakesThem) {
     ASSERT_TRUE(program);
     EXPECT_EQ(program->encoding(), list->encoding());
     EXPECT_EQ(LinesOf(*program), LinesOf(*list)) << testing::PrintToString(file);
-    EXPECT_EQ(program->Encode(), list->Encode()) << testing::PrintToString(file);
+    EXPECT_EQ(SavedBytes(*program), SavedBytes(*list)) << testing::PrintToString(file);
   }
 }
 
@@ -98,7 +100,7 @@ TEST(ProgramBytesTest, RandomFilesComeOutAsTheLineListMakesThem) {
       for (size_t i = 0; i < lines.size(); ++i) {
         ASSERT_EQ(has_needle[i], lines[i].find(u"G01 A") != Text::npos) << i;
       }
-      ASSERT_EQ(program->Encode(), list->Encode()) << testing::PrintToString(file);
+      ASSERT_EQ(SavedBytes(*program), SavedBytes(*list)) << testing::PrintToString(file);
     }
   }
 }
@@ -115,14 +117,14 @@ TEST(ProgramBytesTest, DeletedLinesLeaveTheSaveWithTheirEndings) {
       // Deletes lines at random, runs of them too; the line list deletes the same.
       std::vector<bool> marked(list->Count());
       size_t index = 0;
-      program->DeletePreviousWhere(u"G01 A", [&](const ProgramBytes::Line&) {
+      Walk::DeletePreviousWhere(*program, u"G01 A", [&](std::string_view, bool) {
         bool deletes = index > 0 && random() % 3 == 0;
         if (deletes) marked[index - 1] = true;
         ++index;
         return deletes;
       });
       list->DeleteMarked(marked);
-      ASSERT_EQ(program->Encode(), list->Encode()) << testing::PrintToString(file);
+      ASSERT_EQ(SavedBytes(*program), SavedBytes(*list)) << testing::PrintToString(file);
     }
   }
 }
@@ -149,13 +151,13 @@ TEST(ProgramBytesTest, LargeProgramsSaveAsTheLineList) {
     std::optional<ProgramBytes> program = BytesOfFile(file);
     ASSERT_TRUE(program);
     size_t index = 0;
-    program->DeletePreviousWhere(u"G01 A", [&](const ProgramBytes::Line&) {
+    Walk::DeletePreviousWhere(*program, u"G01 A", [&](std::string_view, bool) {
       size_t line = index++;
       return line > 0 && marked[line - 1];
     });
     TempFolder folder;
     ReplaceWholeFile(folder.PathOf("program.nc"), ProgramBytes::SavedContent(*program));
-    EXPECT_EQ(folder.Read("program.nc"), list->Encode()) << static_cast<int>(encoding);
+    EXPECT_EQ(folder.Read("program.nc"), SavedBytes(*list)) << static_cast<int>(encoding);
   }
 }
 
@@ -169,10 +171,16 @@ TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
   }
   ProgramBytes program = *BytesOfFile(file);
   size_t index = 0;
-  program.DeletePreviousWhere(u"G01 A",
-                              [&](const ProgramBytes::Line&) { return ++index % 5 == 0; });
-  const std::string expected = program.Encode();
-  const std::string_view held = program.FirstLine();
+  const char* held = nullptr;  // where the program's bytes lie
+  Walk::DeletePreviousWhere(program, u"G01 A", [&](std::string_view line, bool) {
+    if (!held) held = line.data();
+    return ++index % 5 == 0;
+  });
+  LineList list = *LinesOfFile(file);
+  std::vector<bool> marked(list.Count());
+  for (size_t i = 4; i < marked.size(); i += 5) marked[i - 1] = true;
+  list.DeleteMarked(marked);
+  const std::string expected = SavedBytes(list);
 
   ProgramBytes::SavedContent content(program);
   std::string written;
@@ -181,7 +189,7 @@ TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
     EXPECT_LE(pieces.size(), 1024u);
     for (std::string_view piece : pieces) {
       written += piece;
-      in_place += piece.data() >= held.data() && piece.data() < held.data() + file.size();
+      in_place += piece.data() >= held && piece.data() < held + file.size();
     }
     ++batches;
     return true;
@@ -213,13 +221,14 @@ TEST(ProgramBytesTest, FirstLineUnitsAndMarkers) {
   for (const Case& c : cases) {
     std::optional<ProgramBytes> program = BytesOfFile(c.file);
     ASSERT_TRUE(program);
-    EXPECT_EQ(program->FirstLine(), c.first_line) << testing::PrintToString(c.file);
-    EXPECT_EQ(program->Encoded(u"G0"), c.encoded) << testing::PrintToString(c.file);
+    EXPECT_EQ(Walk::FirstLine(*program), c.first_line) << testing::PrintToString(c.file);
+    EXPECT_EQ(Walk::Encoded(*program, u"G0"), c.encoded) << testing::PrintToString(c.file);
   }
   for (const std::string file : {"\xFE\xFF\x20\xAC", "\xFF\xFE\xAC\x20", "\x80"}) {
     std::optional<ProgramBytes> program = BytesOfFile(file);
     ASSERT_TRUE(program);
-    EXPECT_EQ(program->UnitAt(program->FirstLine(), 0), file == "\x80" ? 0x80 : u'\u20AC');
+    EXPECT_EQ(Walk::UnitAt(*program, Walk::FirstLine(*program), 0),
+              file == "\x80" ? 0x80 : u'\u20AC');
   }
 }
 

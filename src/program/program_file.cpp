@@ -1,13 +1,15 @@
 #include "program/program_file.h"
 
+#include "files/code_page.h"
 #include "files/file_failures.h"
-#include "files/native_file.h"
 #include "program/prune.h"
+
+ProgramFile::ProgramFile() { PrepareAnsiCodePage(); }
 
 bool ProgramFile::Decode(std::string file) {
   // The mark is found here once and handed on to the form that holds the program.
   EncodingMark mark = DetectEncoding(file);
-  if (ProgramBytes::Holds(mark.encoding)) {
+  if (KeepsEveryByte(mark.encoding)) {
     std::optional<ProgramBytes> bytes = ProgramBytes::FromFile(std::move(file), mark);
     if (!bytes) return false;
     form_ = std::move(*bytes);
@@ -30,24 +32,16 @@ void ProgramFile::Prune() {
   std::visit([](auto& form) { ::Prune(form); }, form_);
 }
 
-std::string ProgramFile::Encode() const {
-  return std::visit([](const auto& form) { return form.Encode(); }, form_);
+std::unique_ptr<FileContent> ProgramFile::Content() const {
+  return std::visit(
+      [](const auto& form) -> std::unique_ptr<FileContent> {
+        return std::make_unique<typename std::decay_t<decltype(form)>::SavedContent>(form);
+      },
+      form_);
 }
 
 void ProgramFile::Save(const Text& path) const {
-  struct Saver {
-    const Text& path;
-    const FileStamp* loaded;
-    void operator()(const ProgramBytes& bytes) const {
-      ReplaceWholeFile(path, ProgramBytes::SavedContent(bytes), loaded);
-    }
-    void operator()(const LineList& lines) const { ReplaceWholeFile(path, lines.Encode(), loaded); }
-  };
   // Over the loaded file, the save first makes sure that nobody else wrote it since.
   bool over_loaded = !loaded_path_.empty() && path == loaded_path_;
-  std::visit(Saver{path, over_loaded ? &loaded_stamp_ : nullptr}, form_);
-}
-
-FileEncoding ProgramFile::encoding() const {
-  return std::visit([](const auto& form) { return form.encoding(); }, form_);
+  ReplaceWholeFile(path, *Content(), over_loaded ? &loaded_stamp_ : nullptr);
 }

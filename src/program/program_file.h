@@ -1,11 +1,11 @@
 // The NC program of a run, as loaded from its file, pruned and saved again.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <variant>
 
 #include "base/text.h"
-#include "files/file_encoding.h"
 #include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"
@@ -16,8 +16,9 @@
 /// Either way it prunes the same lines and saves the same bytes.
 class ProgramFile {
  public:
-  /// An empty program; makes sure the ANSI code page is usable (raises the code page failure).
-  ProgramFile() = default;
+  /// An empty program. Checks the ANSI code page first, before any file is read, and raises the
+  /// code page failure where the system does not accept it.
+  ProgramFile();
 
   /// Takes the whole content of a file, byte-order mark included; false, keeping the program as
   /// it was, when the bytes after the mark decode to nothing.
@@ -30,15 +31,14 @@ class ProgramFile {
   /// The pruning pass (see Prune in prune.h).
   void Prune();
 
-  /// The file content that Save writes.
-  std::string Encode() const;
+  /// What Save writes: the byte-order mark of the program's file encoding, then every line
+  /// followed by CR LF.
+  std::unique_ptr<FileContent> Content() const;
 
-  /// Replaces the file at `path` by the program in its file encoding, with its byte-order mark,
-  /// every line followed by CR LF. Raises the create or the write failure; over the file it was
-  /// loaded from, also the create failure when someone else changed that file since the load.
+  /// Replaces the file at `path` by Content(). Raises the create or the write failure; over the
+  /// file it was loaded from, also the create failure when someone else changed that file since
+  /// the load.
   void Save(const Text& path) const;
-
-  FileEncoding encoding() const;
 
  private:
   std::variant<LineList, ProgramBytes> form_;

@@ -1,50 +1,87 @@
 #include "program/prune.h"
 
-#include <vector>
+#include "program/prune_detail.h"
+
+using prune_detail::LineWalk;
 
 namespace {
 
-/// Feeds the pruning rule the lines of a program's bytes, as the scan over them calls it; the
-/// scan holds it by value, so that the rule's state can stay in registers.
-struct ByteLineFeed {
-  const ProgramBytes& program;
-  MovePruning<char> rule;
+/// The pruning rule as the walk calls it; the walk holds it by value, so that the rule's state
+/// can stay in registers.
+template <typename Char>
+struct Examiner {
+  MovePruning<Char> rule;
 
   /// Whether the line before `line` is deleted.
-  PRUNE_INLINE bool operator()(const ProgramBytes::Line& line) {
-    return rule.Examine(program.BytesOf(line), line.has_needle);
+  PRUNE_INLINE bool operator()(std::basic_string_view<Char> line, bool is_move) {
+    return rule.Examine(line, is_move);
   }
 };
 
 }  // namespace
 
-const MarkerSet& SelectMarkerSet(const LineList& lines) {
-  TextView first = lines.Count() > 0 ? lines.Get(0) : TextView();
-  return SelectMarkerSet(first.size(), [&](size_t i) { return first[i]; });
+template <typename Form>
+const MarkerSet& SelectMarkerSet(const Form& program) {
+  return LineWalk<Form>::SelectMarkerSet(program);
 }
 
-const MarkerSet& SelectMarkerSet(const ProgramBytes& program) {
-  std::string_view first = program.FirstLine();
-  const size_t width = program.unit_width();
-  return SelectMarkerSet(first.size() / width,
-                         [&](size_t i) { return program.UnitAt(first, i * width); });
+template <typename Form>
+void Prune(Form& program) {
+  using Walk = LineWalk<Form>;
+  const MarkerSet& markers = Walk::SelectMarkerSet(program);
+  MovePruning<typename Walk::Char> rule(
+      markers, [&](TextView ascii) { return Walk::Encoded(program, ascii); });
+  Walk::DeletePreviousWhere(program, markers.move_pattern, Examiner<typename Walk::Char>{rule});
 }
 
-void Prune(LineList& lines) {
-  const MarkerSet& markers = SelectMarkerSet(lines);
-  MovePruning<char16_t> rule(markers, [](TextView ascii) { return Text(ascii); });
-  std::vector<bool> redundant(lines.Count());
-  for (int i = 0; i < lines.Count(); ++i) {
-    TextView line = lines.Get(i);
-    if (rule.Examine(line, line.find(markers.move_pattern) != TextView::npos)) {
-      redundant[i - 1] = true;
-    }
+template const MarkerSet& SelectMarkerSet(const LineList&);
+template const MarkerSet& SelectMarkerSet(const ProgramBytes&);
+template void Prune(LineList&);
+template void Prune(ProgramBytes&);
+
+namespace prune_detail {
+
+std::string_view LineWalk<ProgramBytes>::FirstLine(const ProgramBytes& program) {
+  std::string_view all = program.text();
+  const size_t width = UnitWidth(program.form_);
+  size_t end = 0;
+  while (end < all.size() && UnitAt(program, all, end) != u'\r' &&
+         UnitAt(program, all, end) != u'\n') {
+    end += width;
   }
-  lines.DeleteMarked(redundant);
+  return all.substr(0, end);
 }
 
-void Prune(ProgramBytes& program) {
-  const MarkerSet& markers = SelectMarkerSet(program);
-  MovePruning<char> rule(markers, [&](TextView ascii) { return program.Encoded(ascii); });
-  program.DeletePreviousWhere(markers.move_pattern, ByteLineFeed{program, rule});
+char16_t LineWalk<ProgramBytes>::UnitAt(const ProgramBytes& program, std::string_view bytes,
+                                        size_t at) {
+  auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+  switch (program.form_) {
+    case UnitForm::kUtf16Le:
+      return ::UnitAt<UnitForm::kUtf16Le>(p);
+    case UnitForm::kUtf16Be:
+      return ::UnitAt<UnitForm::kUtf16Be>(p);
+    case UnitForm::kByte:
+      break;
+  }
+  return ::UnitAt<UnitForm::kByte>(p);
 }
+
+const MarkerSet& LineWalk<ProgramBytes>::SelectMarkerSet(const ProgramBytes& program) {
+  std::string_view first = FirstLine(program);
+  const size_t width = UnitWidth(program.form_);
+  return ::SelectMarkerSet(first.size() / width,
+                           [&](size_t i) { return UnitAt(program, first, i * width); });
+}
+
+std::string LineWalk<ProgramBytes>::Encoded(const ProgramBytes& program, TextView ascii) {
+  std::string bytes;
+  for (char16_t unit : ascii) {
+    char c = static_cast<char>(unit);
+    if (program.form_ == UnitForm::kUtf16Be) bytes.push_back('\0');
+    bytes.push_back(c);
+    if (program.form_ == UnitForm::kUtf16Le) bytes.push_back('\0');
+  }
+  return bytes;
+}
+
+}  // namespace prune_detail

@@ -18,9 +18,7 @@ using Lines = std::vector<Text>;
 LineList MakeList(const Lines& lines) {
   Text text;
   for (const Text& line : lines) text += line + u"\n";
-  LineList list;
-  list.SetText(text);
-  return list;
+  return ListOfText(text);
 }
 
 const Text kOn(kDefaultMarkerSet.laser_on);
@@ -133,13 +131,13 @@ TEST(PruneTest, ExamplesHoldOnTheBytesInEveryEncoding) {
   std::vector<PruneCase> cases(std::begin(kDefaultCases), std::end(kDefaultCases));
   cases.insert(cases.end(), std::begin(kDialectCases), std::end(kDialectCases));
   for (FileEncoding encoding : kEncodings) {
-    if (!ProgramBytes::Holds(encoding)) continue;
+    if (!KeepsEveryByte(encoding)) continue;
     for (const PruneCase& c : cases) {
       for (TextView ending : {u"\r\n", u"\n", u"\r"}) {
         std::optional<ProgramBytes> program = BytesOfFile(FileOf(c.input, encoding, ending));
         ASSERT_TRUE(program);
         Prune(*program);
-        EXPECT_EQ(program->Encode(), FileOf(c.expected, encoding))
+        EXPECT_EQ(SavedBytes(*program), FileOf(c.expected, encoding))
             << "encoding " << static_cast<int>(encoding) << ", " << c.input.size() << " lines";
       }
     }
@@ -164,7 +162,7 @@ TEST(PruneTest, SelectsMarkerSetOnTheBytesInEveryEncoding) {
       {{u" \t "}, &kDefaultMarkerSet},
   };
   for (FileEncoding encoding : kEncodings) {
-    if (!ProgramBytes::Holds(encoding)) continue;
+    if (!KeepsEveryByte(encoding)) continue;
     for (const auto& c : cases) {
       std::string file = FileOf(c.lines, encoding);
       std::optional<ProgramBytes> program = BytesOfFile(file);
@@ -194,7 +192,7 @@ TEST(PruneTest, BytesAndLineListSaveTheSameOnRandomPrograms) {
       if (!list) continue;
       program.Prune();
       Prune(*list);
-      ASSERT_EQ(program.Encode(), list->Encode()) << testing::PrintToString(file);
+      ASSERT_EQ(SavedBytes(program), SavedBytes(*list)) << testing::PrintToString(file);
     }
   }
 }

@@ -8,8 +8,10 @@
 
 #include "base/text.h"
 #include "files/file_encoding.h"
+#include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"
+#include "program/program_file.h"
 
 /// Whole files whose bytes after the byte-order mark decode to nothing: one byte after a UTF-16
 /// mark, and ill-formed UTF-8 (an overlong form, a surrogate, a sequence cut off at the end).
@@ -34,6 +36,33 @@ inline std::optional<LineList> LinesOfFile(std::string file) {
 inline std::optional<ProgramBytes> BytesOfFile(std::string file) {
   EncodingMark mark = DetectEncoding(file);
   return ProgramBytes::FromFile(std::move(file), mark);
+}
+
+/// The lines of `text` in a list whose file encoding is `encoding`, as a file of that text in that
+/// encoding loads; `text` must come back from that encoding unchanged (UTF-16 keeps every text).
+inline LineList ListOfText(const Text& text, FileEncoding encoding = FileEncoding::kUtf16Le) {
+  std::string file(ByteOrderMark(encoding));
+  EncodeText(encoding, text, &file);
+  return *LinesOfFile(std::move(file));
+}
+
+/// The bytes that `content` hands to the save, gathered from its batches as the save gets them.
+inline std::string SavedBytes(const FileContent& content) {
+  std::string bytes;
+  content.WriteTo([&](FileContent::Pieces pieces) {
+    for (std::string_view piece : pieces) bytes.append(piece);
+    return true;
+  });
+  return bytes;
+}
+
+/// The bytes that a save of each form writes.
+inline std::string SavedBytes(const ProgramFile& program) { return SavedBytes(*program.Content()); }
+inline std::string SavedBytes(const LineList& lines) {
+  return SavedBytes(LineList::SavedContent(lines));
+}
+inline std::string SavedBytes(const ProgramBytes& program) {
+  return SavedBytes(ProgramBytes::SavedContent(program));
 }
 
 /// The lines of `list`, in order.

@@ -1,0 +1,300 @@
+#include "testing/fault_matrix.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "files/native_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// What the runs of one situation are held to: the folder before and after a good run, and the
+/// content the save replaces (empty where there is none) and writes.
+struct Expected {
+  FolderState before;
+  FolderState after;
+  bool had_old = false;
+  std::string old_content;
+  std::string new_content;
+};
+
+/// Where `a` and `b` differ, entry by entry.
+std::string Difference(const FolderState& a, const FolderState& b) {
+  std::string difference;
+  for (const auto& [name, state] : a) {
+    auto other = b.find(name);
+    if (other == b.end()) {
+      difference += "\n  only before: " + name;
+    } else if (other->second != state) {
+      difference += "\n  " + name + ":\n    " + state.substr(0, 200) + "\n    " +
+                    other->second.substr(0, 200);
+    }
+  }
+  for (const auto& [name, state] : b) {
+    if (!a.count(name)) difference += "\n  only after: " + name + " " + state.substr(0, 80);
+  }
+  return difference;
+}
+
+std::string Describe(const FaultPlatform& platform, const FaultPlan& plan) {
+  std::string text;
+  for (const Fault& fault : plan) {
+    std::string error = fault.error == kShortTransfer    ? "a short transfer"
+                        : fault.error == kDoneThenFailed ? "done, then failed"
+                                                         : platform.ErrorName(fault.error);
+    text += (text.empty() ? "" : ", then ") + fault.name + " #" + std::to_string(fault.nth) +
+            " with " + error;
+  }
+  return text;
+}
+
+/// The folder's state as a good run of `situation` leaves it: the written file's content
+/// replaced, everything else as before.
+FolderState ExpectedAfter(const FaultPlatform& platform, const FaultSituation& situation,
+                          const FolderState& before, const std::string& folder) {
+  FolderState expected = before;
+  std::string& written = expected[situation.written];
+  if (written.empty()) {
+    written = platform.NewFileState(folder, situation.content);
+  } else {
+    written =
+        written.substr(0, written.find(" content ")) + " content " + Digest(situation.content);
+  }
+  // Further names of the same file show the same.
+  for (auto& [name, state] : expected) {
+    if (name != situation.written && before.count(situation.written) &&
+        state == before.at(situation.written)) {
+      state = written;
+    }
+  }
+  return expected;
+}
+
+/// Whether `record`, a failure, may leave the new content: the rename that puts it in place took
+/// effect (not failed, or done and then failed) before the failure was reported.
+bool Committed(const FaultPlatform& platform, const FaultPlan& plan, const RunRecord& record) {
+  for (size_t i = 0; i < record.calls.size(); ++i) {
+    if (record.calls[i] != platform.CommitCall()) continue;
+    auto fired = std::find(record.fired_at.begin(), record.fired_at.end(), i);
+    if (fired == record.fired_at.end()) return true;
+    if (plan[fired - record.fired_at.begin()].error == kDoneThenFailed) return true;
+  }
+  return false;
+}
+
+/// Whether the folder holds the old content whole in a backup that the failure names.
+bool OldContentInNamedBackup(const RunRecord& record, const Expected& expected) {
+  std::string message = NativeFromText(record.failure.message);
+  for (const auto& [name, state] : record.folder) {
+    if (expected.before.count(name)) continue;
+    bool holds_old = state.ends_with(" content " + Digest(expected.old_content));
+    std::string file = fs::path(name).filename().string();
+    if (holds_old && message.find(file) != std::string::npos) return true;
+  }
+  return false;
+}
+
+/// The folder of `record` without the save's own files that stayed because their removal was
+/// failed: nothing else can remove them.
+FolderState WithoutUnremovable(const FaultPlatform& platform, const FaultPlan& plan,
+                               const RunRecord& record, const Expected& expected) {
+  bool removal_failed = std::any_of(plan.begin(), plan.end(), [&](const Fault& fault) {
+    return fault.name == platform.RemovalCall() && fault.error != kDoneThenFailed;
+  });
+  FolderState folder = record.folder;
+  if (!removal_failed) return folder;
+  std::erase_if(folder, [&](const auto& entry) {
+    return !expected.before.count(entry.first) && platform.SavesOwnFile(entry.first);
+  });
+  return folder;
+}
+
+/// Checks the folder and the failure after one run of the matrix.
+void CheckOutcome(const FaultPlatform& platform, const FaultPlan& plan, const RunRecord& given,
+                  const Expected& expected) {
+  RunRecord record = given;
+  record.folder = WithoutUnremovable(platform, plan, given, expected);
+  if (record.failure.kind.empty()) {
+    EXPECT_EQ(Difference(expected.after, record.folder), "") << "after a reported success";
+    return;
+  }
+  std::string message = NativeFromText(record.failure.message);
+  const std::string kinds[] = {"EFOpenError", "EReadError", "EFCreateError", "EWriteError"};
+  EXPECT_NE(std::find(std::begin(kinds), std::end(kinds), record.failure.kind), std::end(kinds))
+      << record.failure.kind;
+  bool as_before = Difference(expected.before, record.folder).empty();
+  bool as_after = Difference(expected.after, record.folder).empty();
+  if (!as_before && !(as_after && Committed(platform, plan, record)) &&
+      !OldContentInNamedBackup(record, expected)) {
+    ADD_FAILURE() << record.failure.kind << " " << message
+                  << Difference(expected.before, record.folder);
+  }
+  const Fault& fault = plan.front();
+  if (plan.size() == 1 && fault.error > 0 && record.failure.kind.starts_with("EF") &&
+      message.find(platform.ErrorText(fault.error)) == std::string::npos) {
+    ADD_FAILURE() << "the failure does not give the system's reason: " << message;
+  }
+}
+
+/// Checks every state that a power cut may leave during the recorded run: the written file
+/// (and the program) old or new, or the old content whole in another file; after a success, the
+/// new content in what was flushed. Gives the number of states checked.
+long CheckPowerCuts(const PowerCutModel& model, const std::string& written_path,
+                    const RunRecord& record, const Expected& expected) {
+  auto whole = [&](const std::map<std::string, std::string>& files) {
+    auto written = files.find(written_path);
+    if (written == files.end()) {
+      if (!expected.had_old) return true;
+    } else if (written->second == expected.new_content ||
+               (expected.had_old && written->second == expected.old_content)) {
+      return true;
+    }
+    // Else the old content must lie whole elsewhere: in a backup.
+    return expected.had_old && std::any_of(files.begin(), files.end(), [&](const auto& file) {
+             return file.first != written_path && file.second == expected.old_content;
+           });
+  };
+  long states =
+      model.ForEachState([&](size_t step, const std::map<std::string, std::string>& files) {
+        if (whole(files)) return true;
+        ADD_FAILURE() << "a power cut after step " << step << " loses the program:\n"
+                      << model.Describe();
+        return false;
+      });
+  if (record.failure.kind.empty()) {
+    auto flushed = model.Flushed();
+    auto written = flushed.find(written_path);
+    EXPECT_TRUE(written != flushed.end() && written->second == expected.new_content)
+        << "a power cut after a reported success loses the new content:\n"
+        << model.Describe();
+  }
+  return states;
+}
+
+/// One run of `situation` with `plan` armed, checked.
+RunRecord RunChecked(FaultPlatform& platform, const FaultSituation& situation,
+                     const FaultPlan& plan, const Expected& expected, FaultFigures* figures) {
+  SCOPED_TRACE(Describe(platform, plan));
+  TempFolder folder;
+  situation.set_up(folder);
+  PowerCutModel model;
+  RunRecord record;
+  {
+    auto replaced = platform.Replace(folder.path(), &model);
+    SystemCallFaults::Get().Arm(plan);
+    record = LoadAndSave(platform, situation, folder);
+  }
+  CheckOutcome(platform, plan, record, expected);
+  figures->power_cut_states +=
+      CheckPowerCuts(model, platform.ModelPath(folder.path(), situation.written), record, expected);
+  return record;
+}
+
+/// The whole matrix for one situation; false where it cannot be made here.
+bool RunSituation(FaultPlatform& platform, const FaultSituation& situation, FaultFigures* figures,
+                  std::set<std::string>* kinds_of_call) {
+  SCOPED_TRACE(situation.name);
+  Expected expected;
+  std::vector<std::string> good_calls;
+  {
+    TempFolder folder;
+    if (std::string reason = situation.set_up(folder); !reason.empty()) {
+      std::cout << "[ skipped  ] " << situation.name << ": " << reason << "\n";
+      return false;
+    }
+    expected.before = platform.Snapshot(folder.path());
+    expected.had_old = folder.Exists(situation.written);
+    expected.old_content = expected.had_old ? folder.Read(situation.written) : "";
+    expected.new_content = situation.content;
+    expected.after = ExpectedAfter(platform, situation, expected.before, folder.path());
+  }
+  // The good run: saved, as expected, by the expected way.
+  RunRecord good = RunChecked(platform, situation, {}, expected, figures);
+  EXPECT_EQ(good.failure.kind, "") << NativeFromText(good.failure.message);
+  EXPECT_EQ(platform.BrokenPromises(situation), "");
+  good_calls = good.calls;
+  for (const std::string& call : good_calls) kinds_of_call->insert(call);
+  // Depth one, then depth two once for each distinct run that a first fault leads to.
+  std::set<std::vector<std::string>> paths = {good_calls};
+  for (const Fault& first : FaultsToTry(good_calls, 0, platform.kinds())) {
+    RunRecord record = RunChecked(platform, situation, {first}, expected, figures);
+    ++figures->first_faults;
+    figures->done_then_failed += first.error == kDoneThenFailed;
+    if (record.fired_at.empty() || !paths.insert(record.calls).second) continue;
+    ++figures->paths;
+    for (const std::string& call : record.calls) kinds_of_call->insert(call);
+    const std::vector<int>& telling = platform.kinds().about_the_file_system;
+    auto tells = [&](const Fault& fault) {
+      return std::find(telling.begin(), telling.end(), fault.error) != telling.end();
+    };
+    for (const Fault& second :
+         FaultsToTry(record.calls, record.fired_at.front() + 1, platform.kinds())) {
+      if (tells(first) && tells(second)) continue;
+      RunChecked(platform, situation, {first, second}, expected, figures);
+      ++figures->second_faults;
+      figures->done_then_failed += second.error == kDoneThenFailed;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string Digest(const std::string& content) {
+  return std::to_string(content.size()) + " bytes #" +
+         std::to_string(std::hash<std::string>()(content) % 1000000);
+}
+
+RunRecord LoadAndSave(FaultPlatform& platform, const FaultSituation& situation,
+                      TempFolder& folder) {
+  RunRecord record;
+  fs::path working = fs::current_path();
+  auto path_of = [&](const std::string& name) {
+    return situation.relative_names ? Text(fs::path(name).make_preferred().u16string())
+                                    : folder.PathOf(name);
+  };
+  if (situation.relative_names) fs::current_path(folder.path());
+  try {
+    Text program = path_of(situation.program);
+    FileStamp stamp;
+    ReadWholeFile(program, &stamp);
+    bool over_program = situation.output == situation.program;
+    ReplaceWholeFile(path_of(situation.output), ContiguousContent(situation.content),
+                     over_program ? &stamp : nullptr);
+  } catch (const Failure& failure) {
+    record.failure = failure;
+  }
+  SystemCallFaults& faults = SystemCallFaults::Get();
+  faults.Stop();
+  if (situation.relative_names) fs::current_path(working);
+  record.calls = faults.sequence();
+  record.fired_at = faults.fired_at();
+  record.folder = platform.Snapshot(folder.path());
+  return record;
+}
+
+FaultFigures RunFaultMatrix(FaultPlatform& platform,
+                            const std::vector<FaultSituation>& situations) {
+  FaultFigures figures;
+  std::set<std::string> kinds_of_call;
+  for (const FaultSituation& situation : situations) {
+    ++figures.situations;
+    if (!RunSituation(platform, situation, &figures, &kinds_of_call)) ++figures.skipped;
+  }
+  figures.kinds_of_call = static_cast<int>(kinds_of_call.size());
+  return figures;
+}
+
+std::string Describe(const FaultFigures& figures) {
+  return std::to_string(figures.situations) + " situations (" + std::to_string(figures.skipped) +
+         " skipped here), " + std::to_string(figures.kinds_of_call) + " kinds of call, " +
+         std::to_string(figures.first_faults) + " first faults leading to " +
+         std::to_string(figures.paths) + " further paths, " +
+         std::to_string(figures.second_faults) + " second faults on them, " +
+         std::to_string(figures.done_then_failed) + " of all calls done and then failed, " +
+         std::to_string(figures.power_cut_states) + " power-cut states checked";
+}
