@@ -639,7 +639,10 @@ SaveOutcome Overwrite(HANDLE file, std::string_view old, const FileContent& cont
   const int64_t new_size = static_cast<int64_t>(content.Size());
   if (new_size > old_size && !SetLength(file, new_size)) {
     DWORD error = GetLastError();
-    if (!SetLength(file, old_size)) return Failed(SaveOutcome::kRestoreFailed);
+    // The reservation may have taken effect before it failed: the old length goes back to disk.
+    if (!SetLength(file, old_size) || !os::FlushFileBuffers(file)) {
+      return Failed(SaveOutcome::kRestoreFailed);
+    }
     return Failed(SaveOutcome::kWriteFailed, error);
   }
   if (WriteContent(file, content) && SetLength(file, new_size) && os::FlushFileBuffers(file)) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 
 #include "base/failure.h"
 #include "base/messages.h"
@@ -20,6 +21,7 @@
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "files/system_calls_win32.h"
+#include "testing/power_cut_model.h"
 #include "testing/system_call_faults.h"
 #include "testing/system_text_win32.h"
 #include "testing/test_support.h"
@@ -334,6 +336,244 @@ HANDLE NoTemporaryFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRI
   return faulty::CreateFileW(name, access, share, security, disposition, flags, model);
 }
 
+// ---------------------------------------------------------------------------------------------
+// What the calls do, recorded for a model of a disk that keeps only what was flushed. A rename
+// counts as on disk once a flush follows it (NTFS writes its log then) or it was written through.
+
+/// The model that the recorders feed, while one stands.
+PowerCutModel* model = nullptr;
+
+/// A path as the model names it: without the long prefix, in small letters.
+std::string ModelName(std::wstring_view path) {
+  if (path.starts_with(L"\\\\?\\")) path.remove_prefix(4);
+  std::string name = fs::path(std::wstring(path)).string();
+  std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+  return name;
+}
+
+/// Where the open file lies, as the model names it.
+std::string ModelNameOf(HANDLE file) {
+  std::vector<wchar_t> name(32768);
+  DWORD length = real::GetFinalPathNameByHandleW(file, name.data(), 32768, 0);
+  return ModelName(std::wstring_view(name.data(), length < 32768 ? length : 0));
+}
+
+std::string ModelFolderOf(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+/// The model's ids of files, by their volume and number; a file made gets a new one, since the
+/// system may give a new file the number of one deleted before.
+std::map<std::string, PowerCutModel::FileId> ids;
+
+std::string NumberOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  real::GetFileInformationByHandle(file, &information);
+  return std::to_string(information.dwVolumeSerialNumber) + ":" +
+         std::to_string(information.nFileIndexHigh) + ":" +
+         std::to_string(information.nFileIndexLow);
+}
+
+PowerCutModel::FileId NewIdOf(HANDLE file) {
+  static PowerCutModel::FileId last = 0;
+  return ids[NumberOf(file)] = ++last;
+}
+
+/// The model's ids of the files that the save made, by its handles on them: the system may
+/// number a file anew where it is renamed by its name.
+std::map<HANDLE, PowerCutModel::FileId> made;
+
+/// The model's id of the open file.
+PowerCutModel::FileId IdOf(HANDLE file) {
+  if (auto handle = made.find(file); handle != made.end()) return handle->second;
+  auto known = ids.find(NumberOf(file));
+  return known != ids.end() ? known->second : NewIdOf(file);
+}
+
+// The recorders, each around the call that stood in the seam before it.
+namespace recorded {
+PRUNE_SYSTEM_CALLS(PRUNE_KEEP_REAL_CALL)
+}  // namespace recorded
+#define PRUNE_KEEP_CURRENT_CALL(result, name, parameters, arguments, failed) \
+  recorded::name = os::name;
+
+// Each keeps the error that the call left: the model's own look at the file must not change it.
+HANDLE RecordCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                         DWORD disposition, DWORD flags, HANDLE model_file) {
+  HANDLE file =
+      recorded::CreateFileW(name, access, share, security, disposition, flags, model_file);
+  DWORD error = GetLastError();
+  if (file != INVALID_HANDLE_VALUE && disposition == CREATE_NEW) {
+    model->Create(ModelName(name), made[file] = NewIdOf(file));
+  }
+  SetLastError(error);
+  return file;
+}
+BOOL RecordCloseHandle(HANDLE handle) {
+  made.erase(handle);  // the system may give the number to another handle now
+  return recorded::CloseHandle(handle);
+}
+BOOL RecordWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done,
+                     LPOVERLAPPED overlapped) {
+  DWORD written = 0;
+  BOOL wrote = recorded::WriteFile(file, buffer, size, &written, overlapped);
+  DWORD error = GetLastError();
+  if (done) *done = written;
+  // Also what a write wrote before it failed: it may have reached the disk.
+  if (written > 0 && overlapped) {
+    uint64_t offset = (uint64_t{overlapped->OffsetHigh} << 32) | overlapped->Offset;
+    model->Write(IdOf(file), offset, std::string_view(static_cast<const char*>(buffer), written));
+  }
+  SetLastError(error);
+  return wrote;
+}
+BOOL RecordSetEndOfFile(HANDLE file) {
+  LARGE_INTEGER position = {}, size = {};
+  SetFilePointerEx(file, {}, &position, FILE_CURRENT);
+  BOOL cut = recorded::SetEndOfFile(file);
+  DWORD error = GetLastError();
+  // Also a cut that took effect before it failed.
+  if (GetFileSizeEx(file, &size) && size.QuadPart == position.QuadPart) {
+    model->Resize(IdOf(file), static_cast<uint64_t>(position.QuadPart));
+  }
+  SetLastError(error);
+  return cut;
+}
+BOOL RecordFlushFileBuffers(HANDLE file) {
+  BOOL flushed = recorded::FlushFileBuffers(file);
+  DWORD error = GetLastError();
+  if (flushed) {
+    model->FlushFile(IdOf(file));
+    model->FlushFolder(ModelFolderOf(ModelNameOf(file)));
+  }
+  SetLastError(error);
+  return flushed;
+}
+BOOL RecordSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
+                                      LPVOID information, DWORD size) {
+  std::string from = ModelNameOf(file);
+  BOOL set = recorded::SetFileInformationByHandle(file, kind, information, size);
+  DWORD error = GetLastError();
+  // A rename is seen where it took place, also where it reported a failure.
+  std::string to = kind == FileRenameInfo ? ModelNameOf(file) : from;
+  if (to != from) model->Rename(from, to);
+  if (kind == FileDispositionInfo && set) model->Remove(from);
+  SetLastError(error);
+  return set;
+}
+/// The number of the file at `path`, as NumberOf tells it; empty where there is none.
+std::string NumberAt(LPCWSTR path) {
+  HANDLE file = real::CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string number = NumberOf(file);
+  real::CloseHandle(file);
+  return number;
+}
+
+BOOL RecordMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  std::string number = NumberAt(from);
+  BOOL moved = recorded::MoveFileExW(from, to, flags);
+  DWORD error = GetLastError();
+  if (moved || GetFileAttributesW(from) == INVALID_FILE_ATTRIBUTES) {
+    model->Rename(ModelName(from), ModelName(to));
+    if (moved && (flags & MOVEFILE_WRITE_THROUGH)) model->FlushFolder(ModelFolderOf(ModelName(to)));
+    // The file keeps its id where the system gives it another number under its new name.
+    if (auto known = ids.find(number); known != ids.end()) ids[NumberAt(to)] = known->second;
+  }
+  SetLastError(error);
+  return moved;
+}
+
+/// Records what the calls do into `recording`, starting from the files in `folder`, while it
+/// lives; around the calls that stand in the seam when it is made.
+class Recorders {
+ public:
+  Recorders(const TempFolder& folder, PowerCutModel* recording) {
+    PRUNE_SYSTEM_CALLS(PRUNE_KEEP_CURRENT_CALL)
+    made.clear();
+    for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+      if (!entry.is_regular_file()) continue;
+      HANDLE file = CreateFileW(entry.path().c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+      recording->Existing(ModelName(entry.path().wstring()), IdOf(file), ReadFile(entry.path()));
+      CloseHandle(file);
+    }
+    model = recording;
+    os::CreateFileW = RecordCreateFileW;
+    os::CloseHandle = RecordCloseHandle;
+    os::WriteFile = RecordWriteFile;
+    os::SetEndOfFile = RecordSetEndOfFile;
+    os::FlushFileBuffers = RecordFlushFileBuffers;
+    os::SetFileInformationByHandle = RecordSetFileInformationByHandle;
+    os::MoveFileExW = RecordMoveFileExW;
+  }
+  ~Recorders() {
+    model = nullptr;
+    os::CreateFileW = recorded::CreateFileW;
+    os::CloseHandle = recorded::CloseHandle;
+    os::WriteFile = recorded::WriteFile;
+    os::SetEndOfFile = recorded::SetEndOfFile;
+    os::FlushFileBuffers = recorded::FlushFileBuffers;
+    os::SetFileInformationByHandle = recorded::SetFileInformationByHandle;
+    os::MoveFileExW = recorded::MoveFileExW;
+  }
+};
+
+/// Where a power cut during the recorded run loses the program: a state in which the file at
+/// `written` is neither `old_content` nor `new_content` and the old content lies in no other
+/// file; after a success, a disk without the new content under the name. Empty where none.
+/// Counts the states looked at into `states`.
+std::string LostByAPowerCut(const PowerCutModel& recording, const std::string& written,
+                            const std::string* old_content, const std::string& new_content,
+                            bool succeeded, long* states) {
+  auto whole = [&](const std::map<std::string, std::string>& files) {
+    auto file = files.find(written);
+    if (file == files.end()
+            ? !old_content
+            : file->second == new_content || (old_content && file->second == *old_content)) {
+      return true;
+    }
+    // Else the old content must lie whole in another file: a backup.
+    return old_content && std::any_of(files.begin(), files.end(), [&](const auto& other) {
+             return other.first != written && other.second == *old_content;
+           });
+  };
+  try {
+    std::string lost;
+    *states += recording.ForEachState([&](size_t step, const auto& files) {
+      if (whole(files)) return true;
+      lost = "a power cut after step " + std::to_string(step) + " loses the program";
+      return false;
+    });
+    if (lost.empty() && succeeded) {
+      auto flushed = recording.Flushed();
+      auto file = flushed.find(written);
+      if (file == flushed.end() || file->second != new_content) {
+        lost = "a power cut after the reported success loses the new content";
+      }
+    }
+    if (lost.empty()) return lost;
+    // Where no file of its own could be made or renamed beside it, a new file is made under its
+    // name and written there: a cut may leave it incomplete. That is all it may leave.
+    std::string steps = recording.Describe();
+    if (!old_content && steps.find(" create " + written + " #") != std::string::npos &&
+        lost.find("loses the program") != std::string::npos) {
+      return std::string();
+    }
+    // Where no backup could be made (nor one whose readers are limited to the program's), the
+    // file is written in place without one: a cut in the middle may leave a mix.
+    if (old_content && steps.find(".prune-backup") == std::string::npos &&
+        steps.find(" rename ") == std::string::npos &&
+        lost.find("loses the program") != std::string::npos) {
+      return std::string();
+    }
+    return lost + ":\n" + steps;
+  } catch (const std::invalid_argument& error) {
+    return std::string("the recorded steps do not fit together: ") + error.what();
+  }
+}
+
 /// One way into the save: the files it starts from, the program it reads and the file it writes.
 struct Situation {
   std::string name;
@@ -525,11 +765,14 @@ const FaultKinds kKinds = {
 
 TEST(SaveFaultsWin32Test, EveryCallFailsInTurnAndTheFileStaysWhole) {
   int situations = 0, calls = 0, tried = 0;
+  long power_cut_states = 0;
   for (const Situation& situation : kSituations) {
     SCOPED_TRACE(situation.name);
     Snapshot before, after;
     std::vector<std::string> calls_made;
     size_t kinds_of_call = 0;
+    std::optional<std::string> old_content;  // of the file written
+    std::string written;                     // as the model names it
     std::vector<std::string> same;
     int last_flush = 0;
     {
@@ -539,14 +782,21 @@ TEST(SaveFaultsWin32Test, EveryCallFailsInTurnAndTheFileStaysWhole) {
         continue;
       }
       before = SnapshotOf(folder);
+      written = ModelName(fs::path(folder.PathOf(situation.written)).wstring());
+      if (folder.Exists(situation.written)) old_content = folder.Read(situation.written);
       // A rename makes the written file another; everything else stays the same file.
       same = NamesOf(before);
       if (!situation.in_place) std::erase(same, situation.written);
       Replacements replacements;
       situation.replace();
+      PowerCutModel recording;
+      Recorders recorders(folder, &recording);
       SystemCallFaults::Get().Trace();
       Outcome good = LoadAndSave(situation, folder);
       ASSERT_EQ(good.failure.kind, "") << NativeFromText(good.failure.message);
+      EXPECT_EQ(LostByAPowerCut(recording, written, old_content ? &*old_content : nullptr,
+                                situation.content, true, &power_cut_states),
+                "");
       kinds_of_call = SystemCallFaults::Get().counts().size();
       calls_made = SystemCallFaults::Get().sequence();
       last_flush =
@@ -565,11 +815,17 @@ TEST(SaveFaultsWin32Test, EveryCallFailsInTurnAndTheFileStaysWhole) {
       TempFolder folder;
       situation.set_up(folder);
       Snapshot start = SnapshotOf(folder);
+      written = ModelName(fs::path(folder.PathOf(situation.written)).wstring());
       Replacements replacements;
       situation.replace();
+      PowerCutModel recording;
+      Recorders recorders(folder, &recording);
       SystemCallFaults::Get().Arm({fault});
       Outcome outcome = LoadAndSave(situation, folder);
       ++tried;
+      EXPECT_EQ(LostByAPowerCut(recording, written, old_content ? &*old_content : nullptr,
+                                situation.content, outcome.failure.kind.empty(), &power_cut_states),
+                "");
       if (outcome.failure.kind.empty()) {
         EXPECT_EQ(Difference(after, outcome.folder, start, same), "");
         continue;
@@ -592,7 +848,7 @@ TEST(SaveFaultsWin32Test, EveryCallFailsInTurnAndTheFileStaysWhole) {
     std::cout << "[ skipped  ] creation times: the system here keeps none that a file is given\n";
   }
   std::cout << "[ figures  ] " << situations << " situations, " << calls << " kinds of call, "
-            << tried << " faults tried\n";
+            << tried << " faults tried, " << power_cut_states << " power-cut states\n";
 }
 
 }  // namespace
