@@ -295,6 +295,6 @@ std::string Describe(const FaultFigures& figures) {
          std::to_string(figures.first_faults) + " first faults leading to " +
          std::to_string(figures.paths) + " further paths, " +
          std::to_string(figures.second_faults) + " second faults on them, " +
-         std::to_string(figures.done_then_failed) + " of all calls done and then failed, " +
+         std::to_string(figures.done_then_failed) + " of all the faults a call done, then failed; " +
          std::to_string(figures.power_cut_states) + " power-cut states checked";
 }
