@@ -489,7 +489,10 @@ bool RenameTo(const NewFile& file, const Text& target, bool replace) {
                                            static_cast<DWORD>(room.size() * sizeof(uint64_t)))) {
           return true;
         }
-        if (!NotOffered(GetLastError())) return false;
+        // A file system, or a system, that takes no new name through a handle (or not in the
+        // long form) is asked by the names.
+        DWORD error = GetLastError();
+        if (!NotOffered(error) && error != ERROR_INVALID_NAME) return false;
         return os::MoveFileExW(Wide(file.path()), Wide(target), flags) != 0;
       },
       false);

@@ -756,7 +756,7 @@ void ExpectTableFailure(const Failure& failure, const Fault& fault, const Text& 
 const FaultKinds kKinds = {
     {ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION,
      ERROR_LOCK_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_NOT_SUPPORTED,
-     ERROR_INVALID_PARAMETER, ERROR_NETNAME_DELETED},
+     ERROR_INVALID_PARAMETER, ERROR_INVALID_NAME, ERROR_NETNAME_DELETED},
     {"ReadFile", "WriteFile"},
     // The calls that change a file, done and then failed.
     {"WriteFile", "SetEndOfFile", "FlushFileBuffers", "SetFileInformationByHandle", "MoveFileExW",
