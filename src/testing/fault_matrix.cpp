@@ -218,31 +218,44 @@ bool RunSituation(FaultPlatform& platform, const FaultSituation& situation, Faul
   EXPECT_EQ(platform.BrokenPromises(situation), "");
   good_calls = good.calls;
   for (const std::string& call : good_calls) kinds_of_call->insert(call);
-  // Depth one, then depth two once for each distinct run that a first fault leads to.
-  std::set<std::vector<std::string>> paths = {good_calls};
-  for (const Fault& first : FaultsToTry(good_calls, 0, platform.kinds())) {
-    RunRecord record = RunChecked(platform, situation, {first}, expected, figures);
-    ++figures->first_faults;
-    figures->done_then_failed += first.error == kDoneThenFailed;
-    if (record.fired_at.empty() || !paths.insert(record.calls).second) continue;
-    ++figures->paths;
-    for (const std::string& call : record.calls) kinds_of_call->insert(call);
-    const std::vector<int>& telling = platform.kinds().about_the_file_system;
-    auto tells = [&](const Fault& fault) {
-      return std::find(telling.begin(), telling.end(), fault.error) != telling.end();
-    };
-    for (const Fault& second :
-         FaultsToTry(record.calls, record.fired_at.front() + 1, platform.kinds())) {
-      if (tells(first) && tells(second)) continue;
-      RunChecked(platform, situation, {first, second}, expected, figures);
-      ++figures->second_faults;
-      figures->done_then_failed += second.error == kDoneThenFailed;
-    }
-  }
+  WalkFaultPlans(
+      good_calls, platform.kinds(),
+      [&](const FaultPlan& plan) {
+        RunRecord record = RunChecked(platform, situation, plan, expected, figures);
+        for (const std::string& call : record.calls) kinds_of_call->insert(call);
+        return FaultedRun{record.calls, record.fired_at};
+      },
+      figures);
   return true;
 }
 
 }  // namespace
+
+void WalkFaultPlans(const std::vector<std::string>& good_calls, const FaultKinds& kinds,
+                    const std::function<FaultedRun(const FaultPlan&)>& run, FaultFigures* figures) {
+  auto tells = [&](const Fault& fault) {
+    const std::vector<int>& telling = kinds.about_the_file_system;
+    return std::find(telling.begin(), telling.end(), fault.error) != telling.end();
+  };
+  // At depth two, the errors that steer differently; all of them where none are named.
+  FaultKinds second_kinds = kinds;
+  if (!kinds.second_errors.empty()) second_kinds.errors = kinds.second_errors;
+  std::set<std::vector<std::string>> paths = {good_calls};
+  for (const Fault& first : FaultsToTry(good_calls, 0, kinds)) {
+    FaultedRun faulted = run({first});
+    ++figures->first_faults;
+    figures->done_then_failed += first.error == kDoneThenFailed;
+    if (faulted.fired_at.empty() || !paths.insert(faulted.calls).second) continue;
+    ++figures->paths;
+    for (const Fault& second :
+         FaultsToTry(faulted.calls, faulted.fired_at.front() + 1, second_kinds)) {
+      if (tells(first) && tells(second)) continue;
+      run({first, second});
+      ++figures->second_faults;
+      figures->done_then_failed += second.error == kDoneThenFailed;
+    }
+  }
+}
 
 std::string Digest(const std::string& content) {
   return std::to_string(content.size()) + " bytes #" +
@@ -295,6 +308,7 @@ std::string Describe(const FaultFigures& figures) {
          std::to_string(figures.first_faults) + " first faults leading to " +
          std::to_string(figures.paths) + " further paths, " +
          std::to_string(figures.second_faults) + " second faults on them, " +
-         std::to_string(figures.done_then_failed) + " of all the faults a call done, then failed; " +
+         std::to_string(figures.done_then_failed) +
+         " of all the faults a call done, then failed; " +
          std::to_string(figures.power_cut_states) + " power-cut states checked";
 }

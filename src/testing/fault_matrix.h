@@ -97,6 +97,19 @@ struct FaultFigures {
   long power_cut_states = 0;
 };
 
+/// What a run with faults armed did: the calls it made, and where the faults that were reached
+/// fell among them.
+struct FaultedRun {
+  std::vector<std::string> calls;
+  std::vector<size_t> fired_at;
+};
+
+/// Runs `run` with every fault plan to depth two, after a good run made `good_calls`: each
+/// first fault on those calls; then, once for each distinct run that a first fault leads to,
+/// each second fault on the calls of that run after the first fault. Counts into `figures`.
+void WalkFaultPlans(const std::vector<std::string>& good_calls, const FaultKinds& kinds,
+                    const std::function<FaultedRun(const FaultPlan&)>& run, FaultFigures* figures);
+
 /// Runs every situation through the matrix, with gtest's expectations on each run.
 FaultFigures RunFaultMatrix(FaultPlatform& platform, const std::vector<FaultSituation>& situations);
 

@@ -122,6 +122,9 @@ struct FaultKinds {
   /// Errors that tell what the file system cannot do at all (that it has no locks, say): a run
   /// gets at most one of them, since two would contradict each other about the same file system.
   std::vector<int> about_the_file_system;
+  /// The errors of a second fault in a run, where fewer than `errors` tell every way apart
+  /// (where the runs are costly); empty: `errors`.
+  std::vector<int> second_errors = {};
 };
 
 /// The faults to try on the calls of `calls` from position `from` on: the first, the second
