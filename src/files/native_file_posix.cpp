@@ -581,9 +581,9 @@ SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
   SaveOutcome outcome = Overwrite(file.get(), st, old, content);
   if (!GiveBackSetIdBits(file.get(), st)) {
     // The content is new, the mode is not what it was: the old content goes back, bits and all.
-    bool restored =
-        outcome.kind == SaveOutcome::kRestoreFailed ||
-        (RestoreOldContent(file.get(), old, UINT64_MAX) && GiveBackSetIdBits(file.get(), st));
+    bool restored = outcome.kind != SaveOutcome::kRestoreFailed &&
+                    RestoreOldContent(file.get(), old, UINT64_MAX) &&
+                    GiveBackSetIdBits(file.get(), st);
     outcome = Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
   }
   if (outcome.kind == SaveOutcome::kRestoreFailed) {

@@ -695,22 +695,35 @@ TEST(SaveFaultsPosixTest, NoRoomForACopyOnACopyOnWriteFileSystemFailsTheSave) {
 }
 
 TEST(SaveFaultsPosixTest, AFailedRollbackLeavesTheOldContentInTheBackupItNames) {
-  // The write fails, and so does writing the old bytes back: the file may be a mix, and the
-  // failure says where the old content lies whole.
-  FaultSituation situation = SituationNamed("in place: a second link, longer");
-  TempFolder folder;
-  situation.set_up(folder);
-  PosixFaults platform;
-  RunRecord outcome;
-  {
-    Replacements replacements(folder.path(), nullptr);
-    SystemCallFaults::Get().Arm({{"writev", 2, EIO}, {"ftruncate", 1, EIO}});
-    outcome = LoadAndSave(platform, situation, folder);
+  // The write fails, and so does writing the old bytes back (and, for a set-ID program, giving
+  // its bits back): the file may be a mix, and the failure says where the old content lies whole.
+  struct Case {
+    const char* situation;
+    FaultPlan plan;
+  };
+  const Case cases[] = {
+      {"in place: a second link, longer", {{"writev", 2, EIO}, {"ftruncate", 1, EIO}}},
+      {"in place: a set-ID program with a second link",
+       {{"writev", 2, EIO}, {"ftruncate", 1, EIO}, {"fchmod", 1, EIO}}},
+  };
+  WritesClearSetIdBits as_for_everyone;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.situation);
+    FaultSituation situation = SituationNamed(c.situation);
+    TempFolder folder;
+    situation.set_up(folder);
+    PosixFaults platform;
+    RunRecord outcome;
+    {
+      Replacements replacements(folder.path(), nullptr);
+      SystemCallFaults::Get().Arm(c.plan);
+      outcome = LoadAndSave(platform, situation, folder);
+    }
+    EXPECT_EQ(outcome.failure.kind, "EWriteError");
+    std::string message = NativeFromText(outcome.failure.message);
+    EXPECT_NE(message.find(folder.At("part.nc.prune-backup")), std::string::npos) << message;
+    EXPECT_EQ(folder.Read("part.nc.prune-backup"), kOldProgram);
   }
-  EXPECT_EQ(outcome.failure.kind, "EWriteError");
-  std::string message = NativeFromText(outcome.failure.message);
-  EXPECT_NE(message.find(folder.At("part.nc.prune-backup")), std::string::npos) << message;
-  EXPECT_EQ(folder.Read("part.nc.prune-backup"), kOldProgram);
 }
 
 }  // namespace
