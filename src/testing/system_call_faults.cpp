@@ -76,10 +76,3 @@ std::vector<Fault> FaultsToTry(const std::vector<std::string>& calls, size_t fro
   }
   return faults;
 }
-
-bool CalledBefore(const std::vector<std::string>& calls, const std::string& first,
-                  const std::string& then) {
-  auto first_at = std::find(calls.begin(), calls.end(), first);
-  auto then_at = std::find(calls.begin(), calls.end(), then);
-  return then_at == calls.end() || first_at < then_at;
-}

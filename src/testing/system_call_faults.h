@@ -132,7 +132,3 @@ struct FaultKinds {
 /// from the start of `calls`.
 std::vector<Fault> FaultsToTry(const std::vector<std::string>& calls, size_t from,
                                const FaultKinds& kinds);
-
-/// Whether the sequence `calls` has `first` before any `then`; true when it has no `then`.
-bool CalledBefore(const std::vector<std::string>& calls, const std::string& first,
-                  const std::string& then);
