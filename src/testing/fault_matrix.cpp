@@ -141,10 +141,34 @@ void CheckOutcome(const FaultPlatform& platform, const FaultPlan& plan, const Ru
 }
 
 /// Checks every state that a power cut may leave during the recorded run: the written file
-/// (and the program) old or new, or the old content whole in another file; after a success, the
-/// new content in what was flushed. Gives the number of states checked.
-long CheckPowerCuts(const PowerCutModel& model, const std::string& written_path,
-                    const RunRecord& record, const Expected& expected) {
+/// (and the program) old or new, or the old content whole in another file; a backup's name
+/// never holds anything but the whole old content; after a success, the new content in what was
+/// flushed. A run that two faults kept from writing a backup anywhere writes in place without
+/// one, the last resort: while no backup stands in what was flushed, its cuts may tear the
+/// file. Gives the number of states checked.
+long CheckPowerCuts(const FaultPlatform& platform, const PowerCutModel& model,
+                    const std::string& written_path, const RunRecord& record,
+                    const Expected& expected) {
+  auto holds_old_elsewhere = [&](const std::map<std::string, std::string>& files) {
+    return expected.had_old && std::any_of(files.begin(), files.end(), [&](const auto& file) {
+             return file.first != written_path && file.second == expected.old_content;
+           });
+  };
+  std::map<size_t, bool> last_resort;  // by step
+  auto may_tear = [&](size_t step) {
+    if (record.fired_at.size() < 2) return false;
+    auto known = last_resort.find(step);
+    if (known == last_resort.end()) {
+      known = last_resort.emplace(step, !holds_old_elsewhere(model.FlushedAfter(step))).first;
+    }
+    return known->second;
+  };
+  auto partial_backup = [&](const std::map<std::string, std::string>& files) {
+    for (const auto& [name, content] : files) {
+      if (platform.IsBackupOf(name, written_path) && content != expected.old_content) return name;
+    }
+    return std::string();
+  };
   auto whole = [&](const std::map<std::string, std::string>& files) {
     auto written = files.find(written_path);
     if (written == files.end()) {
@@ -160,7 +184,13 @@ long CheckPowerCuts(const PowerCutModel& model, const std::string& written_path,
   };
   long states =
       model.ForEachState([&](size_t step, const std::map<std::string, std::string>& files) {
-        if (whole(files)) return true;
+        if (std::string backup = partial_backup(files); !backup.empty()) {
+          ADD_FAILURE() << "a power cut after step " << step << " leaves the backup " << backup
+                        << " without the whole old content:\n"
+                        << model.Describe();
+          return false;
+        }
+        if (whole(files) || may_tear(step)) return true;
         ADD_FAILURE() << "a power cut after step " << step << " loses the program:\n"
                       << model.Describe();
         return false;
@@ -189,8 +219,8 @@ RunRecord RunChecked(FaultPlatform& platform, const FaultSituation& situation,
     record = LoadAndSave(platform, situation, folder);
   }
   CheckOutcome(platform, plan, record, expected);
-  figures->power_cut_states +=
-      CheckPowerCuts(model, platform.ModelPath(folder.path(), situation.written), record, expected);
+  figures->power_cut_states += CheckPowerCuts(
+      platform, model, platform.ModelPath(folder.path(), situation.written), record, expected);
   return record;
 }
 
