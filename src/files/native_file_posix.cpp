@@ -377,7 +377,10 @@ bool ReadPrivileges(int fd, const struct stat& st, Privileges* privileges) {
   privileges->before = st;
   std::string value(64, '\0');  // the largest form the system writes takes 24 bytes
   ssize_t length = os::fgetxattr(fd, kCapabilities, value.data(), value.size());
-  if (length < 0) return errno == ENODATA || errno == ENOTSUP;
+  if (length < 0 && errno == ENODATA) return true;
+  // A file system without extended attributes, where listing them says so too.
+  if (length < 0 && errno == ENOTSUP) return os::flistxattr(fd, nullptr, 0) < 0 && errno == ENOTSUP;
+  if (length < 0) return false;
   value.resize(length);
   privileges->has_capabilities = true;
   privileges->capabilities = std::move(value);
@@ -500,6 +503,15 @@ bool Names(const std::string& path, int fd) {
   return same;
 }
 
+/// The number of names of the open file `fd`; 0 where it cannot be told. Keeps errno.
+nlink_t LinkCount(int fd) {
+  int error = errno;
+  struct stat st;
+  nlink_t count = os::fstat(fd, &st) == 0 ? st.st_nlink : 0;
+  errno = error;
+  return count;
+}
+
 /// Gives the backup at `temporary`, open as `fd`, the first backup name in `folder` that no
 /// file has: an earlier run's backup may be the only whole copy of a program, so none is ever
 /// replaced. Renames without replacing; where the file system refuses that, links the new name
@@ -515,10 +527,14 @@ bool GiveBackupName(int fd, const std::string& temporary, std::string_view folde
       return true;
     }
     if (errno == EEXIST) continue;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Names(*path, fd);
+    // A naming reported as failed may have been done all the same (a network file system may
+    // say so): then the temporary name is gone, or the backup has a second name.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      return Names(*path, fd) || Gone(temporary);
+    }
     if (os::link(temporary.c_str(), path->c_str()) != 0) {
       if (errno == EEXIST) continue;
-      if (!Names(*path, fd)) return false;
+      if (!Names(*path, fd) && LinkCount(fd) < 2) return false;
     }
     // A temporary name that stays is a second name of a whole backup, no partial file.
     os::unlink(temporary.c_str());
@@ -616,8 +632,10 @@ SaveOutcome Overwrite(int fd, const Privileges& kept, std::string_view old,
   bool grown = false;
   if (!ReserveRoom(fd, kept.before.st_size, new_size, &grown)) {
     int error = errno;
-    if (grown && !RestoreOldContent(fd, old, 0, kept)) return Failed(SaveOutcome::kRestoreFailed);
-    return Failed(SaveOutcome::kWriteFailed, error);
+    // A reservation that failed may have grown the file, or cleared what a write clears.
+    bool restored = grown ? RestoreOldContent(fd, old, 0, kept)
+                          : GiveBackPrivileges(fd, kept) && os::fsync(fd) == 0;
+    return Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed, error);
   }
   // Until the cut, the bytes written so far surely differ from the old ones; after it, any may.
   // What the writes cleared goes back before the flush: no power cut leaves the new content

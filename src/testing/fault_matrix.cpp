@@ -149,19 +149,21 @@ void CheckOutcome(const FaultPlatform& platform, const FaultPlan& plan, const Ru
 long CheckPowerCuts(const FaultPlatform& platform, const PowerCutModel& model,
                     const std::string& written_path, const RunRecord& record,
                     const Expected& expected) {
-  auto holds_old_elsewhere = [&](const std::map<std::string, std::string>& files) {
-    return expected.had_old && std::any_of(files.begin(), files.end(), [&](const auto& file) {
-             return file.first != written_path && file.second == expected.old_content;
-           });
+  // Whether what was flushed after `step` holds the old content in a file the run made.
+  std::map<std::string, std::string> at_start;
+  std::map<size_t, bool> backed_up;
+  auto backup_flushed = [&](size_t step) {
+    if (at_start.empty()) at_start = model.FlushedAfter(0);
+    auto known = backed_up.find(step);
+    if (known != backed_up.end()) return known->second;
+    auto files = model.FlushedAfter(step);
+    bool flushed = std::any_of(files.begin(), files.end(), [&](const auto& file) {
+      return !at_start.count(file.first) && file.second == expected.old_content;
+    });
+    return backed_up[step] = flushed;
   };
-  std::map<size_t, bool> last_resort;  // by step
   auto may_tear = [&](size_t step) {
-    if (record.fired_at.size() < 2) return false;
-    auto known = last_resort.find(step);
-    if (known == last_resort.end()) {
-      known = last_resort.emplace(step, !holds_old_elsewhere(model.FlushedAfter(step))).first;
-    }
-    return known->second;
+    return expected.had_old && record.fired_at.size() >= 2 && !backup_flushed(step);
   };
   auto partial_backup = [&](const std::map<std::string, std::string>& files) {
     for (const auto& [name, content] : files) {
