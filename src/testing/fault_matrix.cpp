@@ -143,10 +143,10 @@ void CheckOutcome(const FaultPlatform& platform, const FaultPlan& plan, const Ru
 /// Checks every state that a power cut may leave during the recorded run: the written file
 /// (and the program) old or new, or the old content whole in another file; a backup's name
 /// never holds anything but a whole copy (the old content, or the new where a rename reported as
-/// failed was done); after a success, the new content in what was
-/// flushed. A run that two faults kept from writing a backup anywhere writes in place without
-/// one, the last resort: while no backup stands in what was flushed, its cuts may tear the
-/// file. Gives the number of states checked.
+/// failed was done); after a success, the new content in what was flushed. A run that two
+/// faults kept from writing a backup anywhere writes in place without one, the last resort:
+/// while no backup stands in what was flushed, its cuts may tear the file. Gives the number of
+/// states checked.
 long CheckPowerCuts(const FaultPlatform& platform, const PowerCutModel& model,
                     const std::string& written_path, const RunRecord& record,
                     const Expected& expected) {
