@@ -126,6 +126,74 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
   }
 }
 
+/// What another user (4242) leaves in a shared drop folder (mode 1777, like /tmp) before the user
+/// runs test output on a program there, and what the run does with it.
+struct PlantedCase {
+  std::string name;
+  std::function<void(const TempFolder&)> plant;  // in "shared"; "home" is the user's own folder
+  int exit_status;
+  std::string notes_after;  // of home/notes.txt
+  std::string tap_after;    // of shared/part.tap, read through a link; "missing"
+  std::string tap_mode;     // "" where not looked at
+};
+
+TEST(SaveE2eTest, NamesPlantedByAnotherUserInASharedFolderGetNothing) {
+  if (UnderWine()) GTEST_SKIP() << "owners and sticky folders are POSIX";
+  if (geteuid() != 0) GTEST_SKIP() << "setting up files of other owners needs the superuser";
+  constexpr unsigned kOther = 4242;
+  auto planted_link = [](const std::string& leads_to, unsigned owner) {
+    return [leads_to, owner](const TempFolder& folder) {
+      fs::create_symlink(leads_to, folder.At("shared/part.tap"));
+      ASSERT_EQ(lchown(folder.At("shared/part.tap").c_str(), owner, owner), 0);
+    };
+  };
+  const std::string notes = "keep me\n";
+  const PlantedCase cases[] = {
+      {"a link to the user's own file", planted_link("../home/notes.txt", kOther), 1, notes, notes,
+       ""},
+      {"a link to nothing", planted_link("../home/new.txt", kOther), 1, notes, "missing", ""},
+      {"a link of the user's own", planted_link("../home/notes.txt", kUser), 0, kSmallProgramPruned,
+       kSmallProgramPruned, ""},
+      {"a file open to everybody",
+       [](const TempFolder& folder) {
+         std::string tap = folder.Write("shared/part.tap", "planted\n");
+         Own(tap, kOther, kOther, fs::perms(0666));
+       },
+       1, notes, "planted\n", "0666"},
+      {"nothing: the new file is as private as the program", [](const TempFolder&) {}, 0, notes,
+       kSmallProgramPruned, "0600"},
+  };
+  for (const PlantedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    RunOptions options = DisplayFree();
+    options.user = RunAsUser{kUser, kUser, {}};
+    options.executable = CopyExecutable(folder, "bin", kTestOutputSettings);
+    fs::create_directories(folder.At("home"));
+    fs::create_directories(folder.At("shared"));
+    std::string notes_path = folder.Write("home/notes.txt", notes);
+    Own(notes_path, kUser, kUser, fs::perms(0600));
+    Own(folder.At("home"), kUser, kUser, fs::perms(0700));
+    fs::permissions(folder.At("shared"), fs::perms(01777));
+    std::string program = folder.Write("shared/part.nc", kSmallProgram);
+    Own(program, kUser, kUser, fs::perms(0600));
+    c.plant(folder);
+    RunResult result = RunPrune({program}, options);
+    EXPECT_EQ(result.exit_status, c.exit_status) << result.err;
+    if (c.exit_status == 1) {
+      EXPECT_NE(result.err.find("EFCreateError"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(ReadFile(notes_path), c.notes_after);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"bin", "home", "shared"}));
+    std::string tap = folder.At("shared/part.tap");
+    EXPECT_EQ(fs::exists(tap) ? ReadFile(tap) : "missing", c.tap_after);
+    if (!c.tap_mode.empty()) {
+      EXPECT_EQ(Ownership(tap).substr(Ownership(tap).find(' ') + 1), c.tap_mode);
+    }
+    EXPECT_EQ(ReadFile(program), kSmallProgram);
+  }
+}
+
 /// A program of many laser-on stretches, about `bytes` long, and what a run makes of it.
 std::pair<std::string, std::string> LargeProgram(size_t bytes) {
   std::string input, output;

@@ -83,6 +83,9 @@ class FaultPlatform {
   /// The state of a file that the save makes new in `folder` with `content`, as Snapshot shows
   /// it (the mode or attributes that any new file gets there).
   virtual std::string NewFileState(const std::string& folder, const std::string& content) const = 0;
+  /// Whether the file system refused a flush of a folder in the run just made as one it cannot
+  /// do (a network share): the names there then last only as long as it keeps them.
+  virtual bool FolderFlushRefused() const { return false; }
 };
 
 /// The figures of a fault matrix.
