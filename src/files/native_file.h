@@ -67,8 +67,9 @@ std::string ReadWholeFile(const Text& path, FileStamp* stamp = nullptr);
 /// before its first change, else nothing is written (someone else wrote it since it was loaded).
 /// Where it is not given, the file is one of the run's own making (the test output): where
 /// somebody else has put it in a shared folder first, it is not written. A file not there yet is
-/// created asking for `new_file_permissions` (the program's own), where the platform has them;
-/// the umask or the folder's inherited access list narrow them, as for any new file. Raises the
+/// created asking for `new_file_permissions` (the program's own) and the owner's write
+/// permission, where the platform has them; the umask or the folder's inherited access list
+/// narrow them, as for any new file. Raises the
 /// create failure when the file cannot be created or replaced or was changed meanwhile, and the
 /// write failure when the bytes cannot be written; on any failure the file at `path` is exactly as
 /// it was, or, when not even the old content could be written back, the failure says so and names

@@ -736,8 +736,9 @@ void ReplaceWholeFile(const Text& path, const FileContent& content, const FileSt
                       uint32_t new_file_permissions) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
-  RaiseSaveFailure(path, Save(NativeFromText(path), content, loaded,
-                              static_cast<mode_t>(new_file_permissions & 0777)));
+  // The user who writes the new file may write it again: a read-only program's next run too.
+  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
+  RaiseSaveFailure(path, Save(NativeFromText(path), content, loaded, new_file_mode));
 }
 
 Text AbsolutePath(const Text& path) {

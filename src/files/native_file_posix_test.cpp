@@ -388,15 +388,16 @@ TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
 }
 
 TEST(NativeFilePosixTest, ANewFileAsksForTheProgramsPermissionBits) {
-  // As a copy gets them: the umask narrows them.
+  // As a copy gets them, the umask narrowing them; the user may write it again.
   TempFolder folder;
   mode_t mask = umask(022);
-  for (mode_t mode : {0600, 0640, 0666, 0750}) {
+  for (mode_t mode : {0600, 0640, 0666, 0750, 0440}) {
     ReplaceWholeFile(folder.PathOf("part.tap"), "new", nullptr, mode);
-    EXPECT_EQ(ModeOf(folder.At("part.tap")) & 07777, mode & ~022u) << std::oct << mode;
+    mode_t wanted = (mode | 0200) & ~022u;
+    EXPECT_EQ(ModeOf(folder.At("part.tap")) & 07777, wanted) << std::oct << mode;
     // An existing file keeps its own.
     ReplaceWholeFile(folder.PathOf("part.tap"), "newer", nullptr, 0777);
-    EXPECT_EQ(ModeOf(folder.At("part.tap")) & 07777, mode & ~022u) << std::oct << mode;
+    EXPECT_EQ(ModeOf(folder.At("part.tap")) & 07777, wanted) << std::oct << mode;
     fs::remove(folder.At("part.tap"));
   }
   umask(mask);

@@ -782,7 +782,7 @@ void ExpectTableFailure(const Failure& failure, const FaultPlan& plan, const Tex
       right |= message == "Stream-Schreibfehler" ||
                failure.message.starts_with(
                    FillTemplate(kRestoreFailureTemplate, {AbsolutePath(output)})) ||
-               failure.message == FillTemplate(kNotYetLastingTemplate, {AbsolutePath(output)});
+               failure.message == FillTemplate(kNotYetLastingTemplate, {path});
     } else if (kind == "EReadError") {
       right |= message == "Stream-Lesefehler";
     }
