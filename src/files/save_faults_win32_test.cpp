@@ -778,9 +778,11 @@ void ExpectTableFailure(const Failure& failure, const FaultPlan& plan, const Tex
       }
     } else if (kind == "EWriteError") {
       // The old content not written back either: said so, and where it lies whole, if anywhere.
+      // Or the new content in place, its flush not confirmed.
       right |= message == "Stream-Schreibfehler" ||
                failure.message.starts_with(
-                   FillTemplate(kRestoreFailureTemplate, {AbsolutePath(output)}));
+                   FillTemplate(kRestoreFailureTemplate, {AbsolutePath(output)})) ||
+               failure.message == FillTemplate(kNotYetLastingTemplate, {path});
     } else if (kind == "EReadError") {
       right |= message == "Stream-Lesefehler";
     }
