@@ -620,6 +620,10 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
       {"rename over the program", "fsetxattr", 1, EPERM, ""},
       // A rename reported as failed after it was done is done.
       {"rename over the program", "rename", 1, kDoneThenFailed, ""},
+      // Asking the system to start writing a stretch out is a hint: refused, it changes nothing,
+      // and the flush at the end is what counts.
+      {"rename over the program", "sync_file_range", 1, EIO, ""},
+      {"a new .tap", "sync_file_range", 1, ENOSPC, ""},
       // No backup beside the program: it goes to the user's state folder.
       {"in place: a second link, shorter", "open", 3, EACCES, ""},
       // What the file itself refuses fails the run, with the old content written back (after the
