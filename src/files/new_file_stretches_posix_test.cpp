@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr off_t kMiB = off_t{1} << 20;
+/// The stretch that the save hands over at a time, as native_file_posix.cpp has it.
+constexpr off_t kStretch = off_t{2} << 20;
 
 /// Content handed over in the batches of pieces given, all cut from one long text.
 class BatchedContent : public FileContent {
@@ -61,17 +62,17 @@ int RecordingSyncFileRange(int fd, off_t offset, off_t length, unsigned int) {
 }
 
 TEST(NewFileStretchesPosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesStayInOrder) {
-  std::string text(20 * kMiB, '\0');
+  const size_t S = kStretch;
+  std::string text(10 * S, '\0');
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
-  const size_t M = kMiB;
   const std::vector<std::vector<size_t>> cases[] = {
       {{100}},                                          // less than a stretch
-      {{4 * M}},                                        // exactly one
-      {{3 * M, M, 10}, {5}},                            // a piece that ends where a stretch does
-      {{M, 2 * M, 3 * M, 7}},                           // a piece across the end of a stretch
-      {{0, 13 * M + 3, 0}, {M - 3, 0}},                 // one piece over several stretches
-      {{4 * M - 1}, {1}, {1, 4 * M}},                   // a batch that ends a stretch with a byte
-      {std::vector<size_t>(3000, 4096), {7 * M + 11}},  // many short pieces, then a long one
+      {{S}},                                            // exactly one
+      {{S / 2, S / 2, 10}, {5}},                        // a piece that ends where a stretch does
+      {{S / 4, S / 2, S / 2, 7}},                       // a piece across the end of a stretch
+      {{0, 3 * S + 3, 0}, {S - 3, 0}},                  // one piece over several stretches
+      {{S - 1}, {1}, {1, S}},                           // a batch that ends a stretch with a byte
+      {std::vector<size_t>(1500, 4096), {2 * S + 11}},  // many short pieces, then a long one
   };
   for (const auto& batches : cases) {
     BatchedContent content(text, batches);
@@ -87,10 +88,10 @@ TEST(NewFileStretchesPosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesSt
     for (const Handed& range : handed) {
       EXPECT_EQ(range.from, next);
       EXPECT_GT(range.length, 0);
-      EXPECT_LE(range.length, 4 * kMiB);
+      EXPECT_LE(range.length, kStretch);
       EXPECT_GE(range.file_size, range.from + range.length) << "handed over before written";
       next = range.from + range.length;
-      if (next % (4 * kMiB) != 0) {
+      if (next % kStretch != 0) {
         EXPECT_EQ(next, static_cast<off_t>(content.Size())) << "a stretch cut short";
       }
     }
