@@ -83,6 +83,13 @@ class FaultPlatform {
   /// The state of a file that the save makes new in `folder` with `content`, as Snapshot shows
   /// it (the mode or attributes that any new file gets there).
   virtual std::string NewFileState(const std::string& folder, const std::string& content) const = 0;
+  /// Whether `name` (a path as the power-cut model names it) is a backup of the file at
+  /// `written`, a name that may only ever hold its whole old content.
+  virtual bool IsBackupOf(const std::string& name, const std::string& written) const {
+    (void)name;
+    (void)written;
+    return false;
+  }
 };
 
 /// The figures of a fault matrix.
