@@ -114,6 +114,61 @@ bool WriteContent(int fd, const FileContent& content, uint64_t* written) {
       [fd, written](FileContent::Pieces pieces) { return WritePieces(fd, pieces, written); });
 }
 
+// A new file goes to the disk a stretch at a time: as soon as a stretch is written, the system is
+// asked to start writing it out, while the save goes on with the next, so that the flush at the
+// end finds most of the file on its way. Measured on programs of 48 and 96 MB (the new file's
+// flush timed in runs of builds with 1, 2, 4, 8 and 16 MiB stretches, taking turns): 1 to 8 MiB
+// all cut the flush to about half, 2 MiB a little more than the others, 16 MiB less.
+constexpr uint64_t kStretch = uint64_t{2} << 20;
+
+/// Asks the system to start writing the bytes of the open file from `from` up to `to` to disk,
+/// without waiting for them. Only a hint, which guarantees nothing: the flush at the end is what
+/// counts and reports any failure to write, so a refused hint is no failure.
+void StartWritingOut(int fd, uint64_t from, uint64_t to) {
+  if (to > from) {
+    os::sync_file_range(fd, static_cast<off_t>(from), static_cast<off_t>(to - from),
+                        SYNC_FILE_RANGE_WRITE);
+  }
+}
+
+/// WritePieces for a new file written from its start: the pieces are cut where a stretch ends,
+/// and each stretch is handed to the disk as soon as it is written (StartWritingOut).
+bool WriteStretches(int fd, FileContent::Pieces pieces, uint64_t* written) {
+  std::string_view front;  // what is left of a piece cut where a stretch ends
+  while (!front.empty() || !pieces.empty()) {
+    const uint64_t end = (*written / kStretch + 1) * kStretch;  // of the stretch being written
+    if (!front.empty()) {
+      std::string_view head = front.substr(0, end - *written);
+      front.remove_prefix(head.size());
+      if (!WritePieces(fd, FileContent::Pieces(&head, 1), written)) return false;
+    } else {
+      // The whole pieces that fit into the stretch, in one go; the next one is cut.
+      uint64_t room = end - *written;
+      size_t count = 0;
+      while (count < pieces.size() && pieces[count].size() <= room) room -= pieces[count++].size();
+      if (!WritePieces(fd, pieces.first(count), written)) return false;
+      if (count < pieces.size()) front = pieces[count++];
+      pieces = pieces.subspan(count);
+    }
+    if (*written == end) StartWritingOut(fd, end - kStretch, end);
+  }
+  return true;
+}
+
+/// Writes `content` to the new file `fd`, from its start, a stretch at a time (WriteStretches),
+/// and then hands over the last, shorter stretch too: a save of any size makes the same calls,
+/// which the fault tests try on small files. `*written` counts the bytes that reached the file.
+/// False (errno set) when a write fails.
+bool WriteNewFile(int fd, const FileContent& content, uint64_t* written) {
+  if (!content.WriteTo([fd, written](FileContent::Pieces pieces) {
+        return WriteStretches(fd, pieces, written);
+      })) {
+    return false;
+  }
+  StartWritingOut(fd, *written / kStretch * kStretch, *written);
+  return true;
+}
+
 /// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on the open file, which keeps a load
 /// and an in-place save of the same file, or two such saves, from overlapping. Waits for it a
 /// few seconds at most; false (errno set) when it cannot be had. A file system without locks
@@ -502,7 +557,7 @@ SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existi
   if (file.get() < 0) return another_way(errno);
   FileToRemove temporary(name);
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written)) return write_failed(errno);
+  if (!WriteNewFile(file.get(), content, &written)) return write_failed(errno);
   // After the last write, which removes set-ID bits and capabilities, and before the flush, so
   // that the new file is flushed with all of them.
   if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way(errno);

@@ -797,6 +797,10 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
       {"rename over the program", "fsetxattr", 1, EPERM, ""},
       // A rename reported as failed after it was done is done.
       {"rename over the program", "rename", 1, kDoneThenFailed, ""},
+      // Asking the system to start writing a stretch out is a hint: refused, it changes nothing,
+      // and the flush at the end is what counts.
+      {"rename over the program", "sync_file_range", 1, EIO, ""},
+      {"a new .tap", "sync_file_range", 1, ENOSPC, ""},
       // No backup beside the program: it goes to the user's state folder.
       {"in place: a second link, shorter", "open", 3, EACCES, ""},
       // The backup's name beside it not flushed: it stays until the program is flushed, and a
