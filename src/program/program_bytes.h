@@ -8,7 +8,7 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/native_file.h"
+#include "files/file_content.h"
 #include "program/byte_ranges.h"
 #include "program/unit_form.h"
 
