@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "base/failure.h"
@@ -220,6 +221,17 @@ int RecordedMkdir(const char* path, mode_t mode) {
   return result;
 }
 
+/// The files whose removal a fault failed, by their canonical paths.
+std::set<std::string> failed_removals;
+
+/// The faulty unlink, noting the file whose removal it failed.
+int NotedUnlink(const char* path) {
+  size_t fired = SystemCallFaults::Get().fired_at().size();
+  int result = faulty::unlink(path);
+  if (SystemCallFaults::Get().fired_at().size() > fired) failed_removals.insert(Canonical(path));
+  return result;
+}
+
 /// Sleeps not at all, so that waiting for a lock costs the test nothing.
 int NoSleep(const timespec*, timespec*) { return 0; }
 
@@ -254,6 +266,8 @@ class Replacements {
   Replacements(const std::string& folder, PowerCutModel* recording) {
     PRUNE_SYSTEM_CALLS(PRUNE_REPLACE_CALL)
     os::close = ReleasingClose;
+    os::unlink = NotedUnlink;
+    failed_removals.clear();
     real::open = RecordedOpen;
     real::read = RecordedRead;
     real::writev = RecordedWritev;
@@ -544,13 +558,15 @@ class PosixFaults : public FaultPlatform {
   }
   std::string ErrorName(int error) const override { return strerrorname_np(error); }
   std::string ErrorText(int error) const override { return strerror(error); }
-  std::string CommitCall() const override { return "rename"; }
-  std::string RemovalCall() const override { return "unlink"; }
   bool SavesOwnFile(const std::string& name) const override {
     return name.find(".prune-") != std::string::npos;
   }
+  bool MayRemain(const std::string& name) const override {
+    return failed_removals.count(Canonical(folder_ + "/" + name)) > 0;
+  }
   FolderState Snapshot(const std::string& folder) const override { return ::Snapshot(folder); }
   std::shared_ptr<void> Replace(const std::string& folder, PowerCutModel* model) override {
+    folder_ = folder;
     return std::make_shared<Replacements>(folder, model);
   }
   std::string BrokenPromises(const FaultSituation& situation) const override {
@@ -562,6 +578,9 @@ class PosixFaults : public FaultPlatform {
   std::string NewFileState(const std::string& folder, const std::string& content) const override {
     return NewFileStateIn(folder, content);
   }
+
+ private:
+  std::string folder_;  ///< of the last run
 };
 
 /// Takes from this process, as long as it lives, the right to keep set-ID bits through a write,
