@@ -103,11 +103,13 @@ std::string NumberOf(HANDLE file) {
          std::to_string(information.nFileIndexLow);
 }
 
-/// The number of the file at `path`, as NumberOf tells it; empty where there is none.
+/// The number of the file at `path` (a link itself), as NumberOf tells it; empty where there is
+/// none.
 std::string NumberAt(LPCWSTR path) {
+  constexpr DWORD kAnyEntry = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE file = system::CreateFileW(path, FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                    OPEN_EXISTING, kAnyEntry, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::string();
   std::string number = NumberOf(file);
   system::CloseHandle(file);
@@ -746,9 +748,12 @@ class WindowsFaults : public FaultPlatform {
   }
   std::shared_ptr<void> Replace(const std::string& folder, PowerCutModel* recording) override {
     folder_ = folder;
-    std::map<std::string, Entry> entries;
-    TakeSnapshot(fs::path(folder), "", &entries);
-    names_at_start_ = NamesOfFiles(entries);
+    names_at_start_.clear();
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+      std::string name = entry.path().lexically_relative(folder).generic_string();
+      auto [known, added] = names_at_start_.try_emplace(NumberAt(entry.path().c_str()), name);
+      if (!added && name < known->second) known->second = name;
+    }
     return std::make_shared<Layers>(folder, recording);
   }
   /// The way a good run took: by a rename onto the file written, or not.
