@@ -2,8 +2,8 @@
 // one sign, an optional hexadecimal prefix, digits to the end of the text.
 #include <optional>
 
-#include "files/settings.h"
 #include "fuzz/fuzz_check.h"
+#include "settings/settings.h"
 
 namespace {
 

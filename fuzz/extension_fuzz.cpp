@@ -3,8 +3,8 @@
 // follows it.
 #include <algorithm>
 
-#include "fuzz/fuzz_check.h"
 #include "base/path.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The INI reader of the settings file: whatever the bytes, the lookup delivers at most 2047 code
 // units and no line break, and a first section "common" with key "test" at the start wins.
-#include "files/ini_parser.h"
-#include "files/ini_value.h"
 #include "fuzz/fuzz_check.h"
+#include "settings/ini_parser.h"
+#include "settings/ini_value.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Text text = DecodeIniFile(FuzzBytes(data, size));

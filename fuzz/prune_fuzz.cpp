@@ -4,7 +4,7 @@
 // second pass changes nothing.
 #include <vector>
 
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 #include "fuzz/fuzz_check.h"
 #include "program/line_list.h"
 #include "program/prune.h"

@@ -2,10 +2,16 @@
 # Checks that the source folders import one way only. A file may include the headers of its own
 # folder and of the folders it builds on:
 #
-#   base            text, failures, messages, the executable's and a module's path
-#   files, report   reading and saving files, codecs, settings; the failure report (side by side)
-#   program         the NC program in memory, the line scan, the pruning rule and pass
-#   run             the entry, the command line, the existence test, the run sequence
+#   base               text, failures, messages, paths, the executable's and a module's path
+#   encoding           the file encodings: byte-order marks, code pages, Windows-1252
+#   files              reading and saving a whole file, the seam of system calls, their failures
+#   report             the failure report: its text, the box, the outermost handler
+#   settings           the settings file: the INI reader and the lookup (reads through files)
+#   program            the NC program in memory, the line scan, the pruning rule and pass
+#   run                the entry, the command line, the existence test, the run sequence
+#
+# encoding, files and report stand side by side on base; settings and program side by side on
+# encoding and files; run on all of them.
 #
 # Tests may also include the test support (src/testing), which nothing else includes; the
 # end-to-end tests (src/e2e) run the executable and may include what they like. Prints every
@@ -17,12 +23,14 @@ cd "$(dirname "$0")/.."
 allowed() {
   case $1 in
     base) echo "base" ;;
+    encoding) echo "base encoding" ;;
     files) echo "base files" ;;
     report) echo "base report" ;;
-    program) echo "base files program" ;;
-    run) echo "base files report program run" ;;
-    testing) echo "base files program testing" ;;
-    e2e) echo "base files report program run testing e2e" ;;
+    settings) echo "base encoding files settings" ;;
+    program) echo "base encoding files program" ;;
+    run) echo "base encoding files report settings program run" ;;
+    testing) echo "base encoding files program testing" ;;
+    e2e) echo "base encoding files report settings program run testing e2e" ;;
     *) echo "" ;;
   esac
 }
@@ -39,5 +47,5 @@ while IFS= read -r file; do
     fi
   done < <(sed -n 's|^#include "\([a-z_0-9]*\)/.*|\1|p' "$file")
 done < <(find src -name '*.cpp' -o -name '*.h' | sort)
-[ $status -eq 0 ] && echo "layers: every include goes one way (base → files, report → program → run)"
+[ $status -eq 0 ] && echo "layers: every include goes one way (base → encoding, files, report → settings, program → run)"
 exit $status

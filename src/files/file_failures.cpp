@@ -30,10 +30,6 @@ void RaiseTooLargeFailure(const Text& path) {
   RaiseFailure(kReadFailureKind, FillTemplate(kTooLargeTemplate, {AbsolutePath(path)}));
 }
 
-void RaiseDecodeFailure() { RaiseFailure(kEncodingFailureKind, kDecodeFailureMessage); }
-
-void RaiseCodePageFailure() { RaiseFailure(kEncodingFailureKind, kCodePageFailureMessage); }
-
 void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome) {
   switch (outcome.kind) {
     case SaveOutcome::kSaved:

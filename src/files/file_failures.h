@@ -23,12 +23,6 @@
 /// "EReadError": the file at `path` is too large to be held in memory at once (2 GiB or more).
 [[noreturn]] void RaiseTooLargeFailure(const Text& path);
 
-/// "EEncodingError": the bytes after the byte-order mark decode to nothing.
-[[noreturn]] void RaiseDecodeFailure();
-
-/// "EEncodingError": the system's ANSI code page is not a valid code page.
-[[noreturn]] void RaiseCodePageFailure();
-
 /// How a save, or one way of saving, ended: saved; another way to take, with nothing changed;
 /// or one of the failures that the save raises at its top.
 struct SaveOutcome {

@@ -16,7 +16,7 @@
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "testing/failure_of.h"
-#include "testing/system_paths_win32.h"
+#include "testing/path_recorder_win32.h"
 #include "testing/system_text_win32.h"
 #include "testing/test_support.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 #include "files/native_file.h"
 
 /// An ordered list of lines, numbered from 0. The lines are views into one text buffer; a line

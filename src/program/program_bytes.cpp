@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 #include "program/line_scan.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/text.h"
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 #include "files/native_file.h"
 #include "program/byte_ranges.h"
 #include "program/unit_form.h"

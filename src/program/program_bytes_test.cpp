@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 #include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/prune_detail.h"

@@ -1,7 +1,7 @@
 #include "program/program_file.h"
 
-#include "files/code_page.h"
-#include "files/file_failures.h"
+#include "encoding/code_page.h"
+#include "encoding/encoding_failures.h"
 #include "program/prune.h"
 
 ProgramFile::ProgramFile() { PrepareAnsiCodePage(); }

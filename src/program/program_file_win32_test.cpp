@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "base/failure.h"
-#include "files/code_page_win32.h"
+#include "encoding/code_page_win32.h"
 #include "program/program_file.h"
 #include "testing/failure_of.h"
 #include "testing/test_support.h"

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 #include "program/program_file.h"
 #include "testing/program_forms.h"
 #include "testing/random_program.h"

@@ -6,7 +6,7 @@
 #include "base/own_path.h"
 #include "base/wide_win32.h"
 #include "run/existence.h"
-#include "testing/system_paths_win32.h"
+#include "testing/path_recorder_win32.h"
 #include "testing/test_support.h"
 
 namespace fs = std::filesystem;

@@ -1,10 +1,10 @@
 #include "run/run.h"
 
-#include "base/path.h"
 #include "base/own_path.h"
+#include "base/path.h"
 #include "program/program_file.h"
-#include "files/settings.h"
 #include "run/existence.h"
+#include "settings/settings.h"
 
 void RunOnce(const Text& path) {
   if (!PassesExistenceTest(path)) return;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 #include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/text.h"
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 
 /// The bytes of a random program file in `encoding`, byte-order mark included: marker lines of
 /// both marker sets, move lines and near misses, empty lines, blanks, U+0000, non-ASCII text (a

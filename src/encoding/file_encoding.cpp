@@ -1,6 +1,6 @@
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "files/settings.h"
+#include "settings/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "files/ini_parser.h"
-#include "files/ini_value.h"
+#include "settings/ini_parser.h"
+#include "settings/ini_value.h"
 #include "testing/test_support.h"
 
 namespace fs = std::filesystem;

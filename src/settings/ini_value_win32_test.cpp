@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "files/ini_value.h"
-#include "testing/system_paths_win32.h"
+#include "settings/ini_value.h"
+#include "testing/path_recorder_win32.h"
 #include "testing/test_support.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "files/file_encoding.h"
+#include "encoding/file_encoding.h"
 
 #include <gtest/gtest.h>
 

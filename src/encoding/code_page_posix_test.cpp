@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "files/ini_parser.h"
+#include "settings/ini_parser.h"
 
 #include "base/utf8.h"
-#include "files/cp1252.h"
-#include "files/file_encoding.h"
-#include "files/ini_value.h"
+#include "encoding/cp1252.h"
+#include "encoding/file_encoding.h"
+#include "settings/ini_value.h"
 
 namespace {
 

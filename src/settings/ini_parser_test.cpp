@@ -1,11 +1,11 @@
-#include "files/ini_parser.h"
+#include "settings/ini_parser.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "files/ini_value.h"
+#include "settings/ini_value.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Without a system ANSI code page, Windows-1252 stands in for it, as the programs' home platform
 // maps it; UTF-8 is our own strict codec.
 #include "base/utf8.h"
-#include "files/code_page.h"
-#include "files/cp1252.h"
+#include "encoding/code_page.h"
+#include "encoding/cp1252.h"
 
 void PrepareAnsiCodePage() {}
 

@@ -1,4 +1,4 @@
-#include "files/cp1252.h"
+#include "encoding/cp1252.h"
 
 #include <algorithm>
 #include <array>

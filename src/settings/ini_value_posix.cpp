@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "files/ini_parser.h"
-#include "files/ini_value.h"
+#include "settings/ini_parser.h"
+#include "settings/ini_value.h"
 
 namespace {
 

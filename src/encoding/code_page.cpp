@@ -1,4 +1,4 @@
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 
 namespace {
 

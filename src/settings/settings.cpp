@@ -1,6 +1,6 @@
-#include "files/settings.h"
+#include "settings/settings.h"
 
-#include "files/ini_value.h"
+#include "settings/ini_value.h"
 
 namespace {
 

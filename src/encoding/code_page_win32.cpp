@@ -1,14 +1,14 @@
 // The text conversions of the Windows code page services: the system's ANSI code page and UTF-8.
 // Every conversion asks for the length of its result first and then fills exactly that much.
-#include "files/code_page_win32.h"
+#include "encoding/code_page_win32.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
 #include "base/utf8.h"
-#include "files/code_page.h"
-#include "files/file_failures.h"
+#include "encoding/code_page.h"
+#include "encoding/encoding_failures.h"
 
 BOOL(WINAPI* code_page_calls::GetCPInfo)(UINT, LPCPINFO) = ::GetCPInfo;
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "base/wide_win32.h"
-#include "files/ini_value.h"
 #include "files/system_calls_win32.h"
 #include "files/system_path_win32.h"
+#include "settings/ini_value.h"
 
 Text ReadIniValue(TextView section, TextView key, const Text& path) {
   Text section_name(section), key_name(key);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 
 namespace {
 

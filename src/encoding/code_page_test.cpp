@@ -1,6 +1,6 @@
 // The code page services on every platform. Under Windows (and Wine) DecodeUtf8 is the
 // platform's strict conversion, so the agreement below is that of the check with the platform.
-#include "files/code_page.h"
+#include "encoding/code_page.h"
 
 #include <gtest/gtest.h>
 
