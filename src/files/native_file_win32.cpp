@@ -592,7 +592,7 @@ Text BackupName(TextView name, int attempt) {
 
 /// Gives the backup, written and flushed, the first of its names that is free in `folder`: never
 /// the name of a file that is there already, since an earlier run's backup may be the only whole
-/// copy of a program. The rename is flushed in turn. False where it cannot be named. Renamed
+/// copy of a program. The rename is flushed in turn. False where it keeps its own name. Renamed
 /// through its handle only: the backup goes through that handle later, and a handle need not
 /// follow a file renamed by its name (under Wine it does not).
 bool NameBackup(const Text& folder, TextView name, NewFile* backup) {
@@ -618,7 +618,7 @@ bool NameBackup(const Text& folder, TextView name, NewFile* backup) {
 /// Makes `backup` a file in `folder` holding `old`, that nobody may read who may not read the
 /// program: it gets the program's access list `access`, protected from the folder's. Written and
 /// flushed under a temporary name of its own, and only then given a backup's name, so that a
-/// backup's name only ever holds a whole old program. False where none can be made there.
+/// backup's name only ever holds a whole old program. False where none can be written there.
 bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL access,
               NewFile* backup) {
   SECURITY_DESCRIPTOR descriptor;
@@ -627,12 +627,14 @@ bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL acce
   SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
   SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
   if (!CreateBeside(folder, backup, &security)) return false;
-  if (WriteFromStart(backup->get(), old) && os::FlushFileBuffers(backup->get()) &&
-      NameBackup(folder, name, backup)) {
-    return true;
+  if (!WriteFromStart(backup->get(), old) || !os::FlushFileBuffers(backup->get())) {
+    backup->Discard();
+    return false;
   }
-  backup->Discard();
-  return false;
+  // Whole and on disk: where it cannot take a backup's name, it stays under its own until the
+  // program's new content is on disk, which is never worse than no backup at all.
+  NameBackup(folder, name, backup);
+  return true;
 }
 
 /// A whole copy of the old content of the open file at `target`, on disk before its first byte

@@ -628,23 +628,21 @@ std::vector<FaultSituation> Situations() {
 // ---------------------------------------------------------------------------------------------
 // The platform
 
-/// Whether the recorded run wrote the file at `written` (as the model names it) while no backup
-/// had its name: every backup made was gone again before the file's first write.
+/// Whether the recorded run wrote the file at `written` (as the model names it) while no file of
+/// the save's own was there: every file it made (a backup, under whatever name) was gone again
+/// before the file's first write.
 bool WroteWithoutBackup(const PowerCutModel& recording, const std::string& written) {
   PowerCutModel::FileId program = 0;
   for (const auto& file : recording.existing_files()) {
     if (file.path == written) program = file.id;
   }
-  auto backup = [](const std::string& path) {
-    return path.find(".prune-backup") != std::string::npos;
-  };
-  std::set<std::string> backups;
+  std::set<std::string> made_files;
   for (const PowerCutModel::Step& step : recording.recorded_steps()) {
     using Step = PowerCutModel::Step;
-    if (step.kind == Step::kCreate && backup(step.path)) backups.insert(step.path);
-    if (step.kind == Step::kRename && backup(step.to)) backups.insert(step.to);
-    if (step.kind == Step::kRename || step.kind == Step::kRemove) backups.erase(step.path);
-    if (step.kind == Step::kWrite && step.id == program) return backups.empty();
+    if (step.kind == Step::kCreate) made_files.insert(step.path);
+    if (step.kind == Step::kRename && made_files.erase(step.path)) made_files.insert(step.to);
+    if (step.kind == Step::kRemove) made_files.erase(step.path);
+    if (step.kind == Step::kWrite && step.id == program) return made_files.empty();
   }
   return true;
 }
