@@ -17,6 +17,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "base/failure.h"
 #include "base/messages.h"
@@ -628,21 +629,35 @@ std::vector<FaultSituation> Situations() {
 // ---------------------------------------------------------------------------------------------
 // The platform
 
-/// Whether the recorded run wrote the file at `written` (as the model names it) while no file of
-/// the save's own was there: every file it made (a backup, under whatever name) was gone again
-/// before the file's first write.
+/// Whether the recorded run wrote the file at `written` (as the model names it) while no file
+/// that the save made held its old content whole: a backup, under whatever name.
 bool WroteWithoutBackup(const PowerCutModel& recording, const std::string& written) {
   PowerCutModel::FileId program = 0;
+  std::string old;
   for (const auto& file : recording.existing_files()) {
-    if (file.path == written) program = file.id;
+    if (file.path == written) std::tie(program, old) = std::tie(file.id, file.content);
   }
-  std::set<std::string> made_files;
+  std::map<std::string, PowerCutModel::FileId> made_files;  // by their names
+  std::map<PowerCutModel::FileId, std::string> contents;
   for (const PowerCutModel::Step& step : recording.recorded_steps()) {
     using Step = PowerCutModel::Step;
-    if (step.kind == Step::kCreate) made_files.insert(step.path);
-    if (step.kind == Step::kRename && made_files.erase(step.path)) made_files.insert(step.to);
+    if (step.kind == Step::kCreate) made_files[step.path] = step.id;
+    if (step.kind == Step::kRename && made_files.count(step.path)) {
+      made_files[step.to] = made_files[step.path];
+      made_files.erase(step.path);
+    }
     if (step.kind == Step::kRemove) made_files.erase(step.path);
-    if (step.kind == Step::kWrite && step.id == program) return made_files.empty();
+    if (step.kind == Step::kWrite && step.id == program) {
+      return std::none_of(made_files.begin(), made_files.end(),
+                          [&](const auto& file) { return contents[file.second] == old; });
+    }
+    if (step.kind == Step::kWrite) {
+      std::string& content = contents[step.id];
+      if (content.size() < step.offset + step.bytes.size()) {
+        content.resize(step.offset + step.bytes.size(), '\0');
+      }
+      content.replace(step.offset, step.bytes.size(), step.bytes);
+    }
   }
   return true;
 }
