@@ -4,7 +4,7 @@
 # sanitized prune. Any report of either sanitizer fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev
+tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev clang-format
 
 cmake --preset sanitizers >/dev/null
 cmake --build --preset sanitizers

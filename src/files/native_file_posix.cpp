@@ -359,6 +359,45 @@ bool GiveBackSetIdBits(int fd, const struct stat& before) {
   return os::fchmod(fd, before.st_mode & 07777) == 0;
 }
 
+/// The extended attribute that holds a file's capabilities, which the system removes on every
+/// write to the file.
+constexpr char kCapabilities[] = "security.capability";
+
+/// What a write to a file clears, which a save in place gives back: the set-ID bits of its mode
+/// and its capabilities.
+struct Privileges {
+  struct stat before = {};
+  bool has_capabilities = false;
+  std::string capabilities;
+};
+
+/// The privileges of the open file `fd`, whose status is `st`. False (errno set) when they
+/// cannot be read.
+bool ReadPrivileges(int fd, const struct stat& st, Privileges* privileges) {
+  privileges->before = st;
+  std::string value(64, '\0');  // the largest form the system writes takes 24 bytes
+  ssize_t length = os::fgetxattr(fd, kCapabilities, value.data(), value.size());
+  if (length < 0 && errno == ENODATA) return true;
+  // A file system without extended attributes, where listing them says so too.
+  if (length < 0 && errno == ENOTSUP) return os::flistxattr(fd, nullptr, 0) < 0 && errno == ENOTSUP;
+  if (length < 0) return false;
+  value.resize(length);
+  privileges->has_capabilities = true;
+  privileges->capabilities = std::move(value);
+  return true;
+}
+
+/// Gives the file back what the writes of this process cleared: the set-ID bits as
+/// GiveBackSetIdBits does, and the capabilities where the process is the superuser, the one
+/// who may set them (for anybody else they stay removed, as after every write by another user).
+/// False (errno set) only when a call fails.
+bool GiveBackPrivileges(int fd, const Privileges& kept) {
+  if (!GiveBackSetIdBits(fd, kept.before)) return false;
+  if (!kept.has_capabilities || geteuid() != 0) return true;
+  return os::fsetxattr(fd, kCapabilities, kept.capabilities.data(), kept.capabilities.size(), 0) ==
+         0;
+}
+
 /// Whether the file system of the open file copies every block it overwrites (btrfs, ZFS,
 /// bcachefs): there, overwriting a file in place needs as much free room as a second copy.
 bool CopiesOnWrite(int fd) {
@@ -369,39 +408,37 @@ bool CopiesOnWrite(int fd) {
   return type == kBtrfs || type == kZfs || type == kBcachefs;
 }
 
-/// What a failed write of the new file at `fd`, standing in for `existing` (null for a file that
-/// is not there yet), means: no room for a second copy leaves the way open to write the existing
-/// file in place, unless its file system needs that room there too; anything else is the write
-/// failure.
-SaveOutcome WriteFailed(int fd, int error, const struct stat* existing) {
-  bool out_of_room = error == ENOSPC || error == EDQUOT || error == EFBIG;
-  bool in_place_may_fit = existing && out_of_room && !CopiesOnWrite(fd);
-  return Failed(in_place_may_fit ? SaveOutcome::kTryInPlace : SaveOutcome::kWriteFailed, error);
-}
+/// Whether `error` says that there is no room (on the disk, in a quota, in a file).
+bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 /// The new content goes to a new file beside `target`, flushed, then renamed over it, and the
 /// folder flushed: a run killed or a power cut at any moment leaves the old content or the new,
 /// never a mix. For an existing file (`existing`), takes another way, with nothing changed, where
-/// that would not keep what the file has or there is no room for a second copy. A file that is
-/// not there yet has no other way: it only ever appears whole under its name.
+/// that would not keep what the file has or there is no room for a second copy; `*no_room` then
+/// gives the error that said so (the way in place weighs it). A file that is not there yet has
+/// no other way: it only ever appears whole under its name.
 SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existing,
-                            const FileContent& content, const FileStamp* loaded) {
-  auto another_way = [existing](int error) {
+                            const FileContent& content, const FileStamp* loaded, int* no_room) {
+  auto another_way = [existing, no_room](int error) {
+    if (existing && OutOfRoom(error)) *no_room = error;
     return Failed(existing ? SaveOutcome::kTryInPlace : SaveOutcome::kCreateFailed, error);
+  };
+  auto write_failed = [existing, &another_way](int error) {
+    return existing && OutOfRoom(error) ? another_way(error)
+                                        : Failed(SaveOutcome::kWriteFailed, error);
   };
   std::string name;
   std::string_view folder = FolderPart(target);
+  // For this user alone until it has the file's own mode: others may open it only then.
   Descriptor file(CreateTemporaryFile(folder, existing ? 0600 : 0666, &name));
   if (file.get() < 0) return another_way(errno);
   FileToRemove temporary(name);
-  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way(errno);
   uint64_t written = 0;
-  if (!WriteContent(file.get(), content, &written)) {
-    return WriteFailed(file.get(), errno, existing);
-  }
-  // Written by an ordinary user, the new file lost its set-ID bits like any file written.
-  if (existing && !GiveBackSetIdBits(file.get(), *existing)) return another_way(errno);
-  if (os::fsync(file.get()) != 0) return WriteFailed(file.get(), errno, existing);
+  if (!WriteContent(file.get(), content, &written)) return write_failed(errno);
+  // After the last write, which removes set-ID bits and capabilities, and before the flush, so
+  // that the new file is flushed with all of them.
+  if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way(errno);
+  if (os::fsync(file.get()) != 0) return write_failed(errno);
   if (!file.Close()) return Failed(SaveOutcome::kWriteFailed, errno);
   if (SaveOutcome unchanged = CheckUnchanged(target, loaded);
       unchanged.kind != SaveOutcome::kSaved) {
@@ -456,41 +493,89 @@ std::string BackupName(std::string_view name, int attempt) {
   return attempt == 1 ? backup : backup + "-" + std::to_string(attempt);
 }
 
-/// Writes `old` to a new backup file in `folder` and flushes it and the folder; its path, or
-/// empty when none could be made there. Never takes the name of a file that is there already:
-/// an earlier run's backup may be the only whole copy of a program.
-std::string BackupIn(std::string_view folder, std::string_view name, std::string_view old) {
-  constexpr int kAttempts = 100;
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    std::string path = InFolder(folder, BackupName(name, attempt));
-    // Mode 0600: nobody but this user, who has just read the program, reads the backup.
-    Descriptor file(
-        os::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600));
-    if (file.get() < 0 && errno == EEXIST) continue;
-    if (file.get() < 0) return std::string();
-    FileToRemove unfinished(path);
-    uint64_t written = 0;
-    ContiguousContent content(old);
-    if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0 ||
-        !file.Close() || !SyncFolder(folder)) {
-      return std::string();
-    }
-    unfinished.Keep();
-    return path;
-  }
-  return std::string();
+/// Whether `path` names the open file `fd`. Keeps errno.
+bool Names(const std::string& path, int fd) {
+  int error = errno;
+  struct stat named, open;
+  bool same = os::lstat(path.c_str(), &named) == 0 && os::fstat(fd, &open) == 0 &&
+              named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+  errno = error;
+  return same;
 }
 
-/// A whole copy of the old content, on disk before the first byte of the file changes: beside
-/// the file, else in the user's state folder. Empty where none can be made anywhere; the file
-/// is then written in place all the same.
-std::string MakeBackup(const std::string& target, std::string_view old) {
+/// The number of names of the open file `fd`; 0 where it cannot be told. Keeps errno.
+nlink_t LinkCount(int fd) {
+  int error = errno;
+  struct stat st;
+  nlink_t count = os::fstat(fd, &st) == 0 ? st.st_nlink : 0;
+  errno = error;
+  return count;
+}
+
+/// Gives the backup at `temporary`, open as `fd`, the first backup name in `folder` that no
+/// file has: an earlier run's backup may be the only whole copy of a program, so none is ever
+/// replaced. Renames without replacing; where the file system refuses that, links the new name
+/// and removes the temporary one. Gives the name in `*path`; false (errno set) when none could
+/// be given.
+bool GiveBackupName(int fd, const std::string& temporary, std::string_view folder,
+                    std::string_view name, std::string* path) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    *path = InFolder(folder, BackupName(name, attempt));
+    if (os::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path->c_str(), RENAME_NOREPLACE) ==
+        0) {
+      return true;
+    }
+    if (errno == EEXIST) continue;
+    // A naming reported as failed may have been done all the same (a network file system may
+    // say so): then the temporary name is gone, or the backup has a second name.
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      return Names(*path, fd) || Gone(temporary);
+    }
+    if (os::link(temporary.c_str(), path->c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      if (!Names(*path, fd) && LinkCount(fd) < 2) return false;
+    }
+    // A temporary name that stays is a second name of a whole backup, no partial file.
+    os::unlink(temporary.c_str());
+    return true;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+/// Writes `old` to a new backup in `folder`: under a temporary name, flushed, and only then given
+/// its backup name and its folder flushed, so that a backup's name only ever holds the whole old
+/// content. Adds its path to `made` once its name holds the flushed content (its name may still
+/// be lost to a power cut, but never worse than no backup); true when the name is flushed too.
+bool BackupIn(std::string_view folder, std::string_view name, std::string_view old,
+              std::vector<std::string>* made) {
+  std::string temporary_name;
+  // Mode 0600: nobody but this user, who has just read the program, reads the backup.
+  Descriptor file(CreateTemporaryFile(folder, 0600, &temporary_name));
+  if (file.get() < 0) return false;
+  FileToRemove temporary(temporary_name);
+  uint64_t written = 0;
+  ContiguousContent content(old);
+  if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0) return false;
+  std::string path;
+  if (!GiveBackupName(file.get(), temporary_name, folder, name, &path)) return false;
+  temporary.Keep();
+  made->push_back(path);
+  return SyncFolder(folder);
+}
+
+/// Whole copies of the old content, flushed before the first byte of the file changes: beside
+/// the file, else (or also, where the name beside it was not flushed) in the user's state folder.
+/// Their paths, the one to name in a failure last; none where no backup could be written
+/// anywhere: the file is then written in place all the same.
+std::vector<std::string> MakeBackups(const std::string& target, std::string_view old) {
   std::string_view name = std::string_view(target).substr(FolderPart(target).size());
-  std::string beside = BackupIn(FolderPart(target), name, old);
-  if (!beside.empty()) return beside;
+  std::vector<std::string> made;
+  if (BackupIn(FolderPart(target), name, old, &made)) return made;
   std::string state = StateFolder();
-  if (state.empty() || !MakeFolders(state)) return std::string();
-  return BackupIn(state, name, old);
+  if (!state.empty() && MakeFolders(state)) BackupIn(state, name, old, &made);
+  return made;
 }
 
 /// Reserves room for `new_size` bytes in the open file of `old_size` bytes, so that a full disk
@@ -511,9 +596,9 @@ bool ReserveRoom(int fd, off_t old_size, off_t new_size, bool* grown) {
 
 /// Makes the open file `old` again and flushes it: its length, its first `overwritten` bytes,
 /// and every later byte that now differs from the old one (a write that failed may have changed
-/// some all the same, and a byte written again could fail anew, past a file size limit). False
-/// when it cannot.
-bool RestoreOldContent(int fd, std::string_view old, uint64_t overwritten) {
+/// some all the same, and a byte written again could fail anew, past a file size limit), with
+/// what the writes cleared given back before the flush. False when it cannot.
+bool RestoreOldContent(int fd, std::string_view old, uint64_t overwritten, const Privileges& kept) {
   std::string_view head = old.substr(0, std::min<uint64_t>(overwritten, old.size()));
   uint64_t written = 0;
   if (os::ftruncate(fd, static_cast<off_t>(old.size())) != 0 || os::lseek(fd, 0, SEEK_SET) != 0 ||
@@ -534,40 +619,49 @@ bool RestoreOldContent(int fd, std::string_view old, uint64_t overwritten) {
       return false;
     }
   }
-  return os::fsync(fd) == 0;
+  return GiveBackPrivileges(fd, kept) && os::fsync(fd) == 0;
 }
 
-/// Overwrites the open file, whose status was `before` and whose content `old`, with `content`:
-/// room reserved, the bytes written, the file cut to its new length and flushed. Should any of
-/// it fail, the old bytes are written back and the old length restored.
-SaveOutcome Overwrite(int fd, const struct stat& before, std::string_view old,
+/// Overwrites the open file, whose status and privileges were `kept` and whose content `old`,
+/// with `content`: room reserved, the bytes written, the file cut to its new length, what the
+/// writes cleared given back, and flushed. Should any of it fail, the old bytes are written back,
+/// the old length restored and what the writes cleared given back.
+SaveOutcome Overwrite(int fd, const Privileges& kept, std::string_view old,
                       const FileContent& content) {
   const off_t new_size = static_cast<off_t>(content.Size());
   bool grown = false;
-  if (!ReserveRoom(fd, before.st_size, new_size, &grown)) {
+  if (!ReserveRoom(fd, kept.before.st_size, new_size, &grown)) {
     int error = errno;
-    if (grown && !RestoreOldContent(fd, old, 0)) return Failed(SaveOutcome::kRestoreFailed);
-    return Failed(SaveOutcome::kWriteFailed, error);
+    // A reservation that failed may have grown the file, or cleared what a write clears.
+    bool restored = grown ? RestoreOldContent(fd, old, 0, kept)
+                          : GiveBackPrivileges(fd, kept) && os::fsync(fd) == 0;
+    return Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed, error);
   }
   // Until the cut, the bytes written so far surely differ from the old ones; after it, any may.
+  // What the writes cleared goes back before the flush: no power cut leaves the new content
+  // without it.
   uint64_t overwritten = 0;
   if (WriteContent(fd, content, &overwritten) &&
-      (overwritten = UINT64_MAX, os::ftruncate(fd, new_size) == 0) && os::fsync(fd) == 0) {
+      (overwritten = UINT64_MAX, os::ftruncate(fd, new_size) == 0) &&
+      GiveBackPrivileges(fd, kept) && os::fsync(fd) == 0) {
     return SaveOutcome();
   }
   int error = errno;
-  if (!RestoreOldContent(fd, old, overwritten)) return Failed(SaveOutcome::kRestoreFailed);
+  if (!RestoreOldContent(fd, old, overwritten, kept)) return Failed(SaveOutcome::kRestoreFailed);
   return Failed(SaveOutcome::kWriteFailed, error);
 }
 
 /// Writes the content into the existing file itself, which keeps everything the file has: its
 /// owner, group, mode, links, extended attributes and name. The old content, read beforehand,
 /// goes to a backup first, which stays only where it is the one whole copy left; the set-ID bits
-/// that the writes clear are given back on every way out.
+/// and capabilities that the writes clear are given back on every way out. `no_room`, where not
+/// 0, is the error that left no room for a second copy of the file.
 SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
-                         const FileStamp* loaded) {
+                         const FileStamp* loaded, int no_room) {
   Descriptor file(os::open(target.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC, 0));
   if (file.get() < 0) return Failed(SaveOutcome::kCreateFailed, errno);
+  // A file system that copies every block it overwrites needs that room in place too.
+  if (no_room != 0 && CopiesOnWrite(file.get())) return Failed(SaveOutcome::kWriteFailed, no_room);
   struct stat st;
   if (!WaitForLock(file.get(), LOCK_EX) || os::fstat(file.get(), &st) != 0) {
     return Failed(SaveOutcome::kCreateFailed, errno);
@@ -577,19 +671,16 @@ SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
   if (!ReadFully(file.get(), old.data(), old.size()) || os::lseek(file.get(), 0, SEEK_SET) != 0) {
     return Failed(SaveOutcome::kCreateFailed, errno);
   }
-  FileToRemove backup(MakeBackup(target, old));
-  SaveOutcome outcome = Overwrite(file.get(), st, old, content);
-  if (!GiveBackSetIdBits(file.get(), st)) {
-    // The content is new, the mode is not what it was: the old content goes back, bits and all.
-    bool restored = outcome.kind != SaveOutcome::kRestoreFailed &&
-                    RestoreOldContent(file.get(), old, UINT64_MAX) &&
-                    GiveBackSetIdBits(file.get(), st);
-    outcome = Failed(restored ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
-  }
+  Privileges kept;
+  if (!ReadPrivileges(file.get(), st, &kept)) return Failed(SaveOutcome::kCreateFailed, errno);
+  std::vector<std::string> backups = MakeBackups(target, old);
+  SaveOutcome outcome = Overwrite(file.get(), kept, old, content);
   if (outcome.kind == SaveOutcome::kRestoreFailed) {
-    outcome.backup = TextFromNative(backup.path());
-    backup.Keep();
+    if (!backups.empty()) outcome.backup = TextFromNative(backups.back());
+    return outcome;
   }
+  // Only now that the file's new content or its old one is flushed.
+  for (const std::string& backup : backups) os::unlink(backup.c_str());
   return outcome;
 }
 /// Saves `content` as the file at `path` in the way that keeps everything the file has.
@@ -603,14 +694,15 @@ SaveOutcome Save(const std::string& path, const FileContent& content, const File
     return checked;
   }
   if (!exists && loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed meanwhile
-  if (!exists) return ReplaceByRename(target, nullptr, content, nullptr);
+  int no_room = 0;
+  if (!exists) return ReplaceByRename(target, nullptr, content, nullptr, &no_room);
   // A rename would leave the file's other names with the old content, and a new file that
   // cannot be given the owner would take the file from its owner.
   if (existing.st_nlink == 1 && MayGiveOwnership(existing)) {
-    SaveOutcome renamed = ReplaceByRename(target, &existing, content, loaded);
+    SaveOutcome renamed = ReplaceByRename(target, &existing, content, loaded, &no_room);
     if (renamed.kind != SaveOutcome::kTryInPlace) return renamed;
   }
-  return WriteInPlace(target, content, loaded);
+  return WriteInPlace(target, content, loaded, no_room);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // system gives, in every situation that chooses another way of saving, to depth two, and every
 // state that a power cut may leave on the way. After each run the file is whole (the old content
 // or the new) and keeps everything else it had, and nothing is left beside it.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <linux/capability.h>
@@ -15,16 +16,19 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "base/failure.h"
 #include "base/path.h"
 #include "files/native_file.h"
 #include "files/system_calls_posix.h"
 #include "testing/fault_matrix.h"
+#include "testing/save_contents.h"
 #include "testing/system_call_faults.h"
 #include "testing/test_support.h"
 
@@ -115,13 +119,22 @@ PowerCutModel::FileId IdOf(int fd) {
   return known != ids.end() ? known->second : NewId(st.st_ino);
 }
 
+/// A mode as its octal digits.
+std::string Octal(mode_t mode) {
+  std::ostringstream digits;
+  digits << std::oct << (mode & 07777);
+  return digits.str();
+}
+
 int RecordedOpen(const char* path, int flags, mode_t mode) {
   struct stat st;
   bool existed = system::lstat(path, &st) == 0;
   int fd = system::open(path, flags, mode);
   struct stat made;
-  if (fd >= 0 && !existed && (flags & O_CREAT) && model && system::fstat(fd, &made) == 0) {
-    model->Create(Canonical(path), NewId(made.st_ino));
+  if (fd >= 0 && !existed && (flags & O_CREAT) && system::fstat(fd, &made) == 0) {
+    // Its mode as it is made, before anyone could open it.
+    events.push_back("made " + NameOf(path) + " " + Octal(made.st_mode));
+    if (model) model->Create(Canonical(path), NewId(made.st_ino));
   }
   return fd;
 }
@@ -147,7 +160,20 @@ ssize_t RecordedWritev(int fd, const iovec* vectors, int count) {
 
 int RecordedFtruncate(int fd, off_t length) {
   int result = system::ftruncate(fd, length);
+  if (result == 0) events.push_back("truncate " + NameOf(PathOf(fd)));
   if (result == 0 && model) model->Resize(IdOf(fd), length);
+  return result;
+}
+
+int RecordedFchmod(int fd, mode_t mode) {
+  int result = system::fchmod(fd, mode);
+  if (result == 0) events.push_back("mode " + NameOf(PathOf(fd)) + " " + Octal(mode));
+  return result;
+}
+
+int RecordedFsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+  int result = system::fsetxattr(fd, name, value, size, flags);
+  if (result == 0) events.push_back("attribute " + NameOf(PathOf(fd)) + " " + name);
   return result;
 }
 
@@ -203,6 +229,26 @@ int RecordedRename(const char* from, const char* to) {
   return result;
 }
 
+int RecordedRenameat2(int from_folder, const char* from, int to_folder, const char* to,
+                      unsigned flags) {
+  std::string from_path = Canonical(from), to_path = Canonical(to);
+  int result = system::renameat2(from_folder, from, to_folder, to, flags);
+  if (result != 0) return result;
+  events.push_back("rename " + from_path + " " + to_path);
+  if (model) model->Rename(from_path, to_path);
+  return result;
+}
+
+int RecordedLink(const char* from, const char* to) {
+  int result = system::link(from, to);
+  struct stat st;
+  if (result != 0 || system::lstat(from, &st) != 0) return result;
+  events.push_back("link " + Canonical(from) + " " + Canonical(to));
+  auto known = ids.find(st.st_ino);
+  if (model) model->Link(Canonical(to), known != ids.end() ? known->second : NewId(st.st_ino));
+  return result;
+}
+
 int RecordedUnlink(const char* path) {
   std::string canonical = Canonical(path);
   int result = system::unlink(path);
@@ -215,8 +261,9 @@ int RecordedUnlink(const char* path) {
 int RecordedMkdir(const char* path, mode_t mode) {
   int result = system::mkdir(path, mode);
   struct stat st;
-  if (result == 0 && model && system::stat(path, &st) == 0) {
-    model->CreateFolder(Canonical(path), NewId(st.st_ino));
+  if (result == 0 && system::stat(path, &st) == 0) {
+    events.push_back("made folder " + NameOf(path) + " " + Octal(st.st_mode));
+    if (model) model->CreateFolder(Canonical(path), NewId(st.st_ino));
   }
   return result;
 }
@@ -255,6 +302,44 @@ void AddExisting(const std::string& folder, PowerCutModel* model) {
   }
 }
 
+/// Where the last event that is `what` stands in `events` before `before`; npos if nowhere.
+size_t Last(const std::string& what, size_t before = std::string::npos) {
+  for (size_t i = std::min(before, events.size()); i-- > 0;) {
+    if (events[i] == what) return i;
+  }
+  return std::string::npos;
+}
+
+/// Where the first event that is `what`, or starts with it where it ends in a blank, stands in
+/// `events` from `from` on; events.size() if nowhere.
+size_t First(const std::vector<std::string>& events, const std::string& what, size_t from = 0) {
+  for (size_t i = from; i < events.size(); ++i) {
+    if (what.ends_with(' ') ? events[i].starts_with(what) : events[i] == what) return i;
+  }
+  return events.size();
+}
+
+/// The backups that the recorded run removed while the file they keep had changes not yet
+/// flushed, or before the file was written: a backup whose content was flushed is never worse
+/// than none, and goes only once the file's new content or its old one is flushed.
+std::string BackupsRemovedEarly() {
+  std::string early;
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (!events[i].starts_with("unlink ")) continue;
+    std::string backup = events[i].substr(7);
+    size_t suffix = backup.find(".prune-backup");
+    if (suffix == std::string::npos) continue;
+    std::string file = backup.substr(0, suffix);
+    size_t write = Last("write " + file, i), truncate = Last("truncate " + file, i);
+    size_t change = write == std::string::npos      ? truncate
+                    : truncate == std::string::npos ? write
+                                                    : std::max(write, truncate);
+    bool unflushed = change != std::string::npos && First(events, "flush " + file, change) > i;
+    if (unflushed || First(events, "write " + file, i) < events.size()) early += " " + backup;
+  }
+  return early;
+}
+
 #define RESTORE_SYSTEM_CALL(result, name, parameters, arguments, failed) \
   os::name = system::name;                                               \
   real::name = system::name;
@@ -277,7 +362,11 @@ class Replacements {
     real::fsync = RecordedFsync;
     real::flock = RecordedFlock;
     real::rename = RecordedRename;
+    real::renameat2 = RecordedRenameat2;
+    real::link = RecordedLink;
     real::unlink = RecordedUnlink;
+    real::fchmod = RecordedFchmod;
+    real::fsetxattr = RecordedFsetxattr;
     real::mkdir = RecordedMkdir;
     real::nanosleep = NoSleep;
     events.clear();
@@ -288,6 +377,7 @@ class Replacements {
   }
   ~Replacements() {
     SystemCallFaults::Get().Stop();
+    EXPECT_EQ(BackupsRemovedEarly(), "") << "removed before the file's content was flushed";
     model = nullptr;
     unsetenv("XDG_STATE_HOME");
     PRUNE_SYSTEM_CALLS(RESTORE_SYSTEM_CALL)
@@ -356,14 +446,6 @@ bool GiveDefaultAccess(const std::string& folder) {
   return setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
 }
 
-const std::string kOldProgram = [] {
-  std::string program;
-  for (int i = 0; i < 300; ++i) program += "G01 A" + std::to_string(i) + "\r\n";
-  return program;
-}();
-const std::string kShorterProgram = kOldProgram.substr(0, kOldProgram.size() / 3);
-const std::string kLongerProgram = kOldProgram + kOldProgram;
-
 std::string Program(TempFolder& folder) {
   folder.Write("part.nc", kOldProgram);
   chmod(folder.At("part.nc").c_str(), 0640);
@@ -378,6 +460,27 @@ std::string LinkedProgram(TempFolder& folder) {
 }
 
 const char kNoAccessLists[] = "no access control lists here";
+
+/// The file capability cap_net_raw, permitted and effective, as the kernel keeps it.
+std::string NetRawCapability() {
+  std::string bytes;
+  auto put = [&](uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE);
+  for (uint32_t word : {CAP_TO_MASK(CAP_NET_RAW), 0u, 0u, 0u}) put(word);  // permitted, inheritable
+  return bytes;
+}
+
+/// Gives the program file capabilities; only the superuser may.
+std::string GiveCapabilities(TempFolder& folder) {
+  std::string capability = NetRawCapability();
+  if (setxattr(folder.At("part.nc").c_str(), "security.capability", capability.data(),
+               capability.size(), 0) != 0) {
+    return "file capabilities need the superuser";
+  }
+  return "";
+}
 
 /// Every situation, each with its content and the way its good save takes.
 std::vector<FaultSituation> Situations() {
@@ -414,6 +517,17 @@ std::vector<FaultSituation> Situations() {
                            LinkedProgram(folder);
                            chmod(folder.At("part.nc").c_str(), 06770);
                            return "";
+                         }),
+               kShorterProgram),
+      situation("rename over a program with file capabilities",
+                [](TempFolder& folder) {
+                  Program(folder);
+                  return GiveCapabilities(folder);
+                }),
+      in_place(situation("in place: a program with file capabilities and a second link",
+                         [](TempFolder& folder) {
+                           LinkedProgram(folder);
+                           return GiveCapabilities(folder);
                          }),
                kShorterProgram),
       situation("a new .tap", Program, "part.tap", "part.tap"),
@@ -479,13 +593,11 @@ std::string NewFileStateIn(const std::string& folder, const std::string& content
   return state;
 }
 
-/// Where the first event that is `what`, or starts with it where it ends in a blank, stands in
-/// `events` from `from` on; events.size() if nowhere.
-size_t First(const std::vector<std::string>& events, const std::string& what, size_t from = 0) {
-  for (size_t i = from; i < events.size(); ++i) {
-    if (what.ends_with(' ') ? events[i].starts_with(what) : events[i] == what) return i;
-  }
-  return events.size();
+/// The two paths of an event that starts with `kind` ("rename ", "link "); empty elsewhere.
+std::pair<std::string, std::string> Paths(const std::string& event, const std::string& kind) {
+  std::string from, to;
+  if (event.starts_with(kind)) std::istringstream(event.substr(kind.size())) >> from >> to;
+  return {from, to};
 }
 
 /// The promises of a good run that lie in the order of its calls, which no outcome shows.
@@ -495,31 +607,45 @@ std::string BrokenPromises(const FaultSituation& situation) {
   if (First(events, "shared lock ") > First(events, "read ")) {
     broken += " read without the shared lock;";
   }
-  size_t rename = First(events, "rename ");
+  // The rename that puts the content in place, if any (a backup is renamed to a name of its own).
+  size_t rename = events.size();
   std::string from, to;
-  if (rename < events.size()) {
-    std::istringstream(events[rename].substr(7)) >> from >> to;
+  for (size_t i = 0; i < events.size() && rename == events.size(); ++i) {
+    auto [source, destination] = Paths(events[i], "rename ");
+    if (NameOf(destination) == program)
+      std::tie(rename, from, to) = std::tie(i, source, destination);
   }
-  bool renamed = NameOf(to) == program;
+  bool renamed = rename < events.size();
   if (renamed != (situation.way == SaveWay::kRename)) {
     broken += renamed ? " renamed;" : " not renamed;";
+  }
+  // What the writes cleared (set-ID bits, capabilities) is given back after the last write of
+  // the file that takes the content and before its flush.
+  std::string file = renamed ? NameOf(from) : program;
+  // Just after the last write or cut (npos + 1 is 0: none).
+  size_t last_change = std::max(Last("write " + file) + 1, Last("truncate " + file) + 1);
+  size_t final_flush = First(events, "flush " + file, last_change);
+  for (size_t i = 0; i < events.size(); ++i) {
+    std::string mode = "mode " + file + " ";
+    bool set_id = events[i].starts_with(mode) &&
+                  (std::stoul(events[i].substr(mode.size()), nullptr, 8) & 06000) != 0;
+    bool capabilities = events[i] == "attribute " + file + " security.capability";
+    if ((set_id || capabilities) && (i < last_change || i > final_flush)) {
+      broken += " privileges given back out of order;";
+    }
   }
   if (renamed) {
     // The new file made beside the file, flushed after its last write; the folder flushed after
     // the rename.
     if (FolderPart(from) != FolderPart(to)) broken += " renamed from another folder;";
-    std::string temporary = NameOf(from);
-    size_t last_write = 0;
-    for (size_t i = 0; i < rename; ++i) {
-      if (events[i] == "write " + temporary) last_write = i;
-    }
-    if (First(events, "flush " + temporary, last_write) > rename) broken += " renamed unflushed;";
+    if (final_flush > rename) broken += " renamed unflushed;";
     if (First(events, "flush ", rename) == events.size()) broken += " rename not flushed;";
     return broken;
   }
   if (situation.way != SaveWay::kInPlace) return broken;
   // In place: locked, room for all of it reserved from its start, and the old content in a
-  // flushed backup, all before its first byte changes; the backup gone after its last flush.
+  // flushed backup, all before its first byte changes: written under a temporary name, flushed,
+  // given its backup name, its folder flushed. The backup gone after the file's last flush.
   size_t write = First(events, "write " + program);
   if (First(events, "exclusive lock " + program) > write) broken += " written unlocked;";
   bool reserved = false;
@@ -530,15 +656,19 @@ std::string BrokenPromises(const FaultSituation& situation) {
     }
   }
   if (!reserved) broken += " written without room reserved for all of it;";
-  size_t backup = First(events, "write " + program + ".prune-backup");
-  if (backup > write || First(events, "flush " + program + ".prune-backup", backup) > write) {
-    broken += " written without a flushed backup;";
+  bool backed_up = false;
+  for (size_t i = 0; i < write; ++i) {
+    auto [temporary, backup] = Paths(events[i], "rename ");
+    if (backup.empty()) std::tie(temporary, backup) = Paths(events[i], "link ");
+    if (!NameOf(backup).starts_with(program + ".prune-backup")) continue;
+    bool flushed =
+        First(events, "flush " + NameOf(temporary), Last("write " + NameOf(temporary), i)) < i;
+    std::string folder = fs::path(backup).parent_path().filename().string();
+    backed_up |= flushed && First(events, "flush " + folder, i) < write;
   }
-  size_t last_flush = 0;
-  for (size_t i = 0; i < events.size(); ++i) {
-    if (events[i] == "flush " + program) last_flush = i;
-  }
-  if (First(events, "unlink " + program + ".prune-backup", last_flush) == events.size()) {
+  if (!backed_up) broken += " written without a flushed backup;";
+  if (First(events, "unlink " + program + ".prune-backup", Last("flush " + program)) ==
+      events.size()) {
     broken += " backup not removed after the last flush;";
   }
   return broken;
@@ -551,8 +681,8 @@ class PosixFaults : public FaultPlatform {
     static const FaultKinds kinds = {
         {EIO, ENOSPC, EDQUOT, EFBIG, EACCES, EPERM, EROFS, ENOLCK, EOPNOTSUPP, EINTR},
         {"read", "writev"},
-        {"writev", "ftruncate", "fchmod", "fchown", "fsetxattr", "fremovexattr", "rename", "unlink",
-         "mkdir", "fallocate", "posix_fallocate", "fsync"},
+        {"writev", "ftruncate", "fchmod", "fchown", "fsetxattr", "fremovexattr", "rename",
+         "renameat2", "link", "unlink", "mkdir", "fallocate", "posix_fallocate", "fsync"},
         {EOPNOTSUPP}};
     return kinds;
   }
@@ -577,6 +707,9 @@ class PosixFaults : public FaultPlatform {
   }
   std::string NewFileState(const std::string& folder, const std::string& content) const override {
     return NewFileStateIn(folder, content);
+  }
+  bool IsBackupOf(const std::string& name, const std::string& written) const override {
+    return NameOf(name).starts_with(NameOf(written) + ".prune-backup");
   }
 
  private:
@@ -618,6 +751,28 @@ const FaultSituation SituationNamed(const std::string& name) {
   return {};
 }
 
+/// One load and save of the situation `name`, made in `folder`, with `plan` armed, after
+/// `change_seam` changed the seam further, if given.
+RunRecord RunWith(const std::string& name, TempFolder& folder, const FaultPlan& plan,
+                  const std::function<void()>& change_seam = {}) {
+  FaultSituation situation = SituationNamed(name);
+  situation.set_up(folder);
+  PosixFaults platform;
+  Replacements replacements(folder.path(), nullptr);
+  if (change_seam) change_seam();
+  SystemCallFaults::Get().Arm(plan);
+  return LoadAndSave(platform, situation, folder);
+}
+
+/// The save's own files in the folder.
+std::string Leftovers(const RunRecord& record) {
+  std::string leftovers;
+  for (const auto& [name, state] : record.folder) {
+    if (name.find(".prune-") != std::string::npos) leftovers += " " + name;
+  }
+  return leftovers;
+}
+
 TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
   struct Case {
     const char* situation;
@@ -631,6 +786,8 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
       {"rename over the program", "writev", 1, ENOSPC, ""},
       {"rename over the program", "writev", 1, EDQUOT, ""},
       {"rename over the program", "fsync", 1, ENOSPC, ""},
+      {"rename over the program", "open", 2, ENOSPC, ""},
+      {"rename over the program", "rename", 1, ENOSPC, ""},
       // A file system without locks is used without them.
       {"rename over the program", "flock", 1, ENOLCK, ""},
       {"in place: a second link, shorter", "flock", 2, EOPNOTSUPP, ""},
@@ -641,6 +798,14 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
       {"rename over the program", "rename", 1, kDoneThenFailed, ""},
       // No backup beside the program: it goes to the user's state folder.
       {"in place: a second link, shorter", "open", 3, EACCES, ""},
+      // The backup's name beside it not flushed: it stays until the program is flushed, and a
+      // second one goes to the state folder.
+      {"in place: a second link, shorter", "fsync", 2, EIO, ""},
+      // A file system that cannot rename without replacing: the backup's name is linked; and a
+      // naming reported as failed after it was done is done.
+      {"in place: a second link, shorter", "renameat2", 1, EOPNOTSUPP, ""},
+      {"in place: a second link, shorter", "renameat2", 1, kDoneThenFailed, ""},
+      {"in place: a second link, shorter", "link", 1, kDoneThenFailed, ""},
       // What the file itself refuses fails the run, with the old content written back (after the
       // backup's write, its flush and the folder's).
       {"in place: a second link, shorter", "fsync", 3, EIO, "EWriteError"},
@@ -649,23 +814,17 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
       {"in place: a second link, longer", "writev", 2, kDoneThenFailed, "EWriteError"},
   };
   for (const Case& c : cases) {
-    const Fault fault = {c.call, c.nth, c.error};
     SCOPED_TRACE(std::string(c.situation) + ", " + c.call + " #" + std::to_string(c.nth));
-    FaultSituation situation = SituationNamed(c.situation);
     TempFolder folder;
-    situation.set_up(folder);
-    std::string old_content = folder.Read(situation.written);
-    PosixFaults platform;
-    RunRecord outcome;
-    {
-      Replacements replacements(folder.path(), nullptr);
-      SystemCallFaults::Get().Arm({fault});
-      outcome = LoadAndSave(platform, situation, folder);
-    }
-    EXPECT_EQ(outcome.fired_at.size(), 1u);
+    FaultPlan plan = {{c.call, c.nth, c.error}};
+    if (std::string(c.call) == "link") plan = {{"renameat2", 1, EOPNOTSUPP}, {"link", 1, c.error}};
+    RunRecord outcome = RunWith(c.situation, folder, plan);
+    FaultSituation situation = SituationNamed(c.situation);
+    EXPECT_EQ(outcome.fired_at.size(), plan.size());
     EXPECT_EQ(outcome.failure.kind, c.kind) << NativeFromText(outcome.failure.message);
     EXPECT_EQ(Digest(folder.Read(situation.written)),
-              Digest(std::string(c.kind).empty() ? situation.content : old_content));
+              Digest(std::string(c.kind).empty() ? situation.content : kOldProgram));
+    EXPECT_EQ(Leftovers(outcome), "");
   }
 }
 
@@ -693,24 +852,92 @@ int OnCopyOnWrite(int fd, struct statfs* status) {
 }
 
 TEST(SaveFaultsPosixTest, NoRoomForACopyOnACopyOnWriteFileSystemFailsTheSave) {
-  // Written in place, every overwritten block needs new room there too: no way out.
-  FaultSituation situation = SituationNamed("rename over the program");
-  TempFolder folder;
-  situation.set_up(folder);
-  FolderState before = Snapshot(folder.path());
-  PosixFaults platform;
-  RunRecord outcome;
-  {
-    Replacements replacements(folder.path(), nullptr);
-    os::fstatfs = OnCopyOnWrite;
-    SystemCallFaults::Get().Arm({{"writev", 1, ENOSPC}});
-    outcome = LoadAndSave(platform, situation, folder);
+  // Written in place, every overwritten block needs new room there too: no way out, wherever
+  // the rename way ran out of room.
+  const Fault cases[] = {
+      {"open", 2, ENOSPC},  {"writev", 1, ENOSPC}, {"fsetxattr", 1, EDQUOT},
+      {"fsync", 1, ENOSPC}, {"rename", 1, ENOSPC}, {"writev", 1, EFBIG},
+  };
+  for (const Fault& fault : cases) {
+    SCOPED_TRACE(fault.name);
+    TempFolder folder;
+    RunRecord outcome =
+        RunWith("rename over the program", folder, {fault}, [] { os::fstatfs = OnCopyOnWrite; });
+    TempFolder reference;
+    SituationNamed("rename over the program").set_up(reference);
+    EXPECT_EQ(outcome.failure.kind, "EWriteError");
+    EXPECT_EQ(outcome.folder, Snapshot(reference.path()));
+    EXPECT_EQ(std::count(outcome.calls.begin(), outcome.calls.end(), "flock"), 1)
+        << "written in place";
   }
-  EXPECT_EQ(outcome.failure.kind, "EWriteError");
-  EXPECT_EQ(outcome.folder, before);
-  EXPECT_EQ(std::count(outcome.calls.begin(), outcome.calls.end(), "rename"), 0);
-  EXPECT_EQ(std::count(outcome.calls.begin(), outcome.calls.end(), "flock"), 1)
-      << "written in place";
+}
+
+TEST(SaveFaultsPosixTest, WhatASaveMakesIsTheUsersAloneFromTheStart) {
+  // Whoever opens a file while it is new keeps reading it, whatever mode it gets later: each
+  // file and folder that a save makes is made for this user alone, whatever the umask allows.
+  struct Case {
+    const char* situation;
+    FaultPlan plan;
+    std::vector<std::string> made;
+  };
+  const Case cases[] = {
+      {"rename over the program", {}, {"made .prune-* 600"}},
+      {"in place: a second link, shorter", {}, {"made .prune-* 600"}},
+      {"in place: a second link, shorter",
+       {{"open", 3, EACCES}},
+       {"made folder state 700", "made folder prune 700", "made .prune-* 600"}},
+  };
+  mode_t umask_before = umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.situation + std::string(c.plan.empty() ? "" : ", no backup beside it"));
+    TempFolder folder;
+    RunRecord outcome = RunWith(c.situation, folder, c.plan);
+    EXPECT_EQ(outcome.failure.kind, "");
+    std::vector<std::string> made;
+    for (std::string event : events) {
+      size_t temporary = event.find(".prune-");
+      if (temporary != std::string::npos) event.replace(temporary, 13, ".prune-*");
+      if (event.starts_with("made ")) made.push_back(event);
+    }
+    EXPECT_EQ(made, c.made);
+  }
+  umask(umask_before);
+}
+
+/// What another program leaves in place of the program: as many bytes as it had.
+const std::string kTheirs(kOldProgram.size(), 'x');
+
+/// Puts another file in the program's place, then flushes.
+int FlushAfterAReplacement(int fd) {
+  std::string program = std::string(FolderPart(PathOf(fd))) + "part.nc";
+  std::ofstream(program + ".theirs", std::ios::binary) << kTheirs;
+  rename((program + ".theirs").c_str(), program.c_str());
+  return faulty::fsync(fd);
+}
+
+/// Writes over the program's bytes, then flushes.
+int FlushAfterARewrite(int fd) {
+  std::string program = std::string(FolderPart(PathOf(fd))) + "part.nc";
+  std::ofstream(program, std::ios::binary | std::ios::in | std::ios::out) << kTheirs;
+  return faulty::fsync(fd);
+}
+
+TEST(SaveFaultsPosixTest, AFileChangedMeanwhileToTheSameLengthIsNotOverwritten) {
+  // Another program changes the file while the new one is flushed: only the file's identity or
+  // its times tell, so the whole stamp is compared.
+  const std::pair<const char*, int (*)(int)> cases[] = {
+      {"replaced by another file of the same length", FlushAfterAReplacement},
+      {"rewritten with as many bytes", FlushAfterARewrite},
+  };
+  for (const auto& [name, flush] : cases) {
+    SCOPED_TRACE(name);
+    TempFolder folder;
+    RunRecord outcome =
+        RunWith("rename over the program", folder, {}, [flush = flush] { os::fsync = flush; });
+    EXPECT_EQ(outcome.failure.kind, "EFCreateError");
+    EXPECT_EQ(folder.Read("part.nc"), kTheirs);
+    EXPECT_EQ(Leftovers(outcome), "");
+  }
 }
 
 TEST(SaveFaultsPosixTest, AFailedRollbackLeavesTheOldContentInTheBackupItNames) {
@@ -728,20 +955,83 @@ TEST(SaveFaultsPosixTest, AFailedRollbackLeavesTheOldContentInTheBackupItNames) 
   WritesClearSetIdBits as_for_everyone;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.situation);
-    FaultSituation situation = SituationNamed(c.situation);
     TempFolder folder;
-    situation.set_up(folder);
-    PosixFaults platform;
-    RunRecord outcome;
-    {
-      Replacements replacements(folder.path(), nullptr);
-      SystemCallFaults::Get().Arm(c.plan);
-      outcome = LoadAndSave(platform, situation, folder);
-    }
+    RunRecord outcome = RunWith(c.situation, folder, c.plan);
     EXPECT_EQ(outcome.failure.kind, "EWriteError");
     std::string message = NativeFromText(outcome.failure.message);
     EXPECT_NE(message.find(folder.At("part.nc.prune-backup")), std::string::npos) << message;
     EXPECT_EQ(folder.Read("part.nc.prune-backup"), kOldProgram);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The matrix itself: a seam that breaks a promise must not pass it.
+
+/// A seam with one call broken after the recorders are in place; no faults are tried, since
+/// the good run shows each break.
+class BrokenSeam : public PosixFaults {
+ public:
+  explicit BrokenSeam(void (*breaks)()) : breaks_(breaks) {}
+  const FaultKinds& kinds() const override {
+    static const FaultKinds none = {{}, {}, {}, {}};
+    return none;
+  }
+  std::shared_ptr<void> Replace(const std::string& folder, PowerCutModel* model) override {
+    std::shared_ptr<void> replaced = PosixFaults::Replace(folder, model);
+    breaks_();
+    return replaced;
+  }
+
+ private:
+  void (*breaks_)();
+};
+
+int RemovesNothing(const char*) { return 0; }
+int RenamesNothing(const char*, const char*) { return 0; }
+/// A flush that reaches the disk for files only.
+int FlushesFilesOnly(int fd) {
+  struct stat st;
+  if (system::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+  return RecordedFsync(fd);
+}
+/// A flush that reaches the disk for folders only.
+int FlushesFoldersOnly(int fd) {
+  struct stat st;
+  if (system::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) return 0;
+  return RecordedFsync(fd);
+}
+
+TEST(SaveFaultsPosixTest, TheMatrixReportsABrokenSeam) {
+  struct Case {
+    const char* seam;
+    const char* situation;
+    void (*breaks)();
+    const char* reported;
+  };
+  const Case cases[] = {
+      {"an unlink that removes nothing", "in place: a second link, shorter",
+       [] { real::unlink = RemovesNothing; }, "after a reported success"},
+      {"a rename that renames nothing", "rename over the program",
+       [] { real::rename = RenamesNothing; }, "after a reported success"},
+      {"a folder flush that never reaches the disk", "rename over the program",
+       [] { real::fsync = FlushesFilesOnly; }, "after a reported success loses the new content"},
+      {"a file flush that never reaches the disk", "rename over the program",
+       [] { real::fsync = FlushesFoldersOnly; }, "loses the program"},
+      {"a file flush that never reaches the disk, in place", "in place: a second link, longer",
+       [] { real::fsync = FlushesFoldersOnly; }, "without the whole old content"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.seam);
+    BrokenSeam platform(c.breaks);
+    ::testing::TestPartResultArray reported;
+    {
+      ::testing::ScopedFakeTestPartResultReporter catching(
+          ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &reported);
+      RunFaultMatrix(platform, {SituationNamed(c.situation)});
+    }
+    std::string messages;
+    for (int i = 0; i < reported.size(); ++i) messages += reported.GetTestPartResult(i).message();
+    EXPECT_NE(messages.find(c.reported), std::string::npos) << messages.substr(0, 2000);
   }
 }
 

@@ -811,8 +811,10 @@ class WindowsFaults : public FaultPlatform {
     }
     return !RenamedOnto(recording, written_path) && WroteWithoutBackup(recording, written_path);
   }
-  bool IsWholeBackupName(const std::string& path) const override {
-    return path.find(".prune-backup") != std::string::npos;
+  /// Beside the program or in the user's own folder.
+  bool IsBackupOf(const std::string& name, const std::string& written) const override {
+    return name.substr(name.rfind('\\') + 1)
+        .starts_with(written.substr(written.rfind('\\') + 1) + ".prune-backup");
   }
   std::string WrongFailureText(const Failure& failure, const FaultPlan& plan, const Text& program,
                                const Text& output) const override {

@@ -47,6 +47,10 @@
     (fd, name, value, size, flags), -1)                                                         \
   X(int, fremovexattr, (int fd, const char* name), (fd, name), -1)                              \
   X(int, rename, (const char* from, const char* to), (from, to), -1)                            \
+  X(int, renameat2,                                                                             \
+    (int from_folder, const char* from, int to_folder, const char* to, unsigned flags),         \
+    (from_folder, from, to_folder, to, flags), -1)                                              \
+  X(int, link, (const char* from, const char* to), (from, to), -1)                              \
   X(int, unlink, (const char* path), (path), -1)                                                \
   X(int, mkdir, (const char* path, mode_t mode), (path, mode), -1)
 

@@ -72,37 +72,33 @@ TEST(LineListTest, SplitAgreesWithOneUnitAtATime) {
 TEST(LineListTest, SaveWritesMarkAndCrLfAfterEveryLine) {
   const Text text = u"\u00C4\r\nG01 A\u20AC\n";
   struct Case {
+    const char* name;
+    Text text;
     FileEncoding encoding;
     std::string bytes;
   };
   const Case cases[] = {
-      {FileEncoding::kAnsi, "\xC4\r\nG01 A\x80\r\n"},
-      {FileEncoding::kUtf8, "\xEF\xBB\xBF\xC3\x84\r\nG01 A\xE2\x82\xAC\r\n"},
-      {FileEncoding::kUtf16Le,
+      {"ANSI", text, FileEncoding::kAnsi, "\xC4\r\nG01 A\x80\r\n"},
+      {"UTF-8", text, FileEncoding::kUtf8, "\xEF\xBB\xBF\xC3\x84\r\nG01 A\xE2\x82\xAC\r\n"},
+      {"UTF-16 LE", text, FileEncoding::kUtf16Le,
        "\xFF\xFE\xC4\0\r\0\n\0G\0"
        "0\0"
        "1\0 \0A\0\xAC\x20\r\0\n\0"s},
-      {FileEncoding::kUtf16Be,
+      {"UTF-16 BE", text, FileEncoding::kUtf16Be,
        "\xFE\xFF\0\xC4\0\r\0\n\0G\0"
        "0\0"
        "1\0 \0A\x20\xAC\0\r\0\n"s},
+      {"no lines, ANSI: nothing", u"", FileEncoding::kAnsi, ""},
+      {"no lines, UTF-8: the mark alone", u"", FileEncoding::kUtf8, "\xEF\xBB\xBF"},
+      {"no lines, UTF-16 LE: the mark alone", u"", FileEncoding::kUtf16Le, "\xFF\xFE"},
+      {"no lines, UTF-16 BE: the mark alone", u"", FileEncoding::kUtf16Be, "\xFE\xFF"},
+      {"NUL and empty lines kept, ANSI", u"\r\n\0\r\r\n"s, FileEncoding::kAnsi, "\r\n\0\r\n\r\n"s},
+      {"NUL kept, UTF-8", u"\0"s, FileEncoding::kUtf8, "\xEF\xBB\xBF\0\r\n"s},
+      {"NUL kept, UTF-16 LE", u"\0"s, FileEncoding::kUtf16Le, "\xFF\xFE\0\0\r\0\n\0"s},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(SavedBytes(ListOfText(text, c.encoding)), c.bytes) << static_cast<int>(c.encoding);
+    EXPECT_EQ(SavedBytes(ListOfText(c.text, c.encoding)), c.bytes) << c.name;
   }
-}
-
-TEST(LineListTest, SaveOfNoLinesIsTheMarkAlone) {
-  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kAnsi)), "");
-  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kUtf8)), "\xEF\xBB\xBF");
-  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kUtf16Le)), "\xFF\xFE");
-  EXPECT_EQ(SavedBytes(ListOfText(u"", FileEncoding::kUtf16Be)), "\xFE\xFF");
-}
-
-TEST(LineListTest, SaveKeepsNulAndEmptyLines) {
-  EXPECT_EQ(SavedBytes(ListOfText(u"\r\n\0\r\r\n"s, FileEncoding::kAnsi)), "\r\n\0\r\n\r\n"s);
-  EXPECT_EQ(SavedBytes(ListOfText(u"\0"s, FileEncoding::kUtf8)), "\xEF\xBB\xBF\0\r\n"s);
-  EXPECT_EQ(SavedBytes(ListOfText(u"\0"s, FileEncoding::kUtf16Le)), "\xFF\xFE\0\0\r\0\n\0"s);
 }
 
 TEST(LineListTest, SaveOfManyLinesMatchesLineByLine) {

@@ -30,7 +30,8 @@ struct PruneCase {
   Lines expected;
 };
 
-const PruneCase kDefaultCases[] = {
+// The default marker set's cases first, then the dialect's.
+const PruneCase kPruneCases[] = {
     {{u"G00 X0", kOn, u"G01 A10", u"G01 A20", u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50",
       u"G01 A60"},
      {u"G00 X0", kOn, u"G01 A30", u"G00 X5", u"G01 A40", kOff, u"G01 A50", u"G01 A60"}},
@@ -55,27 +56,17 @@ const PruneCase kDefaultCases[] = {
     {{u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"},
      {u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21"}},
     {{u"G01 A1", u"G01 A2", u"G01 A3"}, {u"G01 A1", u"G01 A2", u"G01 A3"}},
-};
-
-TEST(PruneTest, DefaultMarkerSetExamples) {
-  for (const PruneCase& c : kDefaultCases) {
-    LineList list = MakeList(c.input);
-    Prune(list);
-    EXPECT_EQ(LinesOf(list), c.expected);
-  }
-}
-
-const PruneCase kDialectCases[] = {
+    // The dialect's marker set, selected by the first line %DSPNC3.
     {{u"%DSPNC3", u"M98 L20", u"G01 A1", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"},
      {u"%DSPNC3", u"M98 L20", u"G01 A2", u"M98 L21", u"G01 A3", u"G01 A4"}},
     {{u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff}, {u"%DSPNC3", kOn, u"G01 A1", u"G01 A2", kOff}},
 };
 
-TEST(PruneTest, DialectMarkerSetExamples) {
-  for (const PruneCase& c : kDialectCases) {
+TEST(PruneTest, MarkerSetExamples) {
+  for (const PruneCase& c : kPruneCases) {
     LineList list = MakeList(c.input);
     Prune(list);
-    EXPECT_EQ(LinesOf(list), c.expected);
+    EXPECT_EQ(LinesOf(list), c.expected) << "case " << &c - kPruneCases;
   }
 }
 
@@ -128,11 +119,9 @@ std::string FileOf(const Lines& lines, FileEncoding encoding, TextView ending = 
 }
 
 TEST(PruneTest, ExamplesHoldOnTheBytesInEveryEncoding) {
-  std::vector<PruneCase> cases(std::begin(kDefaultCases), std::end(kDefaultCases));
-  cases.insert(cases.end(), std::begin(kDialectCases), std::end(kDialectCases));
   for (FileEncoding encoding : kEncodings) {
     if (!KeepsEveryByte(encoding)) continue;
-    for (const PruneCase& c : cases) {
+    for (const PruneCase& c : kPruneCases) {
       for (TextView ending : {u"\r\n", u"\n", u"\r"}) {
         std::optional<ProgramBytes> program = BytesOfFile(FileOf(c.input, encoding, ending));
         ASSERT_TRUE(program);

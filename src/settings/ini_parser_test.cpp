@@ -119,16 +119,24 @@ TEST(IniParserTest, Table) {
   }
 }
 
-TEST(IniParserTest, LooksUpAnySectionAndKey) {
-  Text text = u"[Tools]\nPath = C:\\Tools\n[common]\ntest=1\nmode = 'fast'\n";
-  EXPECT_EQ(FindIniValue(text, u"tools", u"path"), u"C:\\Tools");
-  EXPECT_EQ(FindIniValue(text, u"common", u"MODE"), u"fast");
-  EXPECT_EQ(FindIniValue(text, u"tools", u"test"), u"");
-}
-
-TEST(IniParserTest, NamesFoldOnlyAsciiCase) {
-  EXPECT_EQ(FindIniValue(u"[\u00C4]\ntest=1\n", u"\u00E4", u"test"), u"");
-  EXPECT_EQ(FindIniValue(u"[\u00C4]\ntest=1\n", u"\u00C4", u"TEST"), u"1");
+TEST(IniParserTest, LooksUpAnySectionAndKeyFoldingOnlyAsciiCase) {
+  const Text tools = u"[Tools]\nPath = C:\\Tools\n[common]\ntest=1\nmode = 'fast'\n";
+  const struct {
+    Text text;
+    Text section;
+    Text key;
+    Text value;
+  } cases[] = {
+      {tools, u"tools", u"path", u"C:\\Tools"},
+      {tools, u"common", u"MODE", u"fast"},
+      {tools, u"tools", u"test", u""},
+      {u"[\u00C4]\ntest=1\n", u"\u00E4", u"test", u""},
+      {u"[\u00C4]\ntest=1\n", u"\u00C4", u"TEST", u"1"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindIniValue(c.text, c.section, c.key), c.value)
+        << NativeFromText(c.section) << "/" << NativeFromText(c.key);
+  }
 }
 
 TEST(IniParserTest, DeliversAtMostTheLongestValue) {

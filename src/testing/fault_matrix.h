@@ -97,12 +97,6 @@ class FaultPlatform {
     (void)had_old;
     return false;
   }
-  /// Whether a file at `path` (as the model names it) is one of the save's backups, which in
-  /// every state a power cut may leave holds the old content whole or is not there.
-  virtual bool IsWholeBackupName(const std::string& path) const {
-    (void)path;
-    return false;
-  }
   /// Where a failure does not say what the run's faults make it say; empty where it does.
   /// `program` and `output` are the paths the run was given. The default: a single fault that
   /// fails an open or a create gives the system's text for its error.
@@ -121,6 +115,13 @@ class FaultPlatform {
   /// The state of a file that the save makes new in `folder` with `content`, as Snapshot shows
   /// it (the mode or attributes that any new file gets there).
   virtual std::string NewFileState(const std::string& folder, const std::string& content) const = 0;
+  /// Whether `name` (a path as the power-cut model names it) is a backup of the file at
+  /// `written`, a name that may only ever hold its whole old content.
+  virtual bool IsBackupOf(const std::string& name, const std::string& written) const {
+    (void)name;
+    (void)written;
+    return false;
+  }
 };
 
 /// The figures of a fault matrix.

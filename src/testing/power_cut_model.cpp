@@ -449,6 +449,12 @@ std::map<std::string, std::string> PowerCutModel::Flushed() const {
   return disk.Render();
 }
 
+std::map<std::string, std::string> PowerCutModel::FlushedAfter(size_t steps) const {
+  Disk disk = Start();
+  for (size_t index = 0; index < std::min(steps, steps_.size()); ++index) Apply(index, &disk);
+  return disk.Render();
+}
+
 std::string PowerCutModel::Describe() const {
   std::string lines;
   for (const ExistingFile& file : existing_) {

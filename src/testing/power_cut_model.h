@@ -99,6 +99,8 @@ class PowerCutModel {
 
   /// The state that keeps only what was flushed, after the last step.
   std::map<std::string, std::string> Flushed() const;
+  /// The state that keeps only what was flushed, after the first `steps` steps.
+  std::map<std::string, std::string> FlushedAfter(size_t steps) const;
 
   /// The steps, one a line, for a failure message.
   std::string Describe() const;
