@@ -2,11 +2,14 @@
 // `cat in > out` and `dd bs=1M conv=fsync` on the same file, and prints the medians, the ratios,
 // the throughput and the peak memory. It prints figures only; it asserts nothing about them.
 //
-//   run_bench [--runs K] [--big-runs K] [--prune PATH] [--no-sync LIB] [LINES...]
+//   run_bench [--runs K] [--big-runs K] [--prune PATH] [--compare PATH]... [--no-sync LIB]
+//             [LINES...]
 //
 // prune runs with test output (a settings file beside a copy of it says so), as the save of a
 // real run does, flush to disk included; each output file is removed, untimed, before each run
-// of each command, so that every run creates its output anew.
+// of each command, so that every run creates its output anew. Each --compare names another build
+// of prune (say, one of the main branch), timed in the same rounds and printed on a row of its
+// own, so that a change is measured against what it changes in the same moments of the machine.
 #include <fcntl.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -28,6 +31,7 @@ namespace {
 
 struct Options {
   std::string prune = PRUNE_EXE;
+  std::vector<std::string> compared;  // further builds of prune, timed beside it
   std::string no_sync = NO_SYNC_LIB;
   int runs = 11;     // for programs of up to a million lines
   int big_runs = 5;  // for larger ones
@@ -128,12 +132,21 @@ struct Command {
 };
 
 void PrintHeader() {
-  std::printf("%10s  %-14s %8s %8s %8s %9s %6s %6s %8s %8s %6s %7s\n", "lines", "encoding",
+  std::printf("%10s  %-14s %8s %8s %8s %9s %6s %6s %8s %8s %6s %7s  %s\n", "lines", "encoding",
               "file MB", "cat ms", "dd ms", "prune ms", "x cat", "x dd", "M lines/s", "peak MB",
-              "x file", "fsync");
+              "x file", "fsync", "prune");
 }
 
-void BenchOne(const Options& options, const std::string& folder, const std::string& prune,
+/// A copy of a build of prune in the benchmark's folder, with a settings file beside it that
+/// asks for test output, and its measures on the program at hand.
+struct Prune {
+  std::string label;  // "A" for the one measured, "B", "C", … for those compared with it
+  std::string copy;
+  Command run;
+  Command no_sync;
+};
+
+void BenchOne(const Options& options, const std::string& folder, std::vector<Prune>& prunes,
               int64_t lines, SyntheticEncoding encoding) {
   const std::string program = folder + "/program.nc";
   const std::string copy = folder + "/copy.nc";
@@ -149,25 +162,36 @@ void BenchOne(const Options& options, const std::string& folder, const std::stri
              copy,
              "",
              {}};
-  Command run{{prune, program}, "", tap, "", {}};
-  Command no_sync{{prune, program}, "", tap, options.no_sync, {}};
-  // Round by round, so that whatever else the machine does falls on every command alike.
+  for (Prune& prune : prunes) {
+    prune.run = {{prune.copy, program}, "", tap, "", {}};
+    prune.no_sync = {{prune.copy, program}, "", tap, options.no_sync, {}};
+  }
+  // Round by round, so that whatever else the machine does falls on every command alike; the
+  // builds of prune take turns at going first.
   int runs = lines > 1000000 ? options.big_runs : options.runs;
   for (int i = 0; i < runs; ++i) {
-    for (Command* command : {&cat, &dd, &run, &no_sync}) {
+    std::vector<Command*> round = {&cat, &dd};
+    for (size_t k = 0; k < prunes.size(); ++k) {
+      Prune& prune = prunes[(k + i) % prunes.size()];
+      round.insert(round.end(), {&prune.run, &prune.no_sync});
+    }
+    for (Command* command : round) {
       unlink(command->creates.c_str());
       sync();
       command->measures.push_back(Run(command->argv, command->output, command->preload));
     }
   }
-  double prune_seconds = run.Median();
-  double peak_mb = run.MaxRssKb() * 1024.0 / 1e6;
-  std::printf("%10lld  %-14s %8.1f %8.1f %8.1f %9.1f %6.2f %6.2f %8.1f %8.1f %6.2f %5.0f%%\n",
-              static_cast<long long>(lines), SyntheticEncodingName(encoding), megabytes,
-              cat.Median() * 1e3, dd.Median() * 1e3, prune_seconds * 1e3,
-              prune_seconds / cat.Median(), prune_seconds / dd.Median(),
-              lines / prune_seconds / 1e6, peak_mb, peak_mb / megabytes,
-              100 * std::max(0.0, prune_seconds - no_sync.Median()) / prune_seconds);
+  for (const Prune& prune : prunes) {
+    double prune_seconds = prune.run.Median();
+    double peak_mb = prune.run.MaxRssKb() * 1024.0 / 1e6;
+    std::printf("%10lld  %-14s %8.1f %8.1f %8.1f %9.1f %6.2f %6.2f %8.1f %8.1f %6.2f %5.0f%%  %s\n",
+                static_cast<long long>(lines), SyntheticEncodingName(encoding), megabytes,
+                cat.Median() * 1e3, dd.Median() * 1e3, prune_seconds * 1e3,
+                prune_seconds / cat.Median(), prune_seconds / dd.Median(),
+                lines / prune_seconds / 1e6, peak_mb, peak_mb / megabytes,
+                100 * std::max(0.0, prune_seconds - prune.no_sync.Median()) / prune_seconds,
+                prune.label.c_str());
+  }
   std::fflush(stdout);
   for (const std::string& path : {program, copy, tap}) unlink(path.c_str());
 }
@@ -182,6 +206,8 @@ Options ParseOptions(int argc, char** argv) {
       options.big_runs = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--prune" && i + 1 < argc) {
       options.prune = argv[++i];
+    } else if (arg == "--compare" && i + 1 < argc) {
+      options.compared.push_back(argv[++i]);
     } else if (arg == "--no-sync" && i + 1 < argc) {
       options.no_sync = argv[++i];
     } else {
@@ -203,24 +229,34 @@ int main(int argc, char** argv) {
   const char* tmp = getenv("TMPDIR");
   std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/prune-bench-XXXXXX";
   if (!mkdtemp(folder.data())) Fail(folder);
-  // A copy of prune with a settings file beside it that asks for test output.
-  std::string prune = folder + "/prune";
-  WriteFile(prune, ReadFile(options.prune), 0755);
-  WriteFile(folder + "/prune.ini", "[common]\r\ntest=1\r\n");
-
-  std::printf("medians of %d runs (%d above a million lines); MB = 10^6 bytes; prune: %s\n",
-              options.runs, options.big_runs, options.prune.c_str());
+  // Each build of prune copied, with a settings file beside it that asks for test output.
+  std::vector<std::string> builds = {options.prune};
+  builds.insert(builds.end(), options.compared.begin(), options.compared.end());
+  std::vector<Prune> prunes;
+  std::printf("medians of %d runs (%d above a million lines); MB = 10^6 bytes\n", options.runs,
+              options.big_runs);
+  for (size_t k = 0; k < builds.size(); ++k) {
+    Prune prune;
+    prune.label = std::string(1, static_cast<char>('A' + k));
+    prune.copy = folder + "/prune-" + prune.label;
+    WriteFile(prune.copy, ReadFile(builds[k]), 0755);
+    WriteFile(prune.copy + ".ini", "[common]\r\ntest=1\r\n");
+    std::printf("prune %s: %s\n", prune.label.c_str(), builds[k].c_str());
+    prunes.push_back(std::move(prune));
+  }
   std::printf("prune writes test output (.tap), flushed to disk; fsync: its share of the run\n\n");
   PrintHeader();
   for (int64_t lines : options.line_counts) {
     for (SyntheticEncoding encoding :
          {SyntheticEncoding::kAnsi, SyntheticEncoding::kUtf8Ascii, SyntheticEncoding::kUtf8Comments,
           SyntheticEncoding::kUtf16Le}) {
-      BenchOne(options, folder, prune, lines, encoding);
+      BenchOne(options, folder, prunes, lines, encoding);
     }
   }
-  unlink(prune.c_str());
-  unlink((folder + "/prune.ini").c_str());
+  for (const Prune& prune : prunes) {
+    unlink(prune.copy.c_str());
+    unlink((prune.copy + ".ini").c_str());
+  }
   rmdir(folder.c_str());
   return 0;
 }

@@ -27,6 +27,11 @@ inline constexpr char16_t kRestoreFailureTemplate[] =
 inline constexpr char16_t kRestoreFailureBackupTemplate[] =
     u"Stream-Schreibfehler. Datei %s konnte nicht wiederhergestellt werden und ist möglicherweise "
     u"unvollständig; der alte Inhalt liegt vollständig in %s";
+/// The write failure when the new content is whole in the file but the system could not confirm
+/// that it is on disk: a power cut could still take it back.
+inline constexpr char16_t kNotYetLastingTemplate[] =
+    u"Stream-Schreibfehler. Datei %s enthält den neuen Inhalt, der aber möglicherweise noch nicht "
+    u"vor einem Stromausfall sicher ist";
 /// The reason of the create failure when the file was changed by someone else between the load
 /// and the save: the save then writes nothing.
 inline constexpr char16_t kChangedMeanwhileReason[] =

@@ -1,5 +1,6 @@
 #include "base/path.h"
 
+#include <algorithm>
 #include <vector>
 
 Text ReplaceExtension(TextView path, TextView extension, TextView stops) {
@@ -31,24 +32,30 @@ TextView NamePart(TextView path, TextView separators) {
   return separator == TextView::npos ? path : path.substr(separator + 1);
 }
 
-Text FoldedPath(TextView absolute) {
+Text FoldedPath(TextView absolute, const LinkTest& is_link) {
   std::vector<TextView> parts;
+  Text folded;          // the parts so far, each after a slash
+  bool linked = false;  // whether a link stands among the parts
   size_t start = 1;
   while (start <= absolute.size()) {
     size_t slash = absolute.find(u'/', start);
     if (slash == TextView::npos) slash = absolute.size();
     TextView part = absolute.substr(start, slash - start);
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
-    }
     start = slash + 1;
-  }
-  Text folded;
-  for (TextView part : parts) {
+    if (part.empty() || part == u".") continue;
+    if (part == u".." && !linked) {
+      if (!parts.empty()) {
+        folded.resize(folded.size() - parts.back().size() - 1);
+        parts.pop_back();
+      }
+      continue;
+    }
+    parts.push_back(part);
     folded += u'/';
     folded += part;
+    // Only a ".." still to come asks whether a link stands here.
+    bool back_later = absolute.find(u"..", std::min(start, absolute.size())) != TextView::npos;
+    if (!linked && is_link && back_later) linked = is_link(folded);
   }
   if (folded.empty() || (!absolute.empty() && absolute.back() == u'/')) folded.push_back(u'/');
   return folded;

@@ -3,6 +3,7 @@
 // at the file system.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "base/text.h"
@@ -51,6 +52,12 @@ Text WithLongPrefix(TextView absolute);
 /// as the user knows it; anything else comes back as it is.
 Text WithoutLongPrefix(TextView path);
 
-/// The absolute POSIX path `absolute` with its empty, "." and ".." components folded away, as the
-/// system would walk it without following links; "/" for the root. A trailing slash stays.
-Text FoldedPath(TextView absolute);
+/// Tells whether the absolute path it is given (without a trailing slash) names a symbolic link.
+using LinkTest = std::function<bool(TextView)>;
+
+/// The absolute POSIX path `absolute` with its empty and "." components folded away, and each
+/// ".." with the name before it, as the system walks it: where a symbolic link stands before a
+/// "..", the system goes back from where the link leads, so that ".." and all after it stay as
+/// they are (`is_link` tells, for each path up to a name; without it, no name is a link). "/" for
+/// the root. A trailing slash stays.
+Text FoldedPath(TextView absolute, const LinkTest& is_link = nullptr);

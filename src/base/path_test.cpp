@@ -111,6 +111,27 @@ TEST(PathTest, FoldedPath) {
   }
 }
 
+TEST(PathTest, FoldedPathKeepsWhatFollowsALink) {
+  // The system goes back from where a link leads, which the text does not show.
+  auto is_link = [](TextView path) { return path == u"/a/link" || path == u"/a/b/link"; };
+  struct Case {
+    TextView absolute;
+    TextView folded;
+  };
+  const Case cases[] = {
+      {u"/a/link/../part.nc", u"/a/link/../part.nc"},
+      {u"/a/link/x/../../part.nc", u"/a/link/x/../../part.nc"},
+      {u"/a/./link//../part.nc", u"/a/link/../part.nc"},
+      {u"/a/b/../link/../part.nc", u"/a/link/../part.nc"},  // ".." before the link folds
+      {u"/a/b/link/part.nc", u"/a/b/link/part.nc"},
+      {u"/a/x/../part.nc", u"/a/part.nc"},
+      {u"/a/linked/../part.nc", u"/a/part.nc"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FoldedPath(c.absolute, is_link), c.folded) << NativeFromText(Text(c.absolute));
+  }
+}
+
 TEST(PathTest, LongPrefixComesAndGoes) {
   struct Case {
     TextView plain;     // as the user knows the path

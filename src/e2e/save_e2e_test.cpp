@@ -49,11 +49,12 @@ struct SharedFileCase {
   std::vector<std::string> created;  // in the folder during the run: the way the save took
 };
 
-/// Watches a folder for the names created in it.
+/// Watches a folder for the names created in it, or given to a file by a rename or a link.
+/// A temporary name of the save's own (`.prune-` and six random digits) shows as ".prune-XXXXXX".
 class CreationWatch {
  public:
   explicit CreationWatch(const std::string& folder) : fd_(inotify_init1(IN_NONBLOCK)) {
-    inotify_add_watch(fd_, folder.c_str(), IN_CREATE);
+    inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO);
   }
   ~CreationWatch() { close(fd_); }
   /// The names created since the watch began, in order.
@@ -64,7 +65,9 @@ class CreationWatch {
     while ((length = read(fd_, buffer, sizeof buffer)) > 0) {
       for (char* at = buffer; at < buffer + length;) {
         auto* event = reinterpret_cast<inotify_event*>(at);
-        if (event->len > 0) names.push_back(event->name);
+        std::string name = event->len > 0 ? event->name : "";
+        if (name.starts_with(".prune-") && name.size() == 13) name = ".prune-XXXXXX";
+        if (!name.empty()) names.push_back(name);
         at += sizeof(inotify_event) + event->len;
       }
     }
@@ -85,11 +88,14 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
       // In place, the backup in the user's state folder.
       {"own file in a folder the user may not create files in", shared_folder, kUser, kUser,
        P(0644), false, 0, kSmallProgramPruned, "65534:65534 0644", {}},
-      // In place, never by a new file that would not keep the owner: a backup, no other file.
+      // In place, never by a new file that would not keep the owner: a backup, written under a
+      // temporary name and then named, and no other file.
       {"a colleague's group-writable file in a sticky folder", sticky_folder, 0, kShopGroup,
-       P(0664), false, 0, kSmallProgramPruned, "0:100 0664", {"part.nc.prune-backup"}},
+       P(0664), false, 0, kSmallProgramPruned, "0:100 0664",
+       {".prune-XXXXXX", "part.nc.prune-backup"}},
       {"a colleague's group-writable file in a writable folder", writable_folder, 0, kShopGroup,
-       P(0664), false, 0, kSmallProgramPruned, "0:100 0664", {"part.nc.prune-backup"}},
+       P(0664), false, 0, kSmallProgramPruned, "0:100 0664",
+       {".prune-XXXXXX", "part.nc.prune-backup"}},
       {"a colleague's file without group write permission", writable_folder, 0, kShopGroup,
        P(0644), false, 1, kSmallProgram, "0:100 0644", {}},
       {"own file without read permission", writable_folder, kUser, kUser, P(0200), false, 1,
@@ -123,6 +129,74 @@ TEST(SaveE2eTest, AnOrdinaryUserOnSharedFilesAndFolders) {
     }
     std::vector<std::string> names = {"bin", "part.nc"};
     EXPECT_EQ(folder.Names(), names) << "something was left behind";
+  }
+}
+
+/// What another user (4242) leaves in a shared drop folder (mode 1777, like /tmp) before the user
+/// runs test output on a program there, and what the run does with it.
+struct PlantedCase {
+  std::string name;
+  std::function<void(const TempFolder&)> plant;  // in "shared"; "home" is the user's own folder
+  int exit_status;
+  std::string notes_after;  // of home/notes.txt
+  std::string tap_after;    // of shared/part.tap, read through a link; "missing"
+  std::string tap_mode;     // "" where not looked at
+};
+
+TEST(SaveE2eTest, NamesPlantedByAnotherUserInASharedFolderGetNothing) {
+  if (UnderWine()) GTEST_SKIP() << "owners and sticky folders are POSIX";
+  if (geteuid() != 0) GTEST_SKIP() << "setting up files of other owners needs the superuser";
+  constexpr unsigned kOther = 4242;
+  auto planted_link = [](const std::string& leads_to, unsigned owner) {
+    return [leads_to, owner](const TempFolder& folder) {
+      fs::create_symlink(leads_to, folder.At("shared/part.tap"));
+      ASSERT_EQ(lchown(folder.At("shared/part.tap").c_str(), owner, owner), 0);
+    };
+  };
+  const std::string notes = "keep me\n";
+  const PlantedCase cases[] = {
+      {"a link to the user's own file", planted_link("../home/notes.txt", kOther), 1, notes, notes,
+       ""},
+      {"a link to nothing", planted_link("../home/new.txt", kOther), 1, notes, "missing", ""},
+      {"a link of the user's own", planted_link("../home/notes.txt", kUser), 0, kSmallProgramPruned,
+       kSmallProgramPruned, ""},
+      {"a file open to everybody",
+       [](const TempFolder& folder) {
+         std::string tap = folder.Write("shared/part.tap", "planted\n");
+         Own(tap, kOther, kOther, fs::perms(0666));
+       },
+       1, notes, "planted\n", "0666"},
+      {"nothing: the new file is as private as the program", [](const TempFolder&) {}, 0, notes,
+       kSmallProgramPruned, "0600"},
+  };
+  for (const PlantedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    RunOptions options = DisplayFree();
+    options.user = RunAsUser{kUser, kUser, {}};
+    options.executable = CopyExecutable(folder, "bin", kTestOutputSettings);
+    fs::create_directories(folder.At("home"));
+    fs::create_directories(folder.At("shared"));
+    std::string notes_path = folder.Write("home/notes.txt", notes);
+    Own(notes_path, kUser, kUser, fs::perms(0600));
+    Own(folder.At("home"), kUser, kUser, fs::perms(0700));
+    fs::permissions(folder.At("shared"), fs::perms(01777));
+    std::string program = folder.Write("shared/part.nc", kSmallProgram);
+    Own(program, kUser, kUser, fs::perms(0600));
+    c.plant(folder);
+    RunResult result = RunPrune({program}, options);
+    EXPECT_EQ(result.exit_status, c.exit_status) << result.err;
+    if (c.exit_status == 1) {
+      EXPECT_NE(result.err.find("EFCreateError"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(ReadFile(notes_path), c.notes_after);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"bin", "home", "shared"}));
+    std::string tap = folder.At("shared/part.tap");
+    EXPECT_EQ(fs::exists(tap) ? ReadFile(tap) : "missing", c.tap_after);
+    if (!c.tap_mode.empty()) {
+      EXPECT_EQ(Ownership(tap).substr(Ownership(tap).find(' ') + 1), c.tap_mode);
+    }
+    EXPECT_EQ(ReadFile(program), kSmallProgram);
   }
 }
 

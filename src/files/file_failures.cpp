@@ -24,6 +24,10 @@ void RaiseRestoreFailure(const Text& path, const Text& backup) {
                                                {AbsolutePath(path), AbsolutePath(backup)}));
 }
 
+void RaiseNotYetLastingFailure(const Text& path) {
+  RaiseFailure(kWriteFailureKind, FillTemplate(kNotYetLastingTemplate, {AbsolutePath(path)}));
+}
+
 void RaiseReadFailure() { RaiseFailure(kReadFailureKind, kReadFailureMessage); }
 
 void RaiseTooLargeFailure(const Text& path) {
@@ -44,6 +48,8 @@ void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome) {
       RaiseRestoreFailure(path, outcome.backup);
     case SaveOutcome::kChangedMeanwhile:
       RaiseCreateFailure(path, kChangedMeanwhileReason);
+    case SaveOutcome::kNotYetLasting:
+      RaiseNotYetLastingFailure(path);
   }
   RaiseWriteFailure();
 }

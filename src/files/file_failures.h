@@ -17,6 +17,9 @@
 /// empty, is the file that holds the old content whole, and the message names it.
 [[noreturn]] void RaiseRestoreFailure(const Text& path, const Text& backup);
 
+/// "EWriteError": the new content is whole in the file at `path`, but not surely on disk yet.
+[[noreturn]] void RaiseNotYetLastingFailure(const Text& path);
+
 /// "EReadError": the read delivered less than the file's size.
 [[noreturn]] void RaiseReadFailure();
 
@@ -33,6 +36,7 @@ struct SaveOutcome {
     kWriteFailed,       ///< the write failure; the file is as it was
     kRestoreFailed,     ///< the write failure, and the old content could not be written back
     kChangedMeanwhile,  ///< the file is no longer the one loaded; nothing written
+    kNotYetLasting,     ///< the write failure; the new content is in place, maybe not on disk
   };
   Kind kind = kSaved;
   Text reason;  ///< the system's text, for the create failure

@@ -46,6 +46,7 @@ struct FileStamp {
   int64_t modified = 0;  ///< the content's last change, in the platform's own ticks
   int64_t changed =
       0;  ///< the last change of anything (content, status), where the platform has it
+  uint32_t permissions = 0666;  ///< the permission bits, where the platform has them
   bool operator==(const FileStamp&) const = default;
 };
 
@@ -62,21 +63,29 @@ std::string ReadWholeFile(const Text& path, FileStamp* stamp = nullptr);
 /// - write in place, where a new file would not keep everything: the old content goes to a
 ///   backup file first (beside it, else in the user's own state folder), then the file itself
 ///   is overwritten and flushed, then the backup goes.
-/// Where `loaded` is given, the file must still be in that state right before its first change,
-/// else nothing is written (someone else wrote it since it was loaded). Raises the create
-/// failure when the file cannot be created or replaced or was changed meanwhile, and the write
-/// failure when the bytes cannot be written; on any failure the file at `path` is exactly as it
-/// was, or, when not even the old content could be written back, the failure says so and names
-/// the backup that holds it.
+/// Where `loaded` is given, the file is the one loaded, and it must still be in that state right
+/// before its first change, else nothing is written (someone else wrote it since it was loaded).
+/// Where it is not given, the file is one of the run's own making (the test output): where
+/// somebody else has put it in a shared folder first, it is not written. A file not there yet is
+/// created asking for `new_file_permissions` (the program's own) and the owner's write
+/// permission, where the platform has them; the umask or the folder's inherited access list
+/// narrow them, as for any new file. Raises the
+/// create failure when the file cannot be created or replaced or was changed meanwhile, and the
+/// write failure when the bytes cannot be written; on any failure the file at `path` is exactly as
+/// it was, or, when not even the old content could be written back, the failure says so and names
+/// the backup that holds it. Where the new content is in place but the system cannot say that
+/// it is on disk, the write failure says that the file holds the new content.
 void ReplaceWholeFile(const Text& path, const FileContent& content,
-                      const FileStamp* loaded = nullptr);
+                      const FileStamp* loaded = nullptr, uint32_t new_file_permissions = 0666);
 
 /// ReplaceWholeFile with content that lies in one piece.
 inline void ReplaceWholeFile(const Text& path, std::string_view content,
-                             const FileStamp* loaded = nullptr) {
-  ReplaceWholeFile(path, ContiguousContent(content), loaded);
+                             const FileStamp* loaded = nullptr,
+                             uint32_t new_file_permissions = 0666) {
+  ReplaceWholeFile(path, ContiguousContent(content), loaded, new_file_permissions);
 }
 
-/// The absolute form of `path` as the platform forms it, without looking at the file system:
-/// relative to the working folder, "." and ".." folded. Empty when it cannot be formed.
+/// The absolute form of `path`, relative to the working folder, with "." and ".." folded, as the
+/// report names the file: ".." folded only where the system's walk of the path agrees (on POSIX
+/// systems, where no symbolic link stands before it). Empty when it cannot be formed.
 Text AbsolutePath(const Text& path);

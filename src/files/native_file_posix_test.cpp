@@ -299,6 +299,122 @@ TEST(NativeFilePosixTest, NamesUpToTheLongestAreReplaced) {
   }
 }
 
+/// The failure that `step` raises, if any.
+Failure OutcomeOf(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  return {};
+}
+
+/// What somebody else may have put in a shared folder before a save, and what the save does.
+struct SharedFolderCase {
+  std::string name;
+  mode_t folder_mode;
+  std::string link_to;  // what part.tap leads to; empty: part.tap is a file
+  uid_t owner;          // of part.tap
+  bool as_program;      // saved as the program loaded from there, else as a file of its own
+  bool written;
+};
+
+TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
+  if (geteuid() != 0) GTEST_SKIP() << "only the superuser makes files of other owners";
+  constexpr uid_t kOther = 4242, kFolderOwner = 4343;
+  // clang-format off
+  const SharedFolderCase cases[] = {
+      // A sticky folder that everybody may write (/tmp): only links of the user or the folder's
+      // owner are followed, at every hop of a chain, also to nothing.
+      {"another's link", 01777, "../home/notes.txt", kOther, false, false},
+      {"another's link to nothing", 01777, "../home/new.txt", kOther, false, false},
+      {"a chain through another's link", 01777, "hop.tap", 0, false, false},
+      {"the folder owner's link", 01777, "../home/notes.txt", kFolderOwner, false, true},
+      {"the user's own link", 01777, "../home/notes.txt", 0, false, true},
+      {"another's link in a folder that is not sticky", 0777, "../home/notes.txt", kOther, false,
+       true},
+      {"another's link in a sticky folder of a group", 01770, "../home/notes.txt", kOther, false,
+       true},
+      // A file that somebody else made first is not written as a file of the run's own; the
+      // program that the user named is.
+      {"another's file", 01777, "", kOther, false, false},
+      {"another's file as the program", 01777, "", kOther, true, true},
+      {"the folder owner's file", 01777, "", kFolderOwner, false, true},
+      {"another's file in a folder that is not sticky", 0777, "", kOther, false, true},
+  };
+  // clang-format on
+  for (const SharedFolderCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    std::string notes = folder.Write("home/notes.txt", "keep me");
+    std::string tap = folder.At("shared/part.tap");
+    fs::create_directory(folder.At("shared"));
+    ASSERT_EQ(chown(folder.At("shared").c_str(), kFolderOwner, kFolderOwner), 0);
+    chmod(folder.At("shared").c_str(), c.folder_mode);
+    if (c.link_to.empty()) {
+      folder.Write("shared/part.tap", "planted");
+      chmod(tap.c_str(), 0666);
+    } else {
+      fs::create_symlink(c.link_to, tap);
+    }
+    if (c.link_to == "hop.tap") {
+      fs::create_symlink("../home/notes.txt", folder.At("shared/hop.tap"));
+      ASSERT_EQ(lchown(folder.At("shared/hop.tap").c_str(), kOther, kOther), 0);
+    } else {
+      ASSERT_EQ(lchown(tap.c_str(), c.owner, c.owner), 0);
+    }
+    std::string before = ReadFile(tap);
+    FileStamp stamp;
+    Failure load = OutcomeOf([&] { ReadWholeFile(TextFromNative(tap), &stamp); });
+    if (c.link_to.empty() || c.written) {
+      EXPECT_EQ(load.kind, "");
+    } else {
+      EXPECT_EQ(load.kind, "EFOpenError");
+      EXPECT_TRUE(NativeFromText(load.message).ends_with("Permission denied"));
+    }
+    Failure save = OutcomeOf(
+        [&] { ReplaceWholeFile(TextFromNative(tap), "new", c.as_program ? &stamp : nullptr); });
+    EXPECT_EQ(save.kind, c.written ? "" : "EFCreateError") << NativeFromText(save.message);
+    if (!c.written) {
+      EXPECT_EQ(save.message, u"Datei \"" + TextFromNative(tap) +
+                                  u"\" kann nicht erstellt werden. Permission denied");
+      EXPECT_EQ(ReadFile(tap), before);
+      EXPECT_EQ(ReadFile(notes), "keep me");
+    } else {
+      EXPECT_EQ(ReadFile(tap), "new");
+    }
+    EXPECT_FALSE(fs::exists(folder.At("home/new.txt")));
+  }
+}
+
+TEST(NativeFilePosixTest, ANewFileAsksForTheProgramsPermissionBits) {
+  // As a copy gets them, the umask narrowing them; the user may write it again.
+  TempFolder folder;
+  mode_t mask = umask(022);
+  for (mode_t mode : {0600, 0640, 0666, 0750, 0440}) {
+    ReplaceWholeFile(folder.PathOf("part.tap"), "new", nullptr, mode);
+    mode_t wanted = (mode | 0200) & ~022u;
+    EXPECT_EQ(ModeOf(folder.At("part.tap")) & 07777, wanted) << std::oct << mode;
+    // An existing file keeps its own.
+    ReplaceWholeFile(folder.PathOf("part.tap"), "newer", nullptr, 0777);
+    EXPECT_EQ(ModeOf(folder.At("part.tap")) & 07777, wanted) << std::oct << mode;
+    fs::remove(folder.At("part.tap"));
+  }
+  umask(mask);
+}
+
+TEST(NativeFilePosixTest, AbsolutePathKeepsWhatFollowsALink) {
+  // The system goes back from where the link leads: the report names that file.
+  TempFolder folder;
+  fs::create_directories(folder.At("a"));
+  fs::create_directories(folder.At("x/y"));
+  fs::create_symlink(folder.At("x/y"), folder.At("a/linkdir"));
+  Text base = folder.PathOf("");
+  EXPECT_EQ(AbsolutePath(base + u"a/linkdir/../part.nc"), base + u"a/linkdir/../part.nc");
+  EXPECT_EQ(AbsolutePath(base + u"a/x/../part.nc"), base + u"a/part.nc");
+  EXPECT_EQ(AbsolutePath(base + u"a/../a/linkdir/part.nc"), base + u"a/linkdir/part.nc");
+}
+
 TEST(NativeFilePosixTest, AbsolutePath) {
   const Text here = TextFromNative(fs::current_path().string());
   const Text parent = TextFromNative(fs::current_path().parent_path().string());

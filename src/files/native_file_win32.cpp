@@ -524,10 +524,11 @@ SaveOutcome PutInPlace(NewFile& file, const Text& target, bool replace) {
       return Failed(SaveOutcome::kCreateFailed, error);
     }
   }
-  // Written through: a reported success survives a power cut.
+  // Written through: a reported success survives a power cut. The new content is in place
+  // whatever the flush says, and the failure says so.
   bool durable = os::FlushFileBuffers(file.get());
   file.Keep();
-  return durable ? SaveOutcome() : Failed(SaveOutcome::kWriteFailed);
+  return durable ? SaveOutcome() : Failed(SaveOutcome::kNotYetLasting);
 }
 
 /// The new content goes to a new file beside `target`, which is given the old file's security,
@@ -783,7 +784,9 @@ std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
   return bytes;
 }
 
-void ReplaceWholeFile(const Text& path, const FileContent& content, const FileStamp* loaded) {
+void ReplaceWholeFile(
+    const Text& path, const FileContent& content, const FileStamp* loaded,
+    uint32_t /*new_file_permissions: a new file inherits its folder's access list*/) {
   RaiseSaveFailure(path, Save(path, content, loaded));
 }
 

@@ -279,6 +279,23 @@ int NotedUnlink(const char* path) {
   return result;
 }
 
+/// Whether a flush of a folder was refused as one the file system cannot do, since the last
+/// Replacements were put in place.
+bool folder_flush_refused = false;
+
+/// The flush, noting a folder's that the file system refuses as unsupported.
+int NotingRefusedFolderFlush(int fd) {
+  int result = faulty::fsync(fd);
+  int error = errno;
+  struct stat st;
+  if (result != 0 && (error == EINVAL || error == EOPNOTSUPP) && system::fstat(fd, &st) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    folder_flush_refused = true;
+  }
+  errno = error;
+  return result;
+}
+
 /// Sleeps not at all, so that waiting for a lock costs the test nothing.
 int NoSleep(const timespec*, timespec*) { return 0; }
 
@@ -353,6 +370,8 @@ class Replacements {
     os::close = ReleasingClose;
     os::unlink = NotedUnlink;
     failed_removals.clear();
+    os::fsync = NotingRefusedFolderFlush;
+    folder_flush_refused = false;
     real::open = RecordedOpen;
     real::read = RecordedRead;
     real::writev = RecordedWritev;
@@ -711,6 +730,7 @@ class PosixFaults : public FaultPlatform {
   bool IsBackupOf(const std::string& name, const std::string& written) const override {
     return NameOf(name).starts_with(NameOf(written) + ".prune-backup");
   }
+  bool FolderFlushRefused() const override { return folder_flush_refused; }
 
  private:
   std::string folder_;  ///< of the last run
@@ -796,6 +816,10 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
       {"rename over the program", "fsetxattr", 1, EPERM, ""},
       // A rename reported as failed after it was done is done.
       {"rename over the program", "rename", 1, kDoneThenFailed, ""},
+      // Asking the system to start writing a stretch out is a hint: refused, it changes nothing,
+      // and the flush at the end is what counts.
+      {"rename over the program", "sync_file_range", 1, EIO, ""},
+      {"a new .tap", "sync_file_range", 1, ENOSPC, ""},
       // No backup beside the program: it goes to the user's state folder.
       {"in place: a second link, shorter", "open", 3, EACCES, ""},
       // The backup's name beside it not flushed: it stays until the program is flushed, and a
@@ -826,6 +850,90 @@ TEST(SaveFaultsPosixTest, FaultsThatTheSaveGetsAround) {
               Digest(std::string(c.kind).empty() ? situation.content : kOldProgram));
     EXPECT_EQ(Leftovers(outcome), "");
   }
+}
+
+TEST(SaveFaultsPosixTest, AFileSystemWithoutFolderFlushesIsNoFailure) {
+  // A network share or a FUSE file system refuses a folder's flush as unsupported, wherever the
+  // save flushes one: the rename's folder, the backup's, the state folder's parent. Any other
+  // failure after the rename says that the file holds the new content.
+  struct Case {
+    const char* situation;
+    FaultPlan plan;
+    const char* kind;  // empty: saved
+  };
+  const FaultPlan no_backup_beside = {{"open", 3, EACCES}};
+  auto after = [](FaultPlan plan, const Fault& fault) {
+    plan.push_back(fault);
+    return plan;
+  };
+  const Case cases[] = {
+      {"rename over the program", {{"fsync", 2, EINVAL}}, ""},
+      {"rename over the program", {{"fsync", 2, EOPNOTSUPP}}, ""},
+      {"a new .tap", {{"fsync", 2, EINVAL}}, ""},
+      {"a new .tap", {{"fsync", 2, EOPNOTSUPP}}, ""},
+      {"in place: a second link, shorter", {{"fsync", 2, EINVAL}}, ""},
+      {"in place: a second link, shorter", {{"fsync", 2, EOPNOTSUPP}}, ""},
+      {"in place: a second link, shorter", after(no_backup_beside, {"fsync", 1, EINVAL}), ""},
+      {"in place: a second link, shorter", after(no_backup_beside, {"fsync", 2, EOPNOTSUPP}), ""},
+      {"in place: a second link, shorter", after(no_backup_beside, {"fsync", 4, EINVAL}), ""},
+      {"rename over the program", {{"fsync", 2, EIO}}, "EWriteError"},
+      {"a new .tap", {{"fsync", 2, EIO}}, "EWriteError"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.situation) + ", fsync #" + std::to_string(c.plan.back().nth) +
+                 " with " + strerrorname_np(c.plan.back().error));
+    FaultSituation situation = SituationNamed(c.situation);
+    TempFolder folder;
+    situation.set_up(folder);
+    PosixFaults platform;
+    RunRecord outcome;
+    {
+      Replacements replacements(folder.path(), nullptr);
+      SystemCallFaults::Get().Arm(c.plan);
+      outcome = LoadAndSave(platform, situation, folder);
+    }
+    EXPECT_EQ(outcome.fired_at.size(), c.plan.size());
+    EXPECT_EQ(outcome.failure.kind, c.kind) << NativeFromText(outcome.failure.message);
+    EXPECT_EQ(Digest(folder.Read(situation.written)), Digest(situation.content));
+    if (!std::string(c.kind).empty()) {
+      EXPECT_EQ(NativeFromText(outcome.failure.message),
+                "Stream-Schreibfehler. Datei " + folder.At(situation.output) +
+                    " enthält den neuen Inhalt, der aber möglicherweise noch nicht vor einem "
+                    "Stromausfall sicher ist");
+    }
+  }
+}
+
+/// While the backup is flushed (under its temporary name, before it takes the backup's), another
+/// program (an editor, a CAM system posting again) writes the program through its other name,
+/// which no lock of ours holds off.
+int FlushWhileAnotherProgramWrites(int fd) {
+  std::string path = PathOf(fd);
+  if (path.substr(FolderPart(path).size()).starts_with(".prune-")) {
+    std::ofstream(std::string(FolderPart(path)) + "other.nc", std::ios::binary)
+        << "EDITOR WROTE THIS\r\n";
+  }
+  return faulty::fsync(fd);
+}
+
+TEST(SaveFaultsPosixTest, AWriteByAnotherProgramWhileTheBackupIsMadeIsKept) {
+  FaultSituation situation = SituationNamed("in place: a second link, shorter");
+  TempFolder folder;
+  situation.set_up(folder);
+  PosixFaults platform;
+  RunRecord outcome;
+  {
+    Replacements replacements(folder.path(), nullptr);
+    os::fsync = FlushWhileAnotherProgramWrites;
+    SystemCallFaults::Get().Arm({});
+    outcome = LoadAndSave(platform, situation, folder);
+  }
+  EXPECT_EQ(outcome.failure.kind, "EFCreateError");
+  EXPECT_NE(NativeFromText(outcome.failure.message).find("von einem anderen Programm geändert"),
+            std::string::npos)
+      << NativeFromText(outcome.failure.message);
+  EXPECT_EQ(folder.Read("part.nc"), "EDITOR WROTE THIS\r\n");
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"other.nc", "part.nc"})) << "the backup goes";
 }
 
 TEST(SaveFaultsPosixTest, ALockHeldForEverIsGivenUp) {

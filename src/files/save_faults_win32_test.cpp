@@ -703,9 +703,11 @@ std::string FailureNotInTable(const Failure& failure, const FaultPlan& plan, con
       }
     }
     // The old content not written back either: said so, and where it lies whole, if anywhere.
+    // Or the new content in place, its flush not confirmed.
     if (kind == "EWriteError" &&
         (message == "Stream-Schreibfehler" ||
-         failure.message.starts_with(FillTemplate(kRestoreFailureTemplate, {absolute})))) {
+         failure.message.starts_with(FillTemplate(kRestoreFailureTemplate, {absolute})) ||
+         failure.message == FillTemplate(kNotYetLastingTemplate, {path}))) {
       return "";
     }
     if (kind == "EReadError" && message == "Stream-Lesefehler") return "";

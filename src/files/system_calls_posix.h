@@ -34,6 +34,8 @@
     -1)                                                                                         \
   X(int, posix_fallocate, (int fd, off_t offset, off_t length), (fd, offset, length), errno)    \
   X(int, ftruncate, (int fd, off_t length), (fd, length), -1)                                   \
+  X(int, sync_file_range, (int fd, off_t offset, off_t length, unsigned int flags),             \
+    (fd, offset, length, flags), -1)                                                            \
   X(int, fsync, (int fd), (fd), -1)                                                             \
   X(int, fchown, (int fd, uid_t owner, gid_t group), (fd, owner, group), -1)                    \
   X(int, fchmod, (int fd, mode_t mode), (fd, mode), -1)                                         \

@@ -41,7 +41,9 @@ std::unique_ptr<FileContent> ProgramFile::Content() const {
 }
 
 void ProgramFile::Save(const Text& path) const {
-  // Over the loaded file, the save first makes sure that nobody else wrote it since.
+  // Over the loaded file, the save first makes sure that nobody else wrote it since; a new file
+  // is made no more open to others than the program is.
   bool over_loaded = !loaded_path_.empty() && path == loaded_path_;
-  ReplaceWholeFile(path, *Content(), over_loaded ? &loaded_stamp_ : nullptr);
+  ReplaceWholeFile(path, *Content(), over_loaded ? &loaded_stamp_ : nullptr,
+                   loaded_stamp_.permissions);
 }

@@ -19,11 +19,39 @@ bool FoundInFolder(const Text& path) {
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-/// A link passes when its target opens for reading, or is only held by somebody else.
+/// Whether an open's `error` says that nothing is there: a missing target, a name that cannot
+/// be one, a chain of links that leads nowhere.
+bool NothingThere(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_INVALID_NAME || error == ERROR_CANT_RESOLVE_FILENAME;
+}
+
+/// Whether the link at `path` leads to a folder, seen through a handle that asks for no access
+/// to the content (which also a file that may not be read gives). False where it cannot be told.
+bool LeadsToFolder(const Text& path) {
+  HANDLE target =
+      os::CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (target == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  bool folder = os::GetFileInformationByHandle(target, &information) &&
+                (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  os::CloseHandle(target);
+  return folder;
+}
+
+/// A link passes when its target opens for reading, or is only held by somebody else, or is
+/// there but may not be read (its load then reports that); a link to nothing or to a folder
+/// does not.
 bool LinkTargetOpens(const Text& path) {
   HANDLE file = os::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION) return true;
+    // A folder refuses this open too, with the same error as a file that may not be read.
+    return !NothingThere(error) && !LeadsToFolder(path);
+  }
   os::CloseHandle(file);
   return true;
 }

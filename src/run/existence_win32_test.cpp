@@ -77,4 +77,62 @@ TEST(ExistenceWin32Test, PathsGoToTheSystemInTheirLongForm) {
   }
 }
 
+/// Shows every name that ends in "-link.nc" as a link to a file (Wine shows a link as what it
+/// leads to), and makes the reading open of each name that holds "closed" fail as a file that may
+/// not be read does, while it lives.
+class SeenAsLinks {
+ public:
+  SeenAsLinks() {
+    attributes_ = os::GetFileAttributesW;
+    create_ = os::CreateFileW;
+    os::GetFileAttributesW = [](LPCWSTR name) {
+      DWORD attributes = attributes_(name);
+      bool link = std::wstring_view(name).ends_with(L"-link.nc");
+      return attributes != INVALID_FILE_ATTRIBUTES && link
+                 ? (attributes & ~DWORD{FILE_ATTRIBUTE_DIRECTORY}) | FILE_ATTRIBUTE_REPARSE_POINT
+                 : attributes;
+    };
+    os::CreateFileW = [](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                         DWORD disposition, DWORD flags, HANDLE model) {
+      if ((access & GENERIC_READ) &&
+          std::wstring_view(name).find(L"closed") != std::wstring::npos) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+      return create_(name, access, share, security, disposition, flags, model);
+    };
+  }
+  ~SeenAsLinks() {
+    os::GetFileAttributesW = attributes_;
+    os::CreateFileW = create_;
+  }
+
+ private:
+  static inline decltype(os::GetFileAttributesW) attributes_;
+  static inline decltype(os::CreateFileW) create_;
+};
+
+TEST(ExistenceWin32Test, ALinkToAFileThatMayNotBeReadPasses) {
+  // Its load then reports the file; only a link to nothing, or to a folder, names nothing.
+  TempFolder folder;
+  folder.Write("part-link.nc", "G01 A1\n");
+  folder.Write("closed-link.nc", "G01 A1\n");
+  fs::create_directory(folder.At("closed-folder-link.nc"));
+  fs::create_directory(folder.At("folder-link.nc"));
+  Text base = folder.PathOf("");
+  struct Case {
+    Text path;
+    bool passes;
+  };
+  const Case cases[] = {
+      {base + u"part-link.nc", true},           {base + u"closed-link.nc", true},
+      {base + u"closed-folder-link.nc", false}, {base + u"folder-link.nc", false},
+      {base + u"missing-link.nc", false},
+  };
+  SeenAsLinks links;
+  for (const Case& c : cases) {
+    EXPECT_EQ(PassesExistenceTest(c.path), c.passes) << fs::path(c.path).string();
+  }
+}
+
 }  // namespace

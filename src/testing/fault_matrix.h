@@ -122,6 +122,9 @@ class FaultPlatform {
     (void)written;
     return false;
   }
+  /// Whether the file system refused a flush of a folder in the run just made as one it cannot
+  /// do (a network share): the names there then last only as long as it keeps them.
+  virtual bool FolderFlushRefused() const { return false; }
 };
 
 /// The figures of a fault matrix.

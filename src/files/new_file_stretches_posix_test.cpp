@@ -1,0 +1,102 @@
+// A new file is handed to the disk a stretch at a time as it is written: every byte of the
+// content reaches the file once and in order, however its pieces fall on the stretches, and each
+// stretch is handed over after its last byte is written, the stretches following each other from
+// the start of the file to its end.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "files/native_file.h"
+#include "files/system_calls_posix.h"
+#include "testing/test_support.h"
+
+namespace {
+
+/// The stretch that the save hands over at a time, as native_file_posix.cpp has it.
+constexpr off_t kStretch = off_t{2} << 20;
+
+/// Content handed over in the batches of pieces given, all cut from one long text.
+class BatchedContent : public FileContent {
+ public:
+  BatchedContent(const std::string& text, std::vector<std::vector<size_t>> batches)
+      : text_(text), batches_(std::move(batches)) {}
+  uint64_t Size() const override {
+    uint64_t size = 0;
+    for (const auto& batch : batches_) {
+      for (size_t length : batch) size += length;
+    }
+    return size;
+  }
+  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+    size_t at = 0;
+    for (const auto& batch : batches_) {
+      std::vector<std::string_view> pieces;
+      for (size_t length : batch) {
+        pieces.push_back(std::string_view(text_).substr(at, length));
+        at += length;
+      }
+      if (!write(Pieces(pieces.data(), pieces.size()))) return false;
+    }
+    return true;
+  }
+  std::string Bytes() const { return text_.substr(0, Size()); }
+
+ private:
+  const std::string& text_;
+  std::vector<std::vector<size_t>> batches_;
+};
+
+/// A range handed to the disk, and how long the file was then.
+struct Handed {
+  off_t from, length, file_size;
+};
+std::vector<Handed> handed;
+
+int RecordingSyncFileRange(int fd, off_t offset, off_t length, unsigned int) {
+  struct stat st;
+  fstat(fd, &st);
+  handed.push_back({offset, length, st.st_size});
+  return 0;
+}
+
+TEST(NewFileStretchesPosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesStayInOrder) {
+  const size_t S = kStretch;
+  std::string text(10 * S, '\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
+  const std::vector<std::vector<size_t>> cases[] = {
+      {{100}},                                          // less than a stretch
+      {{S}},                                            // exactly one
+      {{S / 2, S / 2, 10}, {5}},                        // a piece that ends where a stretch does
+      {{S / 4, S / 2, S / 2, 7}},                       // a piece across the end of a stretch
+      {{0, 3 * S + 3, 0}, {S - 3, 0}},                  // one piece over several stretches
+      {{S - 1}, {1}, {1, S}},                           // a batch that ends a stretch with a byte
+      {std::vector<size_t>(1500, 4096), {2 * S + 11}},  // many short pieces, then a long one
+  };
+  for (const auto& batches : cases) {
+    BatchedContent content(text, batches);
+    SCOPED_TRACE(content.Size());
+    TempFolder folder;
+    handed.clear();
+    auto system_call = os::sync_file_range;
+    os::sync_file_range = RecordingSyncFileRange;
+    ReplaceWholeFile(folder.PathOf("part.tap"), content);
+    os::sync_file_range = system_call;
+    EXPECT_TRUE(folder.Read("part.tap") == content.Bytes());
+    off_t next = 0;
+    for (const Handed& range : handed) {
+      EXPECT_EQ(range.from, next);
+      EXPECT_GT(range.length, 0);
+      EXPECT_LE(range.length, kStretch);
+      EXPECT_GE(range.file_size, range.from + range.length) << "handed over before written";
+      next = range.from + range.length;
+      if (next % kStretch != 0) {
+        EXPECT_EQ(next, static_cast<off_t>(content.Size())) << "a stretch cut short";
+      }
+    }
+    EXPECT_EQ(next, static_cast<off_t>(content.Size())) << "not all handed over";
+  }
+}
+
+}  // namespace
