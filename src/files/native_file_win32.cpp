@@ -112,6 +112,8 @@ class NewFile {
   }
   HANDLE get() const { return handle_; }
   const Text& path() const { return path_; }
+  /// Notes that the file now has the name `path`.
+  void Renamed(const Text& path) { path_ = path; }
   /// Closes the file, which stays. Its content was flushed before, so a close that reports a
   /// failure has lost nothing.
   void Keep() {
@@ -459,11 +461,13 @@ bool GiveAttributesAndTimes(HANDLE file, const BY_HANDLE_FILE_INFORMATION& old) 
 // ---------------------------------------------------------------------------------------------
 // Replace by rename
 
-/// Creates a new file of a short name of its own in `folder`; false when none can be made there.
-bool CreateBeside(const Text& folder, NewFile* file) {
+/// Creates a new file of a short name of its own in `folder`, with `security` (the folder's where
+/// null); false when none can be made there.
+bool CreateBeside(const Text& folder, NewFile* file, SECURITY_ATTRIBUTES* security = nullptr) {
   uint32_t number = static_cast<uint32_t>(GetTickCount64() ^ (GetCurrentProcessId() << 12));
   for (int attempt = 0; attempt < 256; ++attempt, ++number) {
-    if (file->Create(folder + u"~prune" + TextFromNative(HexDigits(number, 4)) + u".tmp")) {
+    if (file->Create(folder + u"~prune" + TextFromNative(HexDigits(number, 4)) + u".tmp",
+                     security)) {
       return true;
     }
     DWORD error = GetLastError();
@@ -473,9 +477,9 @@ bool CreateBeside(const Text& folder, NewFile* file) {
 }
 
 /// Gives the open new file the name `target` in one step, replacing a file there only where
-/// `replace` says so: through its own handle, or by its name where the file system cannot rename
-/// a handle. Waits while others hold the file there for a moment.
-bool RenameTo(const NewFile& file, const Text& target, bool replace) {
+/// `replace` says so: through its own handle, or, where `by_name_too`, by its name where the file
+/// system cannot rename a handle. Waits while others hold the file there for a moment.
+bool RenameTo(const NewFile& file, const Text& target, bool replace, bool by_name_too = true) {
   std::vector<uint64_t> room(
       (sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t)) / sizeof(uint64_t) + 1);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(room.data());
@@ -492,7 +496,7 @@ bool RenameTo(const NewFile& file, const Text& target, bool replace) {
         // A file system, or a system, that takes no new name through a handle (or not in the
         // long form) is asked by the names.
         DWORD error = GetLastError();
-        if (!NotOffered(error) && error != ERROR_INVALID_NAME) return false;
+        if (!by_name_too || (!NotOffered(error) && error != ERROR_INVALID_NAME)) return false;
         return os::MoveFileExW(Wide(file.path()), Wide(target), flags) != 0;
       },
       false);
@@ -587,10 +591,35 @@ Text BackupName(TextView name, int attempt) {
   return attempt == 1 ? backup : backup + u"-" + TextFromNative(std::to_string(attempt));
 }
 
-/// Makes `backup` a new file in `folder` holding `old`, flushed, that nobody may read who may not
-/// read the program: it gets the program's access list `access`, protected from the folder's.
-/// False where none can be made there. Never takes the name of a file that is there already: an
-/// earlier run's backup may be the only whole copy of a program.
+/// Gives the backup, written and flushed, the first of its names that is free in `folder`: never
+/// the name of a file that is there already, since an earlier run's backup may be the only whole
+/// copy of a program. The rename is flushed in turn. False where it keeps its own name. Renamed
+/// through its handle only: the backup goes through that handle later, and a handle need not
+/// follow a file renamed by its name (under Wine it does not).
+bool NameBackup(const Text& folder, TextView name, NewFile* backup) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    Text named = folder + BackupName(name, attempt);
+    bool known = false;
+    if (!RenameTo(*backup, named, false, false)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+      if (!RenamedAllTheSame(*backup, named, &known)) return false;
+    }
+    backup->Renamed(named);
+    // NTFS writes the rename with the flush; where the flush fails, the backup is whole all the
+    // same, and its name may only not outlast a cut.
+    os::FlushFileBuffers(backup->get());
+    return true;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return false;
+}
+
+/// Makes `backup` a file in `folder` holding `old`, that nobody may read who may not read the
+/// program: it gets the program's access list `access`, protected from the folder's. Written and
+/// flushed under a temporary name of its own, and only then given a backup's name, so that a
+/// backup's name only ever holds a whole old program. False where none can be written there.
 bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL access,
               NewFile* backup) {
   SECURITY_DESCRIPTOR descriptor;
@@ -598,18 +627,15 @@ bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL acce
   SetSecurityDescriptorDacl(&descriptor, TRUE, access, FALSE);
   SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
   SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
-  constexpr int kAttempts = 100;
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    if (!backup->Create(folder + BackupName(name, attempt), &security)) {
-      DWORD error = GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      return false;
-    }
-    if (WriteFromStart(backup->get(), old) && os::FlushFileBuffers(backup->get())) return true;
+  if (!CreateBeside(folder, backup, &security)) return false;
+  if (!WriteFromStart(backup->get(), old) || !os::FlushFileBuffers(backup->get())) {
     backup->Discard();
     return false;
   }
-  return false;
+  // Whole and on disk: where it cannot take a backup's name, it stays under its own until the
+  // program's new content is on disk, which is never worse than no backup at all.
+  NameBackup(folder, name, backup);
+  return true;
 }
 
 /// A whole copy of the old content of the open file at `target`, on disk before its first byte

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -267,6 +268,17 @@ int RecordedMkdir(const char* path, mode_t mode) {
   return result;
 }
 
+/// The files whose removal a fault failed, by their canonical paths.
+std::set<std::string> failed_removals;
+
+/// The faulty unlink, noting the file whose removal it failed.
+int NotedUnlink(const char* path) {
+  size_t fired = SystemCallFaults::Get().fired_at().size();
+  int result = faulty::unlink(path);
+  if (SystemCallFaults::Get().fired_at().size() > fired) failed_removals.insert(Canonical(path));
+  return result;
+}
+
 /// Whether a flush of a folder was refused as one the file system cannot do, since the last
 /// Replacements were put in place.
 bool folder_flush_refused = false;
@@ -356,6 +368,8 @@ class Replacements {
   Replacements(const std::string& folder, PowerCutModel* recording) {
     PRUNE_SYSTEM_CALLS(PRUNE_REPLACE_CALL)
     os::close = ReleasingClose;
+    os::unlink = NotedUnlink;
+    failed_removals.clear();
     os::fsync = NotingRefusedFolderFlush;
     folder_flush_refused = false;
     real::open = RecordedOpen;
@@ -693,13 +707,15 @@ class PosixFaults : public FaultPlatform {
   }
   std::string ErrorName(int error) const override { return strerrorname_np(error); }
   std::string ErrorText(int error) const override { return strerror(error); }
-  std::string CommitCall() const override { return "rename"; }
-  std::string RemovalCall() const override { return "unlink"; }
   bool SavesOwnFile(const std::string& name) const override {
     return name.find(".prune-") != std::string::npos;
   }
+  bool MayRemain(const std::string& name) const override {
+    return failed_removals.count(Canonical(folder_ + "/" + name)) > 0;
+  }
   FolderState Snapshot(const std::string& folder) const override { return ::Snapshot(folder); }
   std::shared_ptr<void> Replace(const std::string& folder, PowerCutModel* model) override {
+    folder_ = folder;
     return std::make_shared<Replacements>(folder, model);
   }
   std::string BrokenPromises(const FaultSituation& situation) const override {
@@ -715,6 +731,9 @@ class PosixFaults : public FaultPlatform {
     return NameOf(name).starts_with(NameOf(written) + ".prune-backup");
   }
   bool FolderFlushRefused() const override { return folder_flush_refused; }
+
+ private:
+  std::string folder_;  ///< of the last run
 };
 
 /// Takes from this process, as long as it lives, the right to keep set-ID bits through a write,

@@ -4,6 +4,10 @@
 // compared with the state before (a failure) or after the good run (a success), and every state
 // that a power cut may leave on the way is checked. The platforms give the replacements, the
 // situations, the snapshot of a folder and the promises that lie in the order of the calls.
+//
+// Both platforms stack their seam in one order: `os` (what the save calls) → `faulty` (the
+// plan's faults, and the situation's stand-ins above them) → `real` (the recorders, which note
+// what reached the system, for the power-cut model) → `system` (the system's own functions).
 #pragma once
 
 #include <functional>
@@ -34,14 +38,22 @@ struct FaultSituation {
   /// Whether the program and the output are named relative to the working folder, which is then
   /// the situation's folder.
   bool relative_names = false;
+  /// Puts stand-ins for what the test cannot make for real (a disk with no room for a second
+  /// copy, say) above the faulty calls, after the platform's replacements.
+  std::function<void()> replace = [] {};
 };
 
 /// Everything in a folder that a save must keep or may change, entry by entry: each entry's
-/// path in the folder and a text of its state, with its content as a Digest at the end.
+/// path in the folder and a text of its state, words separated by blanks, with its content as a
+/// Digest at the end. In an expected state, the word "*" stands for any one word.
 using FolderState = std::map<std::string, std::string>;
 
 /// A short name for some content, for comparing it.
 std::string Digest(const std::string& content);
+
+/// Whether the recorded steps give the file at `path` (as the model names it) by a rename: the
+/// moment a save by rename puts the new content in place.
+bool RenamedOnto(const PowerCutModel& model, const std::string& path);
 
 /// What one run did: its failure (an empty kind where none), the calls it made, and the folder
 /// afterwards.
@@ -62,14 +74,34 @@ class FaultPlatform {
   virtual std::string ErrorName(int error) const = 0;
   /// The system's text for an error, which an open or create failure ends with.
   virtual std::string ErrorText(int error) const = 0;
-  /// The call whose success puts the new content in place by a rename: a failure reported after
-  /// it may leave the new content, which is whole, and which a second run does not change.
-  virtual std::string CommitCall() const = 0;
-  /// The call that removes a file the save made (a temporary file, a backup): where it fails,
-  /// the file stays.
-  virtual std::string RemovalCall() const = 0;
   /// Whether `name` is one of the save's own files (a temporary file, a backup).
   virtual bool SavesOwnFile(const std::string& name) const = 0;
+  /// Whether the save's own file `name`, found after the last run and not there before, may
+  /// stay there: a fault of the run's plan failed what would have removed that very file (or
+  /// what the save must know before it removes it).
+  virtual bool MayRemain(const std::string& name) const {
+    (void)name;
+    return false;
+  }
+  /// The state of the written file after a good save by `way`, from its state `before`, as
+  /// Snapshot shows it ("*" for what cannot be known before).
+  virtual std::string AfterGoodSave(const std::string& before, const std::string& content,
+                                    SaveWay way) const;
+  /// Whether the recorded run took a way that the save takes knowingly though a power cut may
+  /// leave the written file (`written_path`, as the model names it) torn, with no whole copy of
+  /// the old content: the last resorts where no file of the save's own could be made.
+  virtual bool MayTearByDesign(const PowerCutModel& model, const std::string& written_path,
+                               bool had_old) const {
+    (void)model;
+    (void)written_path;
+    (void)had_old;
+    return false;
+  }
+  /// Where a failure does not say what the run's faults make it say; empty where it does.
+  /// `program` and `output` are the paths the run was given. The default: a single fault that
+  /// fails an open or a create gives the system's text for its error.
+  virtual std::string WrongFailureText(const Failure& failure, const FaultPlan& plan,
+                                       const Text& program, const Text& output) const;
   /// The folder, entry by entry.
   virtual FolderState Snapshot(const std::string& folder) const = 0;
   /// Puts the replacements in the seam, and starts recording what the calls change into
@@ -97,6 +129,7 @@ class FaultPlatform {
 
 /// The figures of a fault matrix.
 struct FaultFigures {
+  int failing_runs = 0;  ///< runs that failed a check, shown or only counted
   int situations = 0;
   int skipped = 0;
   int kinds_of_call = 0;

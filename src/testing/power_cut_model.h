@@ -25,56 +25,6 @@ class PowerCutModel {
  public:
   using FileId = uint64_t;
 
-  /// The file `id` has the name `path` and `content`, all flushed. Throws std::invalid_argument
-  /// after the first step, or where `id` was given another content.
-  void Existing(const std::string& path, FileId id, std::string content);
-
-  /// A new empty file `id` gets the name `path`.
-  void Create(const std::string& path, FileId id);
-  /// A new empty folder `id` gets the name `path`.
-  void CreateFolder(const std::string& path, FileId id);
-  /// The file `id` gets the further name `path`.
-  void Link(const std::string& path, FileId id);
-  /// What `from` names takes the name `to`, replacing what `to` named. Atomic within one folder;
-  /// between two folders, a change of each.
-  void Rename(const std::string& from, const std::string& to);
-  /// The name `path` goes; what it named stays under its other names.
-  void Remove(const std::string& path);
-  /// `bytes` written to the file `id` at `offset` (past the end: zeros up to it).
-  void Write(FileId id, uint64_t offset, std::string_view bytes);
-  /// The file `id` cut to `size` bytes, or extended with zeros.
-  void Resize(FileId id, uint64_t size);
-  /// Every earlier change of the file `id`'s content is flushed.
-  void FlushFile(FileId id);
-  /// Every earlier change of the names in `folder` is flushed.
-  void FlushFolder(const std::string& folder);
-
-  /// The number of steps recorded.
-  size_t steps() const { return steps_.size(); }
-
-  /// Calls `visit` with every state that a power cut right after each step may leave (the path
-  /// and content of each file), and the step (0: before the first). Stops early when `visit`
-  /// returns false. Returns the number of states visited.
-  ///
-  /// Where the choices at a step combine to more than kFullProductBound states, visits a reduced
-  /// set instead: each file and folder at each of its choices, with all the others at none of
-  /// their unflushed changes, and with all the others at all of them.
-  size_t ForEachState(
-      const std::function<bool(size_t step, const std::map<std::string, std::string>& files)>&
-          visit) const;
-
-  /// The state that keeps only what was flushed, after the last step.
-  std::map<std::string, std::string> Flushed() const;
-  /// The state that keeps only what was flushed, after the first `steps` steps.
-  std::map<std::string, std::string> FlushedAfter(size_t steps) const;
-
-  /// The steps, one a line, for a failure message.
-  std::string Describe() const;
-
-  /// The most states visited at one step by trying every combination.
-  static constexpr size_t kFullProductBound = 4096;
-
- private:
   /// One recorded change or flush.
   struct Step {
     enum Kind {
@@ -104,6 +54,61 @@ class PowerCutModel {
     FileId id;
     std::string content;
   };
+
+  /// The file `id` has the name `path` and `content`, all flushed. Throws std::invalid_argument
+  /// after the first step, or where `id` was given another content.
+  void Existing(const std::string& path, FileId id, std::string content);
+
+  /// A new empty file `id` gets the name `path`.
+  void Create(const std::string& path, FileId id);
+  /// A new empty folder `id` gets the name `path`.
+  void CreateFolder(const std::string& path, FileId id);
+  /// The file `id` gets the further name `path`.
+  void Link(const std::string& path, FileId id);
+  /// What `from` names takes the name `to`, replacing what `to` named. Atomic within one folder;
+  /// between two folders, a change of each.
+  void Rename(const std::string& from, const std::string& to);
+  /// The name `path` goes; what it named stays under its other names.
+  void Remove(const std::string& path);
+  /// `bytes` written to the file `id` at `offset` (past the end: zeros up to it).
+  void Write(FileId id, uint64_t offset, std::string_view bytes);
+  /// The file `id` cut to `size` bytes, or extended with zeros.
+  void Resize(FileId id, uint64_t size);
+  /// Every earlier change of the file `id`'s content is flushed.
+  void FlushFile(FileId id);
+  /// Every earlier change of the names in `folder` is flushed.
+  void FlushFolder(const std::string& folder);
+
+  /// The number of steps recorded.
+  size_t steps() const { return steps_.size(); }
+  /// The steps recorded, in order.
+  const std::vector<Step>& recorded_steps() const { return steps_; }
+  /// The files there at the start.
+  const std::vector<ExistingFile>& existing_files() const { return existing_; }
+
+  /// Calls `visit` with every state that a power cut right after each step may leave (the path
+  /// and content of each file), and the step (0: before the first). Stops early when `visit`
+  /// returns false. Returns the number of states visited.
+  ///
+  /// Where the choices at a step combine to more than kFullProductBound states, visits a reduced
+  /// set instead: each file and folder at each of its choices, with all the others at none of
+  /// their unflushed changes, and with all the others at all of them.
+  size_t ForEachState(
+      const std::function<bool(size_t step, const std::map<std::string, std::string>& files)>&
+          visit) const;
+
+  /// The state that keeps only what was flushed, after the last step.
+  std::map<std::string, std::string> Flushed() const;
+  /// The state that keeps only what was flushed, after the first `steps` steps.
+  std::map<std::string, std::string> FlushedAfter(size_t steps) const;
+
+  /// The steps, one a line, for a failure message.
+  std::string Describe() const;
+
+  /// The most states visited at one step by trying every combination.
+  static constexpr size_t kFullProductBound = 4096;
+
+ private:
   /// The files and folders at one moment, with the changes of each that are not yet flushed.
   class Disk;
 
