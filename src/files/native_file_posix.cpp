@@ -20,6 +20,7 @@
 
 #include "base/messages.h"
 #include "base/path.h"
+#include "files/backup_name.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "files/system_calls_posix.h"
@@ -607,15 +608,6 @@ bool MakeFolders(const std::string& folder) {
   return true;
 }
 
-/// The names a backup of the file named `name` may take, in order of preference: the name with
-/// ".prune-backup" after it, then with "-2", "-3", … after that. Long names are cut first, so
-/// that the backup's name stays within what any file system takes.
-std::string BackupName(std::string_view name, int attempt) {
-  constexpr size_t kLongestKept = 200;
-  std::string backup = std::string(name.substr(0, kLongestKept)) + ".prune-backup";
-  return attempt == 1 ? backup : backup + "-" + std::to_string(attempt);
-}
-
 /// Whether `path` names the open file `fd`. Keeps errno.
 bool Names(const std::string& path, int fd) {
   int error = errno;
@@ -644,7 +636,7 @@ bool GiveBackupName(int fd, const std::string& temporary, std::string_view folde
                     std::string_view name, std::string* path) {
   constexpr int kAttempts = 100;
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    *path = InFolder(folder, BackupName(name, attempt));
+    *path = InFolder(folder, BackupName<char>(name, attempt));
     if (os::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path->c_str(), RENAME_NOREPLACE) ==
         0) {
       return true;

@@ -20,6 +20,7 @@
 
 #include "base/path.h"
 #include "base/wide_win32.h"
+#include "files/backup_name.h"
 #include "files/file_failures.h"
 #include "files/native_file.h"
 #include "files/system_calls_win32.h"
@@ -582,15 +583,6 @@ Text StateFolder() {
   return folder + u"\\";
 }
 
-/// The names a backup of the file named `name` may take, in order of preference: the name with
-/// ".prune-backup" after it, then with "-2", "-3", … after that. Long names are cut first, so
-/// that the backup's name stays within what any file system takes.
-Text BackupName(TextView name, int attempt) {
-  constexpr size_t kLongestKept = 200;
-  Text backup = Text(name.substr(0, kLongestKept)) + u".prune-backup";
-  return attempt == 1 ? backup : backup + u"-" + TextFromNative(std::to_string(attempt));
-}
-
 /// Gives the backup, written and flushed, the first of its names that is free in `folder`: never
 /// the name of a file that is there already, since an earlier run's backup may be the only whole
 /// copy of a program. The rename is flushed in turn. False where it keeps its own name. Renamed
@@ -599,7 +591,7 @@ Text BackupName(TextView name, int attempt) {
 bool NameBackup(const Text& folder, TextView name, NewFile* backup) {
   constexpr int kAttempts = 100;
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    Text named = folder + BackupName(name, attempt);
+    Text named = folder + BackupName<char16_t>(name, attempt);
     bool known = false;
     if (!RenameTo(*backup, named, false, false)) {
       DWORD error = GetLastError();
