@@ -22,6 +22,7 @@
 #include "base/path.h"
 #include "files/backup_name.h"
 #include "files/file_failures.h"
+#include "files/link_walk_posix.h"
 #include "files/native_file.h"
 #include "files/system_calls_posix.h"
 
@@ -217,93 +218,6 @@ std::string BufferOf(size_t size) {
 
 // ---------------------------------------------------------------------------------------------
 // Where a save goes
-
-/// Whether `owner`'s entry in the folder whose status is `folder` was planted there by somebody
-/// else: the folder is sticky and everybody may write it (/tmp, a shared drop folder), and the
-/// entry belongs neither to this user nor to the folder's owner. The system itself follows such
-/// a link, or opens such a file to create it, only where its settings for shared folders say so;
-/// a run treats them so whatever those settings are.
-bool PlantedInSharedFolder(uid_t owner, const struct stat& folder) {
-  bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-  return shared && owner != geteuid() && owner != folder.st_uid;
-}
-
-/// Whether the link `link`, in the folder `folder` (with its trailing slash, empty for the
-/// working folder), may be followed. False (errno set: EACCES where it was planted there).
-bool MayFollow(const struct stat& link, const std::string& folder) {
-  struct stat st;
-  if (os::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return false;
-  if (!PlantedInSharedFolder(link.st_uid, st)) return true;
-  errno = EACCES;
-  return false;
-}
-
-/// The names of the path `path` between its slashes, without the empty ones.
-std::vector<std::string> NamesOf(std::string_view path) {
-  std::vector<std::string> names;
-  for (size_t start = 0; start <= path.size();) {
-    size_t slash = std::min(path.find('/', start), path.size());
-    if (slash > start) names.emplace_back(path.substr(start, slash - start));
-    start = slash + 1;
-  }
-  return names;
-}
-
-/// What `path` names, with every symbolic link on the way (in its folders and at its end)
-/// replaced by where it leads: the path of a file that is there, or of one that is not there
-/// yet (a missing name, or the missing target of a link, so that a link stays a link). A link
-/// planted in a shared folder by somebody else is not followed. False (errno set) where a link
-/// cannot be read or must not be followed, or a folder on the way cannot be looked into.
-bool FinalTarget(const std::string& path, std::string* target) {
-  constexpr int kMaxLinks = 40;  // as the system's own limit
-  // `done` holds no link: a ".." after it is the folder before, as the system finds it.
-  std::string done = path.starts_with('/') ? "/" : "";
-  std::vector<std::string> names = NamesOf(path);
-  std::reverse(names.begin(), names.end());  // the next name last
-  int links = 0;
-  while (!names.empty()) {
-    std::string name = std::move(names.back());
-    names.pop_back();
-    if (name == "." || (name == ".." && done == "/")) continue;
-    if (name == ".." && !done.empty() && done != "/" && !done.ends_with("../")) {
-      done.resize(FolderPart(std::string_view(done).substr(0, done.size() - 1)).size());
-      continue;
-    }
-    std::string next = done + name;
-    struct stat st;
-    if (os::lstat(next.c_str(), &st) != 0) {
-      if (errno != ENOENT) return false;
-      // Nothing on the way is there: the rest names nothing either.
-      for (; !names.empty(); names.pop_back()) next += "/" + names.back();
-      *target = path.ends_with('/') ? next + "/" : next;
-      return true;
-    }
-    if (!S_ISLNK(st.st_mode)) {
-      done = names.empty() ? next : next + "/";
-      continue;
-    }
-    if (++links > kMaxLinks) {
-      errno = ELOOP;
-      return false;
-    }
-    if (!MayFollow(st, done)) return false;
-    std::vector<char> buffer(PATH_MAX);
-    ssize_t length = os::readlink(next.c_str(), buffer.data(), buffer.size());
-    if (length < 0) return false;
-    if (static_cast<size_t>(length) == buffer.size()) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
-    std::string_view leads_to(buffer.data(), length);
-    if (leads_to.starts_with('/')) done.assign(1, '/');
-    std::vector<std::string> more = NamesOf(leads_to);
-    names.insert(names.end(), more.rbegin(), more.rend());
-  }
-  // A path that ends in a slash names a folder, whatever the last name is.
-  *target = done.empty() ? "." : done;
-  if (path.ends_with('/') && !target->ends_with('/')) *target += '/';
-  return true;
-}
 
 /// Checks what would make the create of `target` fail before anything is written. Gives the
 /// existing file's status, if any, in `existing`, and `*exists` says whether there is one.
