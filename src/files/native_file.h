@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,31 @@ struct FileStamp {
 /// file's state as it was read in `stamp`, where not null.
 std::string ReadWholeFile(const Text& path, FileStamp* stamp = nullptr);
 
+/// A regular file opened for reading, read front to back a piece at a time, so that a large
+/// program never needs a buffer as large as itself. Others may read the file meanwhile; an
+/// in-place save by another run waits until the reader is gone.
+class PieceReader {
+ public:
+  virtual ~PieceReader() = default;
+  /// The file's state when it was opened.
+  virtual const FileStamp& stamp() const = 0;
+  /// The file's size when it was opened: the bytes that the reads give.
+  uint64_t size() const { return stamp().size; }
+  /// Reads the next bytes, up to `room`, into `buffer` and gives their number: less than `room`
+  /// only at the end of the file (its size when it was opened), 0 there. Raises "EReadError"
+  /// when a read fails or the file ends before that size.
+  virtual size_t Read(char* buffer, size_t room) = 0;
+  /// The whole content, read again from its start with one request into one buffer, as
+  /// ReadWholeFile reads it; the file is closed afterwards, and the reader reads no more. Raises
+  /// as Read does.
+  virtual std::string ReadWhole() = 0;
+};
+
+/// The regular file at `path`, opened for a read in pieces where the platform saves a new file
+/// while its content is made (ReplaceByNewFile); null where it does not (the file is then read
+/// whole with ReadWholeFile). Raises the failures of ReadWholeFile's open.
+std::unique_ptr<PieceReader> OpenInPieces(const Text& path);
+
 /// Makes `content` the whole content of the file at `path`, all or nothing, by one of two ways:
 /// - replace by rename: the bytes go to a new file beside it, which is flushed, given all that
 ///   the old file has, and renamed over it;
@@ -49,6 +75,14 @@ std::string ReadWholeFile(const Text& path, FileStamp* stamp = nullptr);
 /// the backup that holds it. Where the new content is in place but the system cannot say that
 /// it is on disk, the write failure says that the file holds the new content.
 void ReplaceWholeFile(const Text& path, const FileContent& content,
+                      const FileStamp* loaded = nullptr, uint32_t new_file_permissions = 0666);
+
+/// ReplaceWholeFile for content that is made while it is written (a program pruned a piece at a
+/// time as it is read), where the save can take the way by rename: the same, and true. False,
+/// with nothing changed, where the file must be written in place or the platform saves no such
+/// content: the caller then gives the whole content to ReplaceWholeFile. A failure that the
+/// content raises leaves everything as it was and goes on to the caller.
+bool ReplaceByNewFile(const Text& path, const ContentStream& content,
                       const FileStamp* loaded = nullptr, uint32_t new_file_permissions = 0666);
 
 /// ReplaceWholeFile with content that lies in one piece.

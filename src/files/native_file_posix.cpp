@@ -50,6 +50,12 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
+  /// Gives the descriptor up without closing it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   /// Closes now and tells whether the close succeeded.
   bool Close() {
     int fd = fd_;
@@ -161,7 +167,7 @@ bool WriteStretches(int fd, FileContent::Pieces pieces, uint64_t* written) {
 /// and then hands over the last, shorter stretch too: a save of any size makes the same calls,
 /// which the fault tests try on small files. `*written` counts the bytes that reached the file.
 /// False (errno set) when a write fails.
-bool WriteNewFile(int fd, const FileContent& content, uint64_t* written) {
+bool WriteNewFile(int fd, const ContentStream& content, uint64_t* written) {
   if (!content.WriteTo([fd, written](FileContent::Pieces pieces) {
         return WriteStretches(fd, pieces, written);
       })) {
@@ -215,6 +221,62 @@ std::string BufferOf(size_t size) {
   bytes.resize(size);
   return bytes;
 }
+
+/// A regular file opened for reading, as a load opens it.
+class PosixPieceReader : public PieceReader {
+ public:
+  /// Opens the file at `path`; raises the open failure, or "EReadError" when it is too large.
+  explicit PosixPieceReader(const Text& path) : file_(Open(path)) {
+    struct stat st;
+    // An in-place save of the same file by another run ends before the bytes are read.
+    if (!WaitForLock(file_.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
+    if (os::fstat(file_.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
+    if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
+    stamp_ = StampOf(st);
+    size_ = static_cast<size_t>(st.st_size);
+  }
+
+  const FileStamp& stamp() const override { return stamp_; }
+
+  size_t Read(char* buffer, size_t room) override {
+    size_t size = std::min(room, size_ - position_);
+    if (!ReadFully(file_.get(), buffer, size)) RaiseReadFailure();
+    position_ += size;
+    return size;
+  }
+
+  std::string ReadWhole() override {
+    if (position_ != 0 && os::lseek(file_.get(), 0, SEEK_SET) != 0) RaiseReadFailure();
+    position_ = 0;
+    std::string bytes = BufferOf(size_);
+    if (!ReadFully(file_.get(), bytes.data(), bytes.size())) RaiseReadFailure();
+    position_ = size_;
+    file_.Close();
+    return bytes;
+  }
+
+ private:
+  /// The descriptor of the regular file at `path`, not locked yet.
+  static int Open(const Text& path) {
+    std::string target;
+    if (!FinalTarget(NativeFromText(path), &target)) RaiseOpenFailure(path, ErrorText(errno));
+    // Opened without blocking, so that a FIFO or a device cannot stall the run; a link put in
+    // the file's place since its links were followed is not followed.
+    int fd = os::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0);
+    if (fd < 0) RaiseOpenFailure(path, ErrorText(errno));
+    Descriptor file(fd);
+    struct stat st;
+    if (os::fstat(fd, &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
+    if (S_ISDIR(st.st_mode)) RaiseOpenFailure(path, ErrorText(EISDIR));
+    if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, kNotARegularFile);
+    return file.Release();
+  }
+
+  Descriptor file_;
+  FileStamp stamp_;
+  size_t size_ = 0;
+  size_t position_ = 0;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Where a save goes
@@ -455,7 +517,7 @@ bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error =
 /// way in place weighs it). A file that is not there yet has no other way: it only ever appears
 /// whole under its name.
 SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existing,
-                            const FileContent& content, const FileStamp* loaded,
+                            const ContentStream& content, const FileStamp* loaded,
                             mode_t new_file_mode, int* no_room) {
   auto another_way = [existing, no_room](int error) {
     if (existing && OutOfRoom(error)) *no_room = error;
@@ -734,9 +796,11 @@ bool PlantedFile(const std::string& target, const struct stat& existing, bool* p
 }
 
 /// Saves `content` as the file at `path` in the way that keeps everything the file has; over
-/// the file loaded where `loaded` is given, else as a file of the run's own making.
-SaveOutcome Save(const std::string& path, const FileContent& content, const FileStamp* loaded,
-                 mode_t new_file_mode) {
+/// the file loaded where `loaded` is given, else as a file of the run's own making. The way in
+/// place writes `in_place`, the same content known whole; where that is null, the save ends with
+/// kTryInPlace there instead, nothing changed.
+SaveOutcome Save(const std::string& path, const ContentStream& content, const FileContent* in_place,
+                 const FileStamp* loaded, mode_t new_file_mode) {
   std::string target;
   if (!FinalTarget(path, &target)) return Failed(SaveOutcome::kCreateFailed, errno);
   struct stat existing;
@@ -762,30 +826,20 @@ SaveOutcome Save(const std::string& path, const FileContent& content, const File
         ReplaceByRename(target, &existing, content, loaded, new_file_mode, &no_room);
     if (renamed.kind != SaveOutcome::kTryInPlace) return renamed;
   }
-  return WriteInPlace(target, content, loaded, no_room);
+  if (!in_place) return Failed(SaveOutcome::kTryInPlace);
+  return WriteInPlace(target, *in_place, loaded, no_room);
 }
 
 }  // namespace
 
+std::unique_ptr<PieceReader> OpenInPieces(const Text& path) {
+  return std::make_unique<PosixPieceReader>(path);
+}
+
 std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
-  std::string target;
-  if (!FinalTarget(NativeFromText(path), &target)) RaiseOpenFailure(path, ErrorText(errno));
-  // Opened without blocking, so that a FIFO or a device cannot stall the run; a link put in the
-  // file's place since its links were followed is not followed.
-  Descriptor file(os::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0));
-  if (file.get() < 0) RaiseOpenFailure(path, ErrorText(errno));
-  struct stat st;
-  if (os::fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
-  if (S_ISDIR(st.st_mode)) RaiseOpenFailure(path, ErrorText(EISDIR));
-  if (!S_ISREG(st.st_mode)) RaiseOpenFailure(path, kNotARegularFile);
-  // An in-place save of the same file by another run ends before the bytes are read.
-  if (!WaitForLock(file.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
-  if (os::fstat(file.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
-  if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
-  std::string bytes = BufferOf(static_cast<size_t>(st.st_size));
-  if (!ReadFully(file.get(), bytes.data(), bytes.size())) RaiseReadFailure();
-  if (stamp) *stamp = StampOf(st);
-  return bytes;
+  PosixPieceReader reader(path);
+  if (stamp) *stamp = reader.stamp();
+  return reader.ReadWhole();
 }
 
 void ReplaceWholeFile(const Text& path, const FileContent& content, const FileStamp* loaded,
@@ -794,7 +848,17 @@ void ReplaceWholeFile(const Text& path, const FileContent& content, const FileSt
   signal(SIGXFSZ, SIG_IGN);
   // The user who writes the new file may write it again: a read-only program's next run too.
   mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
-  RaiseSaveFailure(path, Save(NativeFromText(path), content, loaded, new_file_mode));
+  RaiseSaveFailure(path, Save(NativeFromText(path), content, &content, loaded, new_file_mode));
+}
+
+bool ReplaceByNewFile(const Text& path, const ContentStream& content, const FileStamp* loaded,
+                      uint32_t new_file_permissions) {
+  signal(SIGXFSZ, SIG_IGN);
+  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
+  SaveOutcome outcome = Save(NativeFromText(path), content, nullptr, loaded, new_file_mode);
+  if (outcome.kind == SaveOutcome::kTryInPlace) return false;
+  RaiseSaveFailure(path, outcome);
+  return true;
 }
 
 Text AbsolutePath(const Text& path) {

@@ -1,10 +1,11 @@
 #include "program/program_file.h"
 
+#include "base/failure.h"
 #include "encoding/code_page.h"
 #include "encoding/encoding_failures.h"
 #include "program/prune.h"
 
-ProgramFile::ProgramFile() { PrepareAnsiCodePage(); }
+ProgramFile::ProgramFile(size_t piece_size) : piece_size_(piece_size) { PrepareAnsiCodePage(); }
 
 bool ProgramFile::Decode(std::string file) {
   // The mark is found here once and handed on to the form that holds the program.
@@ -18,21 +19,40 @@ bool ProgramFile::Decode(std::string file) {
     if (!lines) return false;
     form_ = std::move(*lines);
   }
+  pieces_.reset();
   return true;
 }
 
 void ProgramFile::Load(const Text& path) {
+  std::unique_ptr<PieceReader> reader = OpenInPieces(path);
   FileStamp stamp;
-  if (!Decode(ReadWholeFile(path, &stamp))) RaiseDecodeFailure();
+  std::string file;
+  if (!reader) {
+    file = ReadWholeFile(path, &stamp);
+  } else if (stamp = reader->stamp(); reader->size() <= piece_size_) {
+    file = reader->ReadWhole();
+  } else {
+    auto pieces = std::make_unique<ProgramPieces>(std::move(reader), piece_size_);
+    if (KeepsEveryByte(pieces->encoding())) {
+      pieces_ = std::move(pieces);
+      loaded_path_ = path;
+      loaded_stamp_ = stamp;
+      return;
+    }
+    file = pieces->ReadWhole();
+  }
+  if (!Decode(std::move(file))) RaiseDecodeFailure();
   loaded_path_ = path;
   loaded_stamp_ = stamp;
 }
 
 void ProgramFile::Prune() {
+  if (pieces_) return pieces_->Prune();
   std::visit([](auto& form) { ::Prune(form); }, form_);
 }
 
-std::unique_ptr<FileContent> ProgramFile::Content() const {
+std::unique_ptr<FileContent> ProgramFile::Content() {
+  if (pieces_) ReadWhole();
   return std::visit(
       [](const auto& form) -> std::unique_ptr<FileContent> {
         return std::make_unique<typename std::decay_t<decltype(form)>::SavedContent>(form);
@@ -40,10 +60,27 @@ std::unique_ptr<FileContent> ProgramFile::Content() const {
       form_);
 }
 
-void ProgramFile::Save(const Text& path) const {
+void ProgramFile::Save(const Text& path) {
   // Over the loaded file, the save first makes sure that nobody else wrote it since; a new file
   // is made no more open to others than the program is.
   bool over_loaded = !loaded_path_.empty() && path == loaded_path_;
-  ReplaceWholeFile(path, *Content(), over_loaded ? &loaded_stamp_ : nullptr,
-                   loaded_stamp_.permissions);
+  const FileStamp* loaded = over_loaded ? &loaded_stamp_ : nullptr;
+  if (pieces_ && !pieces_->written() && SaveInPieces(path, loaded)) return;
+  ReplaceWholeFile(path, *Content(), loaded, loaded_stamp_.permissions);
+}
+
+bool ProgramFile::SaveInPieces(const Text& path, const FileStamp* loaded) {
+  try {
+    return ReplaceByNewFile(path, *pieces_, loaded, loaded_stamp_.permissions);
+  } catch (const Failure&) {
+    // The failures of the load come first, as where the whole file was read before the save.
+    pieces_->CheckRest();
+    throw;
+  }
+}
+
+void ProgramFile::ReadWhole() {
+  std::unique_ptr<ProgramPieces> pieces = std::move(pieces_);
+  if (!Decode(pieces->ReadWhole())) RaiseDecodeFailure();
+  if (pieces->pruned()) Prune();
 }

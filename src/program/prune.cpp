@@ -2,23 +2,8 @@
 
 #include "program/prune_detail.h"
 
+using prune_detail::Examiner;
 using prune_detail::LineWalk;
-
-namespace {
-
-/// The pruning rule as the walk calls it; the walk holds it by value, so that the rule's state
-/// can stay in registers.
-template <typename Char>
-struct Examiner {
-  MovePruning<Char> rule;
-
-  /// Whether the line before `line` is deleted.
-  PRUNE_INLINE bool operator()(std::basic_string_view<Char> line, bool is_move) {
-    return rule.Examine(line, is_move);
-  }
-};
-
-}  // namespace
 
 template <typename Form>
 const MarkerSet& SelectMarkerSet(const Form& program) {
@@ -41,21 +26,27 @@ template void Prune(ProgramBytes&);
 
 namespace prune_detail {
 
-std::string_view LineWalk<ProgramBytes>::FirstLine(const ProgramBytes& program) {
-  std::string_view all = program.text();
-  const size_t width = UnitWidth(program.form_);
-  size_t end = 0;
-  while (end < all.size() && UnitAt(program, all, end) != u'\r' &&
-         UnitAt(program, all, end) != u'\n') {
-    end += width;
-  }
-  return all.substr(0, end);
+const MarkerSet& LineWalk<ProgramBytes>::SelectMarkerSet(const ProgramBytes& program) {
+  return MarkerSetOf(program.text(), program.form_);
 }
 
-char16_t LineWalk<ProgramBytes>::UnitAt(const ProgramBytes& program, std::string_view bytes,
-                                        size_t at) {
+std::string LineWalk<ProgramBytes>::Encoded(const ProgramBytes& program, TextView ascii) {
+  return EncodedIn(program.form_, ascii);
+}
+
+std::string_view LineWalk<ProgramBytes>::FirstLine(std::string_view text, UnitForm form) {
+  const size_t width = UnitWidth(form);
+  size_t end = 0;
+  while (end + width <= text.size() && UnitAt(form, text, end) != u'\r' &&
+         UnitAt(form, text, end) != u'\n') {
+    end += width;
+  }
+  return text.substr(0, end);
+}
+
+char16_t LineWalk<ProgramBytes>::UnitAt(UnitForm form, std::string_view bytes, size_t at) {
   auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
-  switch (program.form_) {
+  switch (form) {
     case UnitForm::kUtf16Le:
       return ::UnitAt<UnitForm::kUtf16Le>(p);
     case UnitForm::kUtf16Be:
@@ -66,20 +57,20 @@ char16_t LineWalk<ProgramBytes>::UnitAt(const ProgramBytes& program, std::string
   return ::UnitAt<UnitForm::kByte>(p);
 }
 
-const MarkerSet& LineWalk<ProgramBytes>::SelectMarkerSet(const ProgramBytes& program) {
-  std::string_view first = FirstLine(program);
-  const size_t width = UnitWidth(program.form_);
+const MarkerSet& LineWalk<ProgramBytes>::MarkerSetOf(std::string_view text, UnitForm form) {
+  std::string_view first = FirstLine(text, form);
+  const size_t width = UnitWidth(form);
   return ::SelectMarkerSet(first.size() / width,
-                           [&](size_t i) { return UnitAt(program, first, i * width); });
+                           [&](size_t i) { return UnitAt(form, first, i * width); });
 }
 
-std::string LineWalk<ProgramBytes>::Encoded(const ProgramBytes& program, TextView ascii) {
+std::string LineWalk<ProgramBytes>::EncodedIn(UnitForm form, TextView ascii) {
   std::string bytes;
   for (char16_t unit : ascii) {
     char c = static_cast<char>(unit);
-    if (program.form_ == UnitForm::kUtf16Be) bytes.push_back('\0');
+    if (form == UnitForm::kUtf16Be) bytes.push_back('\0');
     bytes.push_back(c);
-    if (program.form_ == UnitForm::kUtf16Le) bytes.push_back('\0');
+    if (form == UnitForm::kUtf16Le) bytes.push_back('\0');
   }
   return bytes;
 }

@@ -73,10 +73,7 @@ struct DeletingScan {
   ByteRanges::Range closed[kClosed] = {};
 
   PRUNE_INLINE void operator()(const ScannedLine& line) {
-    if (all_crlf && line.next - line.end != crlf_size) [[unlikely]] {
-      all_crlf = false;
-      crlf_until = line.begin;
-    }
+    NoteEnding(line);
     // The first line has no line before it: `previous` is then empty, and so is its range.
     bool deletes =
         examine(std::string_view(text + line.begin, line.end - line.begin), line.has_needle);
@@ -88,6 +85,14 @@ struct DeletingScan {
     if (count == kClosed) [[unlikely]]
       Flush();
     previous = line;
+  }
+
+  /// Notes where the lines begin to end otherwise than in CR LF.
+  PRUNE_INLINE void NoteEnding(const ScannedLine& line) {
+    if (all_crlf && line.next - line.end != crlf_size) [[unlikely]] {
+      all_crlf = false;
+      crlf_until = line.begin;
+    }
   }
 
   void Flush() {
@@ -116,11 +121,38 @@ struct LineWalk<ProgramBytes> {
     program.crlf_until_ = scan.all_crlf ? text.size() : scan.crlf_until;
   }
 
-  /// The bytes of the first line, without its ending; empty when there is none.
-  static std::string_view FirstLine(const ProgramBytes& program);
+  /// The marker set that the first line of `text`, of form `form`, selects.
+  static const MarkerSet& MarkerSetOf(std::string_view text, UnitForm form);
+
+  /// ASCII text as lines of form `form` hold it.
+  static std::string EncodedIn(UnitForm form, TextView ascii);
+
+  /// The bytes of the first line of `text`, without its ending; empty when there is none. An odd
+  /// last byte of UTF-16 is no part of it.
+  static std::string_view FirstLine(std::string_view text, UnitForm form);
 
   /// The code unit whose bytes begin at offset `at` of `bytes`.
-  static char16_t UnitAt(const ProgramBytes& program, std::string_view bytes, size_t at);
+  static char16_t UnitAt(UnitForm form, std::string_view bytes, size_t at);
+
+  /// FirstLine and UnitAt of a program's text.
+  static std::string_view FirstLine(const ProgramBytes& program) {
+    return FirstLine(program.text(), program.form_);
+  }
+  static char16_t UnitAt(const ProgramBytes& program, std::string_view bytes, size_t at) {
+    return UnitAt(program.form_, bytes, at);
+  }
+};
+
+/// The pruning rule as the walk calls it; the walk holds it by value, so that the rule's state
+/// can stay in registers.
+template <typename Char>
+struct Examiner {
+  MovePruning<Char> rule;
+
+  /// Whether the line before `line` is deleted.
+  PRUNE_INLINE bool operator()(std::basic_string_view<Char> line, bool is_move) {
+    return rule.Examine(line, is_move);
+  }
 };
 
 }  // namespace prune_detail

@@ -57,7 +57,7 @@ inline std::string SavedBytes(const FileContent& content) {
 }
 
 /// The bytes that a save of each form writes.
-inline std::string SavedBytes(const ProgramFile& program) { return SavedBytes(*program.Content()); }
+inline std::string SavedBytes(ProgramFile& program) { return SavedBytes(*program.Content()); }
 inline std::string SavedBytes(const LineList& lines) {
   return SavedBytes(LineList::SavedContent(lines));
 }

@@ -1,0 +1,90 @@
+// How the save writes the lines of a program held as the bytes of its file: each line that is
+// kept with CR LF after it, handed to the save in batches of pieces.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "encoding/file_encoding.h"
+#include "files/file_content.h"
+#include "program/line_scan.h"
+#include "program/unit_form.h"
+
+/// How the code units of a file in `encoding` lie in its bytes.
+UnitForm FormOf(FileEncoding encoding);
+
+/// The line break that the save writes, in the bytes of `form`.
+std::string_view CrLf(UnitForm form);
+
+/// Calls `emit(std::string_view)` with the bytes from `from` up to `to` of `text` (whole lines of
+/// form `form`) as the save writes them: the lines before `crlf_until`, which end in CR LF
+/// already, as they are; each later line with CR LF for whatever ending it has.
+template <typename Emit>
+void EmitLines(UnitForm form, std::string_view text, size_t from, size_t to, size_t crlf_until,
+               Emit emit) {
+  size_t as_they_are = std::min(to, std::max(from, crlf_until));
+  emit(text.substr(from, as_they_are - from));
+  if (as_they_are == to) return;
+  const std::string_view crlf = CrLf(form);
+  std::string_view rest = text.substr(as_they_are, to - as_they_are);
+  ScanLinesOf(form, rest, {}, [&](const ScannedLine& line) {
+    if (line.next - line.end == crlf.size()) {
+      emit(rest.substr(line.begin, line.next - line.begin));
+    } else {
+      emit(rest.substr(line.begin, line.end - line.begin));
+      emit(crlf);
+    }
+  });
+}
+
+/// Hands pieces to a gathered write in batches. A piece that continues the one before in memory
+/// joins it; short pieces are copied together into a buffer, which the write takes as one piece,
+/// since a write costs much more for every piece than for every byte.
+class Batcher {
+ public:
+  explicit Batcher(const std::function<bool(ContentStream::Pieces)>& write);
+
+  void Add(std::string_view piece) {
+    if (piece.empty() || !ok_) return;
+    // Room for the piece first: a flush empties the buffer, so it must come before the piece is
+    // copied into it.
+    bool gathered = piece.size() < kShortPiece;
+    if (count_ == kBatch || (gathered && buffer_.size() + piece.size() > kBuffer)) Flush();
+    if (gathered) {
+      const char* at = buffer_.data() + buffer_.size();
+      buffer_.append(piece);
+      piece = std::string_view(at, piece.size());
+    }
+    if (count_ > 0) {
+      std::string_view& last = pieces_[count_ - 1];
+      if (last.data() + last.size() == piece.data()) {
+        last = std::string_view(last.data(), last.size() + piece.size());
+        return;
+      }
+    }
+    pieces_[count_++] = piece;
+  }
+
+  /// Writes what was added so far, so that the memory the pieces lie in may be used again;
+  /// tells whether every batch was written.
+  bool Flush();
+
+ private:
+  // Pieces are handed to the save this many at a time, as many as one gathered write takes.
+  static constexpr size_t kBatch = 1024;
+  // Pieces shorter than this are copied into a buffer of kBuffer bytes rather than written from
+  // where they lie: measured on a pruned program of kept stretches of some 70 bytes, gathering
+  // them takes half the time of handing each to the write.
+  static constexpr size_t kShortPiece = 4096;
+  static constexpr size_t kBuffer = 256 * 1024;
+
+  const std::function<bool(ContentStream::Pieces)>& write_;
+  std::array<std::string_view, kBatch> pieces_;
+  size_t count_ = 0;
+  std::string buffer_;
+  bool ok_ = true;
+};
