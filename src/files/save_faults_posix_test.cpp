@@ -472,6 +472,14 @@ std::string Program(TempFolder& folder) {
   return "";
 }
 
+/// The program that the run prunes, as Program makes the program.
+std::string ProgramToPruneIn(TempFolder& folder) {
+  folder.Write("part.nc", ProgramToPrune());
+  chmod(folder.At("part.nc").c_str(), 0640);
+  setxattr(folder.At("part.nc").c_str(), "user.machine", "3", 1, 0);
+  return "";
+}
+
 std::string LinkedProgram(TempFolder& folder) {
   Program(folder);
   link(folder.At("part.nc").c_str(), folder.At("other.nc").c_str());
@@ -518,6 +526,12 @@ std::vector<FaultSituation> Situations() {
     made.content = content;
     return made;
   };
+  // The run's own load and save of a program read in pieces, which it writes while it reads.
+  auto in_pieces = [](FaultSituation made) {
+    made.piece_size = 1024;
+    made.content = PrunedProgram();
+    return made;
+  };
   FaultSituation relative = situation("a bare relative name", Program);
   relative.relative_names = true;
   return {
@@ -550,6 +564,25 @@ std::vector<FaultSituation> Situations() {
                          }),
                kShorterProgram),
       situation("a new .tap", Program, "part.tap", "part.tap"),
+      in_pieces(situation("a program read in pieces, renamed over", ProgramToPruneIn)),
+      // A new file asks for the program's permissions, which are here those that the matrix
+      // expects of any new file.
+      in_pieces(situation(
+          "a program read in pieces, a new .tap",
+          [](TempFolder& folder) {
+            folder.Write("part.nc", ProgramToPrune());
+            chmod(folder.At("part.nc").c_str(), 0666);
+            return "";
+          },
+          "part.tap", "part.tap")),
+      in_pieces(in_place(situation("in place: a program read in pieces with a second link",
+                                   [](TempFolder& folder) {
+                                     ProgramToPruneIn(folder);
+                                     link(folder.At("part.nc").c_str(),
+                                          folder.At("other.nc").c_str());
+                                     return "";
+                                   }),
+                         "")),
       situation(
           "over an existing .tap",
           [](TempFolder& folder) {

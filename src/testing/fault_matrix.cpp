@@ -11,6 +11,7 @@
 
 #include "base/messages.h"
 #include "files/native_file.h"
+#include "program/program_file.h"
 
 namespace fs = std::filesystem;
 
@@ -424,11 +425,18 @@ RunRecord LoadAndSave(FaultPlatform& platform, const FaultSituation& situation,
   if (situation.relative_names) fs::current_path(folder.path());
   try {
     Text program = path_of(situation.program);
-    FileStamp stamp;
-    ReadWholeFile(program, &stamp);
-    bool over_program = situation.output == situation.program;
-    ReplaceWholeFile(path_of(situation.output), ContiguousContent(situation.content),
-                     over_program ? &stamp : nullptr);
+    if (situation.piece_size != 0) {
+      ProgramFile file(situation.piece_size);
+      file.Load(program);
+      file.Prune();
+      file.Save(path_of(situation.output));
+    } else {
+      FileStamp stamp;
+      ReadWholeFile(program, &stamp);
+      bool over_program = situation.output == situation.program;
+      ReplaceWholeFile(path_of(situation.output), ContiguousContent(situation.content),
+                       over_program ? &stamp : nullptr);
+    }
   } catch (const Failure& failure) {
     record.failure = failure;
   }

@@ -32,6 +32,10 @@ struct FaultSituation {
   std::string program = "part.nc";
   std::string output = "part.nc";
   std::string content;
+  /// Where not 0, the run is the program's own: the program is loaded in pieces of this size,
+  /// pruned and saved, and `content` is what it saves. Otherwise the file is read whole and
+  /// `content` saved.
+  size_t piece_size = 0;
   /// Where the output really lies (a link's target), as seen from the folder.
   std::string written = "part.nc";
   SaveWay way = SaveWay::kRename;

@@ -18,3 +18,25 @@ inline const std::string kOldProgram = NumberedLines(300, "G01 A", "");
 inline const std::string kShorterProgram = NumberedLines(80, "N", " G01 A0.5");
 /// A new content longer than the old one.
 inline const std::string kLongerProgram = NumberedLines(400, "N", " G01 A1.25 F3000");
+
+/// A program that the run prunes, its lines ending in LF alone: pruned, it loses a third of its
+/// lines, and every line left ends in CR LF, so that it too differs from the old program on
+/// every line.
+inline std::string ProgramToPrune() {
+  std::string program = "ActivateStrobeModule\n";
+  for (int i = 0; i < 100; ++i) {
+    std::string n = std::to_string(i);
+    program += "G01 A" + n + ".1\nG01 A" + n + ".2\nG00 X" + n + "\n";
+  }
+  return program;
+}
+
+/// What the run saves of ProgramToPrune().
+inline std::string PrunedProgram() {
+  std::string program = "ActivateStrobeModule\r\n";
+  for (int i = 0; i < 100; ++i) {
+    std::string n = std::to_string(i);
+    program += "G01 A" + n + ".2\r\nG00 X" + n + "\r\n";
+  }
+  return program;
+}
