@@ -5,9 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/failure.h"
 #include "files/native_file.h"
 #include "files/system_calls_posix.h"
 #include "testing/test_support.h"
@@ -96,6 +102,98 @@ TEST(NewFileStretchesPosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesSt
       }
     }
     EXPECT_EQ(next, static_cast<off_t>(content.Size())) << "not all handed over";
+  }
+}
+
+/// A flush of the file: its size then, and whether the save's own thread asked for it.
+struct Flushed {
+  off_t file_size;
+  bool by_the_save;
+};
+std::mutex flushes_mutex;
+std::vector<Flushed> flushes;
+std::thread::id save_thread;
+int fail_other_threads_with = 0;  // the error of a flush on another thread, if not 0
+
+int RecordingFsync(int fd) {
+  struct stat st;
+  fstat(fd, &st);
+  const bool by_the_save = std::this_thread::get_id() == save_thread;
+  {
+    std::lock_guard lock(flushes_mutex);
+    flushes.push_back({st.st_size, by_the_save});
+  }
+  if (!by_the_save && fail_other_threads_with != 0) {
+    errno = fail_other_threads_with;
+    return -1;
+  }
+  return fsync(fd);
+}
+
+/// Saves `content` as `name` in `folder` with every flush recorded; the failure's kind, or
+/// empty.
+std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& name,
+                                 const std::string& content) {
+  flushes.clear();
+  save_thread = std::this_thread::get_id();
+  auto system_call = os::fsync;
+  os::fsync = RecordingFsync;
+  std::string failure;
+  try {
+    ReplaceWholeFile(folder.PathOf(name), content);
+  } catch (const Failure& raised) {
+    failure = raised.kind;
+  }
+  os::fsync = system_call;
+  return failure;
+}
+
+TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
+  const std::string content(5 * kStretch + 3, 'x');
+  TempFolder folder;
+  EXPECT_EQ(SaveRecordingFlushes(folder, "part.tap", content), "");
+  EXPECT_TRUE(folder.Read("part.tap") == content);
+  ASSERT_GE(flushes.size(), 2u);
+  EXPECT_FALSE(flushes.front().by_the_save) << "no flush on a thread of its own";
+  auto last = std::find_if(flushes.begin(), flushes.end(),
+                           [](const Flushed& flush) { return flush.by_the_save; });
+  ASSERT_NE(last, flushes.end());
+  EXPECT_EQ(last->file_size, static_cast<off_t>(content.size()));
+  EXPECT_TRUE(std::all_of(last, flushes.end(), [](const Flushed& f) { return f.by_the_save; }))
+      << "a flush on another thread after the save's own";
+  // A file of less than a stretch is flushed by the save alone, right after its last write.
+  EXPECT_EQ(SaveRecordingFlushes(folder, "small.tap", "G01 A1\r\n"), "");
+  EXPECT_TRUE(std::all_of(flushes.begin(), flushes.end(),
+                          [](const Flushed& flush) { return flush.by_the_save; }));
+}
+
+TEST(NewFileStretchesPosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
+  const std::string content(3 * kStretch, 'n');
+  struct Case {
+    bool existing;
+    int error;
+    const char* failure;  // empty where the save succeeds
+  } cases[] = {
+      {false, EIO, "EWriteError"},
+      {true, EIO, "EWriteError"},
+      {false, ENOSPC, "EWriteError"},
+      {true, ENOSPC, ""},  // no room for a second copy: the file is written in place
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.existing ? "over a file, " : "a new file, ") + strerror(c.error));
+    TempFolder folder;
+    if (c.existing) folder.Write("part.nc", "old");
+    fail_other_threads_with = c.error;
+    std::string failure = SaveRecordingFlushes(folder, "part.nc", content);
+    fail_other_threads_with = 0;
+    EXPECT_EQ(failure, c.failure);
+    if (failure.empty()) {
+      EXPECT_TRUE(folder.Read("part.nc") == content);
+    } else if (c.existing) {
+      EXPECT_EQ(folder.Read("part.nc"), "old");
+    }
+    EXPECT_EQ(folder.Names().size(), c.existing || failure.empty() ? 1u : 0u)
+        << "a file of the save left behind";
   }
 }
 
