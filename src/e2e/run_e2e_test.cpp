@@ -223,19 +223,29 @@ TEST(RunE2eTest, EveryEncodingComesBackInItselfWithOnlyThePrunedLinesGone) {
   };
   const std::u16string on = u"FARCALL $STRGLOB1 \"LASER_ON\"";
   const std::u16string off = u"FARCALL $STRGLOB1 \"LASER_OFF\"";
-  for (const Case& c : cases) {
-    // Every kind of line ending on the way in, CR LF on the way out.
-    std::u16string input = c.comment + u"\r\n" + on + u"\nG01 A1\rG01 A2\r\nG01 A3\nG00 X5\n" +
-                           off + u"\r\nG01 A4\rG01 A5\nM30";
-    std::u16string pruned = c.comment + u"\r\n" + on + u"\r\nG01 A3\r\nG00 X5\r\n" + off +
-                            u"\r\nG01 A4\r\nG01 A5\r\nM30\r\n";
-    TempFolder folder;
-    std::string path = folder.Write("part.nc", c.mark + c.encode(input));
-    RunResult result = RunPrune({ProgramPath(path)});
-    EXPECT_EQ(result.exit_status, 0) << c.name;
-    EXPECT_EQ(folder.Read("part.nc"), c.mark + c.encode(pruned)) << c.name;
-    EXPECT_EQ(folder.Names(), Names{"part.nc"}) << c.name;
-    ExpectSilent(result, c.name);
+  // A program of one block, and one of thousands (a few MB, which a run on Linux reads and
+  // writes a piece at a time).
+  for (int blocks : {1, 12000}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(blocks) + " blocks");
+      // Every kind of line ending on the way in, CR LF on the way out.
+      std::u16string input, pruned;
+      for (int i = 0; i < blocks; ++i) {
+        input += c.comment + u"\r\n" + on + u"\nG01 A1\rG01 A2\r\nG01 A3\nG00 X5\n" + off +
+                 u"\r\nG01 A4\rG01 A5\n";
+        pruned += c.comment + u"\r\n" + on + u"\r\nG01 A3\r\nG00 X5\r\n" + off +
+                  u"\r\nG01 A4\r\nG01 A5\r\n";
+      }
+      input += u"M30";
+      pruned += u"M30\r\n";
+      TempFolder folder;
+      std::string path = folder.Write("part.nc", c.mark + c.encode(input));
+      RunResult result = RunPrune({ProgramPath(path)});
+      EXPECT_EQ(result.exit_status, 0);
+      EXPECT_TRUE(folder.Read("part.nc") == c.mark + c.encode(pruned));
+      EXPECT_EQ(folder.Names(), Names{"part.nc"});
+      ExpectSilent(result, c.name);
+    }
   }
 }
 
@@ -258,6 +268,8 @@ TEST(RunE2eTest, UndecodableFilesFailAndStayAsTheyWere) {
       {"truncated last sequence", PartWith(good + "\xE2\x82")},
       {"one byte after a UTF-16 mark", PartWith("\xFF\xFE"
                                                 "A")},
+      {"ill-formed at the end of a program of many pieces",
+       PartWith(good + std::string(4 << 20, 'x') + "\r\n(\xC3)\r\n")},
   });
 }
 
