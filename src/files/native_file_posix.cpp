@@ -844,6 +844,16 @@ SaveOutcome Save(const std::string& path, const ContentStream& content, const Fi
   return WriteInPlace(target, *in_place, loaded, no_room);
 }
 
+/// Save, for the save's public entries: `new_file_permissions` are the program's.
+SaveOutcome SaveAs(const Text& path, const ContentStream& content, const FileContent* in_place,
+                   const FileStamp* loaded, uint32_t new_file_permissions) {
+  // A write beyond the file size limit must fail the write, not end the process.
+  signal(SIGXFSZ, SIG_IGN);
+  // The user who writes the new file may write it again: a read-only program's next run too.
+  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
+  return Save(NativeFromText(path), content, in_place, loaded, new_file_mode);
+}
+
 }  // namespace
 
 std::unique_ptr<PieceReader> OpenInPieces(const Text& path) {
@@ -858,18 +868,12 @@ std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
 
 void ReplaceWholeFile(const Text& path, const FileContent& content, const FileStamp* loaded,
                       uint32_t new_file_permissions) {
-  // A write beyond the file size limit must fail the write, not end the process.
-  signal(SIGXFSZ, SIG_IGN);
-  // The user who writes the new file may write it again: a read-only program's next run too.
-  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
-  RaiseSaveFailure(path, Save(NativeFromText(path), content, &content, loaded, new_file_mode));
+  RaiseSaveFailure(path, SaveAs(path, content, &content, loaded, new_file_permissions));
 }
 
 bool ReplaceByNewFile(const Text& path, const ContentStream& content, const FileStamp* loaded,
                       uint32_t new_file_permissions) {
-  signal(SIGXFSZ, SIG_IGN);
-  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
-  SaveOutcome outcome = Save(NativeFromText(path), content, nullptr, loaded, new_file_mode);
+  SaveOutcome outcome = SaveAs(path, content, nullptr, loaded, new_file_permissions);
   if (outcome.kind == SaveOutcome::kTryInPlace) return false;
   RaiseSaveFailure(path, outcome);
   return true;

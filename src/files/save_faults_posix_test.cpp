@@ -465,20 +465,18 @@ bool GiveDefaultAccess(const std::string& folder) {
   return setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
 }
 
-std::string Program(TempFolder& folder) {
-  folder.Write("part.nc", kOldProgram);
+/// part.nc with `content`, a mode of its own and an extended attribute.
+std::string ProgramWith(TempFolder& folder, const std::string& content) {
+  folder.Write("part.nc", content);
   chmod(folder.At("part.nc").c_str(), 0640);
   setxattr(folder.At("part.nc").c_str(), "user.machine", "3", 1, 0);
   return "";
 }
 
+std::string Program(TempFolder& folder) { return ProgramWith(folder, kOldProgram); }
+
 /// The program that the run prunes, as Program makes the program.
-std::string ProgramToPruneIn(TempFolder& folder) {
-  folder.Write("part.nc", ProgramToPrune());
-  chmod(folder.At("part.nc").c_str(), 0640);
-  setxattr(folder.At("part.nc").c_str(), "user.machine", "3", 1, 0);
-  return "";
-}
+std::string ProgramToPruneIn(TempFolder& folder) { return ProgramWith(folder, ProgramToPrune()); }
 
 std::string LinkedProgram(TempFolder& folder) {
   Program(folder);
@@ -511,16 +509,6 @@ std::string GiveCapabilities(TempFolder& folder) {
 
 /// Every situation, each with its content and the way its good save takes.
 std::vector<FaultSituation> Situations() {
-  auto situation = [](std::string name, std::function<std::string(TempFolder&)> set_up,
-                      std::string output = "part.nc", std::string written = "part.nc") {
-    FaultSituation made;
-    made.name = std::move(name);
-    made.set_up = std::move(set_up);
-    made.output = std::move(output);
-    made.written = std::move(written);
-    made.content = kShorterProgram;
-    return made;
-  };
   auto in_place = [](FaultSituation made, const std::string& content) {
     made.way = SaveWay::kInPlace;
     made.content = content;
@@ -532,42 +520,42 @@ std::vector<FaultSituation> Situations() {
     made.content = PrunedProgram();
     return made;
   };
-  FaultSituation relative = situation("a bare relative name", Program);
+  FaultSituation relative = SituationOf("a bare relative name", Program);
   relative.relative_names = true;
   return {
-      situation("rename over the program", Program),
+      SituationOf("rename over the program", Program),
       relative,
-      situation("rename over a set-ID program",
-                [](TempFolder& folder) {
-                  Program(folder);
-                  chmod(folder.At("part.nc").c_str(), 06755);
-                  return "";
-                }),
-      in_place(situation("in place: a second link, shorter", LinkedProgram), kShorterProgram),
-      in_place(situation("in place: a second link, longer", LinkedProgram), kLongerProgram),
-      in_place(situation("in place: a set-ID program with a second link",
-                         [](TempFolder& folder) {
-                           LinkedProgram(folder);
-                           chmod(folder.At("part.nc").c_str(), 06770);
-                           return "";
-                         }),
+      SituationOf("rename over a set-ID program",
+                  [](TempFolder& folder) {
+                    Program(folder);
+                    chmod(folder.At("part.nc").c_str(), 06755);
+                    return "";
+                  }),
+      in_place(SituationOf("in place: a second link, shorter", LinkedProgram), kShorterProgram),
+      in_place(SituationOf("in place: a second link, longer", LinkedProgram), kLongerProgram),
+      in_place(SituationOf("in place: a set-ID program with a second link",
+                           [](TempFolder& folder) {
+                             LinkedProgram(folder);
+                             chmod(folder.At("part.nc").c_str(), 06770);
+                             return "";
+                           }),
                kShorterProgram),
-      situation("rename over a program with file capabilities",
-                [](TempFolder& folder) {
-                  Program(folder);
-                  return GiveCapabilities(folder);
-                }),
-      in_place(situation("in place: a program with file capabilities and a second link",
-                         [](TempFolder& folder) {
-                           LinkedProgram(folder);
-                           return GiveCapabilities(folder);
-                         }),
+      SituationOf("rename over a program with file capabilities",
+                  [](TempFolder& folder) {
+                    Program(folder);
+                    return GiveCapabilities(folder);
+                  }),
+      in_place(SituationOf("in place: a program with file capabilities and a second link",
+                           [](TempFolder& folder) {
+                             LinkedProgram(folder);
+                             return GiveCapabilities(folder);
+                           }),
                kShorterProgram),
-      situation("a new .tap", Program, "part.tap", "part.tap"),
-      in_pieces(situation("a program read in pieces, renamed over", ProgramToPruneIn)),
+      SituationOf("a new .tap", Program, "part.tap", "part.tap"),
+      in_pieces(SituationOf("a program read in pieces, renamed over", ProgramToPruneIn)),
       // A new file asks for the program's permissions, which are here those that the matrix
       // expects of any new file.
-      in_pieces(situation(
+      in_pieces(SituationOf(
           "a program read in pieces, a new .tap",
           [](TempFolder& folder) {
             folder.Write("part.nc", ProgramToPrune());
@@ -575,15 +563,15 @@ std::vector<FaultSituation> Situations() {
             return "";
           },
           "part.tap", "part.tap")),
-      in_pieces(in_place(situation("in place: a program read in pieces with a second link",
-                                   [](TempFolder& folder) {
-                                     ProgramToPruneIn(folder);
-                                     link(folder.At("part.nc").c_str(),
-                                          folder.At("other.nc").c_str());
-                                     return "";
-                                   }),
+      in_pieces(in_place(SituationOf("in place: a program read in pieces with a second link",
+                                     [](TempFolder& folder) {
+                                       ProgramToPruneIn(folder);
+                                       link(folder.At("part.nc").c_str(),
+                                            folder.At("other.nc").c_str());
+                                       return "";
+                                     }),
                          "")),
-      situation(
+      SituationOf(
           "over an existing .tap",
           [](TempFolder& folder) {
             Program(folder);
@@ -591,7 +579,7 @@ std::vector<FaultSituation> Situations() {
             return "";
           },
           "part.tap", "part.tap"),
-      situation(
+      SituationOf(
           "a program reached through a symbolic link",
           [](TempFolder& folder) {
             folder.Write("real/part.nc", kOldProgram);
@@ -599,7 +587,7 @@ std::vector<FaultSituation> Situations() {
             return "";
           },
           "part.nc", "real/part.nc"),
-      situation(
+      SituationOf(
           "a .tap link whose target is not there yet",
           [](TempFolder& folder) {
             Program(folder);
@@ -608,20 +596,20 @@ std::vector<FaultSituation> Situations() {
             return "";
           },
           "part.tap", "out/result.tap"),
-      situation("a program in a folder with a default access list",
-                [](TempFolder& folder) {
-                  if (!GiveDefaultAccess(folder.path())) return kNoAccessLists;
-                  folder.Write("part.nc", kOldProgram);
-                  chmod(folder.At("part.nc").c_str(), 0640);
-                  return "";
-                }),
+      SituationOf("a program in a folder with a default access list",
+                  [](TempFolder& folder) {
+                    if (!GiveDefaultAccess(folder.path())) return kNoAccessLists;
+                    folder.Write("part.nc", kOldProgram);
+                    chmod(folder.At("part.nc").c_str(), 0640);
+                    return "";
+                  }),
       // The new file takes the folder's access list, which the program lacks: it must go.
-      situation("a program made before its folder got a default access list",
-                [](TempFolder& folder) {
-                  Program(folder);
-                  return GiveDefaultAccess(folder.path()) ? "" : kNoAccessLists;
-                }),
-      situation(
+      SituationOf("a program made before its folder got a default access list",
+                  [](TempFolder& folder) {
+                    Program(folder);
+                    return GiveDefaultAccess(folder.path()) ? "" : kNoAccessLists;
+                  }),
+      SituationOf(
           "a new .tap in a folder with a default access list",
           [](TempFolder& folder) {
             if (!GiveDefaultAccess(folder.path())) return kNoAccessLists;

@@ -562,16 +562,6 @@ std::string LinkedProgram(TempFolder& folder) {
 }
 
 std::vector<FaultSituation> Situations() {
-  auto situation = [](std::string name, std::function<std::string(TempFolder&)> set_up,
-                      std::string output = "part.nc", std::string written = "part.nc") {
-    FaultSituation made;
-    made.name = std::move(name);
-    made.set_up = std::move(set_up);
-    made.output = std::move(output);
-    made.written = std::move(written);
-    made.content = kShorterProgram;
-    return made;
-  };
   // Written where it is: in place, or made under its own name where no other file can be made.
   auto in_place = [](
                       FaultSituation made, const std::string& content,
@@ -581,31 +571,32 @@ std::vector<FaultSituation> Situations() {
     made.replace = std::move(replace);
     return made;
   };
-  FaultSituation no_temporary_tap = in_place(
-      situation("a new .tap where no temporary file can be made", Program, "part.tap", "part.tap"),
-      kShorterProgram, [] { os::CreateFileW = NoTemporaryFile; });
+  FaultSituation no_temporary_tap =
+      in_place(SituationOf("a new .tap where no temporary file can be made", Program, "part.tap",
+                           "part.tap"),
+               kShorterProgram, [] { os::CreateFileW = NoTemporaryFile; });
   return {
-      situation("rename over the program", Program),
-      situation("rename over a hidden system program",
-                [](TempFolder& folder) {
-                  return ProgramWithAttributes(folder,
-                                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-                }),
-      in_place(situation("in place: a second link, shorter", LinkedProgram), kShorterProgram),
-      in_place(situation("in place: a second link, longer", LinkedProgram), kLongerProgram),
-      in_place(situation("in place: owned by another account", Program), kShorterProgram,
+      SituationOf("rename over the program", Program),
+      SituationOf("rename over a hidden system program",
+                  [](TempFolder& folder) {
+                    return ProgramWithAttributes(folder,
+                                                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+                  }),
+      in_place(SituationOf("in place: a second link, shorter", LinkedProgram), kShorterProgram),
+      in_place(SituationOf("in place: a second link, longer", LinkedProgram), kLongerProgram),
+      in_place(SituationOf("in place: owned by another account", Program), kShorterProgram,
                [] {
                  os::GetSecurityInfo = OwnedByTheSystem;
                  os::SetSecurityInfo = NoOwnerButOneself;
                }),
-      in_place(situation("in place: no room for a second copy", Program), kShorterProgram,
+      in_place(SituationOf("in place: no room for a second copy", Program), kShorterProgram,
                [] { os::WriteFile = NoRoomForACopy; }),
-      situation("rename over a program with an access list of its own", ProgramWithItsOwnAccess),
-      in_place(situation("in place: no temporary file can be made in the folder", Program),
+      SituationOf("rename over a program with an access list of its own", ProgramWithItsOwnAccess),
+      in_place(SituationOf("in place: no temporary file can be made in the folder", Program),
                kShorterProgram, [] { os::CreateFileW = NoTemporaryFile; }),
       no_temporary_tap,
-      situation("a new .tap", Program, "part.tap", "part.tap"),
-      situation(
+      SituationOf("a new .tap", Program, "part.tap", "part.tap"),
+      SituationOf(
           "over an existing .tap",
           [](TempFolder& folder) {
             Program(folder);
@@ -613,7 +604,7 @@ std::vector<FaultSituation> Situations() {
             return "";
           },
           "part.tap", "part.tap"),
-      situation(
+      SituationOf(
           "a program reached through a symbolic link",
           [](TempFolder& folder) -> std::string {
             folder.Write("real/part.nc", kOldProgram);

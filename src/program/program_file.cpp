@@ -27,21 +27,23 @@ void ProgramFile::Load(const Text& path) {
   std::unique_ptr<PieceReader> reader = OpenInPieces(path);
   FileStamp stamp;
   std::string file;
+  std::unique_ptr<ProgramPieces> pieces;
   if (!reader) {
     file = ReadWholeFile(path, &stamp);
   } else if (stamp = reader->stamp(); reader->size() <= piece_size_) {
     file = reader->ReadWhole();
   } else {
-    auto pieces = std::make_unique<ProgramPieces>(std::move(reader), piece_size_);
-    if (KeepsEveryByte(pieces->encoding())) {
-      pieces_ = std::move(pieces);
-      loaded_path_ = path;
-      loaded_stamp_ = stamp;
-      return;
+    pieces = std::make_unique<ProgramPieces>(std::move(reader), piece_size_);
+    if (!KeepsEveryByte(pieces->encoding())) {
+      file = pieces->ReadWhole();
+      pieces.reset();
     }
-    file = pieces->ReadWhole();
   }
-  if (!Decode(std::move(file))) RaiseDecodeFailure();
+  if (pieces) {
+    pieces_ = std::move(pieces);
+  } else if (!Decode(std::move(file))) {
+    RaiseDecodeFailure();
+  }
   loaded_path_ = path;
   loaded_stamp_ = stamp;
 }

@@ -12,6 +12,7 @@
 #include "base/messages.h"
 #include "files/native_file.h"
 #include "program/program_file.h"
+#include "testing/save_contents.h"
 
 namespace fs = std::filesystem;
 
@@ -407,6 +408,17 @@ bool RenamedOnto(const PowerCutModel& model, const std::string& path) {
   return std::any_of(steps.begin(), steps.end(), [&](const PowerCutModel::Step& step) {
     return step.kind == PowerCutModel::Step::kRename && step.to == path;
   });
+}
+
+FaultSituation SituationOf(std::string name, std::function<std::string(TempFolder&)> set_up,
+                           std::string output, std::string written) {
+  FaultSituation made;
+  made.name = std::move(name);
+  made.set_up = std::move(set_up);
+  made.output = std::move(output);
+  made.written = std::move(written);
+  made.content = kShorterProgram;
+  return made;
 }
 
 std::string Digest(const std::string& content) {

@@ -47,6 +47,11 @@ struct FaultSituation {
   std::function<void()> replace = [] {};
 };
 
+/// A situation that `set_up` makes, saving the shorter new program (kShorterProgram) over the
+/// program, or as `output`, which really lies at `written`, by rename.
+FaultSituation SituationOf(std::string name, std::function<std::string(TempFolder&)> set_up,
+                           std::string output = "part.nc", std::string written = "part.nc");
+
 /// Everything in a folder that a save must keep or may change, entry by entry: each entry's
 /// path in the folder and a text of its state, words separated by blanks, with its content as a
 /// Digest at the end. In an expected state, the word "*" stands for any one word.
