@@ -19,6 +19,11 @@ class ContentStream {
   /// `write` returns. May raise a failure of its own making (content that cannot be made); the
   /// save then leaves everything as it was.
   virtual bool WriteTo(const std::function<bool(Pieces)>& write) const = 0;
+  /// Raises a failure of its own where what WriteTo handed over no longer stands for what it was
+  /// made from: content read from a file while it was written checks that nobody changed that
+  /// file meanwhile. The save calls it after the content is written and flushed, right before
+  /// the new file takes its name. Content held whole has nothing to check.
+  virtual void CheckSource() const {}
 };
 
 /// Content that is known whole before it is written: its size can be told, and it can be

@@ -49,6 +49,11 @@ class PieceReader {
   /// ReadWholeFile reads it; the file is closed afterwards, and the reader reads no more. Raises
   /// as Read does.
   virtual std::string ReadWhole() = 0;
+  /// Raises the "changed meanwhile" failure for the file read where its name no longer names the
+  /// file opened, in the state it had then (its size, its times, which file it is): another
+  /// program wrote, replaced or removed it while it was read, so the bytes read may mix two
+  /// versions. Raises the create failure where that cannot be told.
+  virtual void CheckUnchanged() const = 0;
 };
 
 /// The regular file at `path`, opened for a read in pieces where the platform saves a new file

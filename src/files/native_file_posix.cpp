@@ -220,6 +220,18 @@ FileStamp StampOf(const struct stat& st) {
           Nanoseconds(st.st_ctim),           static_cast<uint32_t>(st.st_mode & 0777)};
 }
 
+/// Whether the file at `target` is still in the state `loaded`, where that is given: saved (as
+/// an outcome: go on), changed meanwhile, or the create failure where it cannot be told.
+SaveOutcome CheckUnchanged(const std::string& target, const FileStamp* loaded) {
+  if (!loaded) return SaveOutcome();
+  struct stat now;
+  if (os::stat(target.c_str(), &now) != 0) {
+    return Failed(errno == ENOENT ? SaveOutcome::kChangedMeanwhile : SaveOutcome::kCreateFailed,
+                  errno);
+  }
+  return StampOf(now) == *loaded ? SaveOutcome() : Failed(SaveOutcome::kChangedMeanwhile);
+}
+
 /// Room for `size` bytes. A large program's buffer is backed by huge pages where the system
 /// offers them on request: its first touch then costs a fraction of what small pages cost.
 std::string BufferOf(size_t size) {
@@ -240,7 +252,7 @@ std::string BufferOf(size_t size) {
 class PosixPieceReader : public PieceReader {
  public:
   /// Opens the file at `path`; raises the open failure, or "EReadError" when it is too large.
-  explicit PosixPieceReader(const Text& path) : file_(Open(path)) {
+  explicit PosixPieceReader(const Text& path) : path_(path), file_(Open(path, &target_)) {
     struct stat st;
     // An in-place save of the same file by another run ends before the bytes are read.
     if (!WaitForLock(file_.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
@@ -269,14 +281,17 @@ class PosixPieceReader : public PieceReader {
     return bytes;
   }
 
+  void CheckUnchanged() const override {
+    RaiseSaveFailure(path_, ::CheckUnchanged(target_, &stamp_));
+  }
+
  private:
-  /// The descriptor of the regular file at `path`, not locked yet.
-  static int Open(const Text& path) {
-    std::string target;
-    if (!FinalTarget(NativeFromText(path), &target)) RaiseOpenFailure(path, ErrorText(errno));
+  /// The descriptor of the regular file at `path`, not locked yet; where it lies in `*target`.
+  static int Open(const Text& path, std::string* target) {
+    if (!FinalTarget(NativeFromText(path), target)) RaiseOpenFailure(path, ErrorText(errno));
     // Opened without blocking, so that a FIFO or a device cannot stall the run; a link put in
     // the file's place since its links were followed is not followed.
-    int fd = os::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0);
+    int fd = os::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) RaiseOpenFailure(path, ErrorText(errno));
     Descriptor file(fd);
     struct stat st;
@@ -286,6 +301,8 @@ class PosixPieceReader : public PieceReader {
     return file.Release();
   }
 
+  Text path_;
+  std::string target_;  // where the file lies, links followed
   Descriptor file_;
   FileStamp stamp_;
   size_t size_ = 0;
@@ -309,18 +326,6 @@ SaveOutcome CheckTarget(const std::string& target, struct stat* existing, bool* 
   if (os::access(target.c_str(), W_OK) != 0) return Failed(SaveOutcome::kCreateFailed, errno);
   *exists = true;
   return SaveOutcome();
-}
-
-/// Whether the file at `target` is still in the state `loaded`, where that is given: saved (as
-/// an outcome: go on), changed meanwhile, or the create failure where it cannot be told.
-SaveOutcome CheckUnchanged(const std::string& target, const FileStamp* loaded) {
-  if (!loaded) return SaveOutcome();
-  struct stat now;
-  if (os::stat(target.c_str(), &now) != 0) {
-    return Failed(errno == ENOENT ? SaveOutcome::kChangedMeanwhile : SaveOutcome::kCreateFailed,
-                  errno);
-  }
-  return StampOf(now) == *loaded ? SaveOutcome() : Failed(SaveOutcome::kChangedMeanwhile);
 }
 
 /// Whether this process may give a new file the owner and group of `existing`.
@@ -357,42 +362,81 @@ bool SyncFolder(std::string_view folder) {
   return synced;
 }
 
-/// Whether nothing is at `path` any more. Keeps errno.
-bool Gone(const std::string& path) {
-  int error = errno;
-  struct stat st;
-  bool gone = os::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
-  errno = error;
-  return gone;
-}
+/// A file that the save made, by a name and by which file it is. Another program may remove or
+/// replace a name in a shared folder at any moment, so a name counts as the save's own only
+/// while it names that very file, and only then is it removed: a file that the save did not
+/// make is never removed.
+struct MadeFile {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
 
-/// Removes the file it names when it goes out of scope, unless it was kept.
+  /// What `name` names: this file, another one or nothing, or unknown where it cannot be looked
+  /// at. Keeps errno.
+  enum Naming { kThisFile, kNotThisFile, kUnknown };
+  Naming NamingOf(const std::string& name) const {
+    int error = errno;
+    struct stat st;
+    Naming naming = kUnknown;
+    if (os::lstat(name.c_str(), &st) == 0) {
+      naming = st.st_dev == device && st.st_ino == inode ? kThisFile : kNotThisFile;
+    } else if (errno == ENOENT) {
+      naming = kNotThisFile;
+    }
+    errno = error;
+    return naming;
+  }
+  /// Whether `name` is seen to name this file. Keeps errno.
+  bool NamedBy(const std::string& name) const { return NamingOf(name) == kThisFile; }
+  /// Removes the name `name` where it names this file; where that cannot be told, it stays.
+  /// Keeps errno.
+  void RemoveName(const std::string& name) const {
+    int error = errno;
+    if (NamedBy(name)) os::unlink(name.c_str());
+    errno = error;
+  }
+};
+
+/// Removes the file it holds when it goes out of scope, unless it was kept.
 class FileToRemove {
  public:
-  explicit FileToRemove(std::string path) : path_(std::move(path)) {}
+  explicit FileToRemove(MadeFile file) : file_(std::move(file)) {}
   ~FileToRemove() {
-    if (!path_.empty()) os::unlink(path_.c_str());
+    if (!file_.path.empty()) file_.RemoveName(file_.path);
   }
   FileToRemove(const FileToRemove&) = delete;
   FileToRemove& operator=(const FileToRemove&) = delete;
-  const std::string& path() const { return path_; }
-  void Keep() { path_.clear(); }
+  const MadeFile& file() const { return file_; }
+  const std::string& path() const { return file_.path; }
+  void Keep() { file_.path.clear(); }
 
  private:
-  std::string path_;
+  MadeFile file_;
 };
 
 /// A new file of a short name of its own in `folder` (a folder part), created with `mode` (which
 /// the umask or the folder's default access list then narrow, as for any new file), or -1 (errno
-/// set). The name is short enough for every file system, whatever the name of the file it stands
-/// in for.
-int CreateTemporaryFile(std::string_view folder, mode_t mode, std::string* name) {
+/// set). Gives its name and which file it is in `*made`. The name is short enough for every file
+/// system, whatever the name of the file it stands in for.
+int CreateTemporaryFile(std::string_view folder, mode_t mode, MadeFile* made) {
   uint64_t number = static_cast<uint64_t>(getpid()) << 24 ^
                     std::chrono::steady_clock::now().time_since_epoch().count();
   for (int attempt = 0; attempt < 100; ++attempt, number += 7919) {
-    *name = InFolder(folder, ".prune-" + HexDigits(number & 0xFFFFFF, 6));
-    int fd = os::open(name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    std::string name = InFolder(folder, ".prune-" + HexDigits(number & 0xFFFFFF, 6));
+    int fd = os::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return -1;
+    struct stat st;
+    if (os::fstat(fd, &st) != 0) {
+      // Made a moment ago by an exclusive create: the name is surely still the save's own.
+      int error = errno;
+      os::unlink(name.c_str());
+      os::close(fd);
+      errno = error;
+      return -1;
+    }
+    *made = {std::move(name), st.st_dev, st.st_ino};
+    return fd;
   }
   return -1;
 }
@@ -541,12 +585,12 @@ SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existi
     return existing && OutOfRoom(error) ? another_way(error)
                                         : Failed(SaveOutcome::kWriteFailed, error);
   };
-  std::string name;
+  MadeFile made;
   std::string_view folder = FolderPart(target);
   // For this user alone until it has the file's own mode: others may open it only then.
-  Descriptor file(CreateTemporaryFile(folder, existing ? 0600 : new_file_mode, &name));
+  Descriptor file(CreateTemporaryFile(folder, existing ? 0600 : new_file_mode, &made));
   if (file.get() < 0) return another_way(errno);
-  FileToRemove temporary(name);
+  FileToRemove temporary(made);
   uint64_t written = 0;
   if (!WriteNewFile(file.get(), content, &written)) return write_failed(errno);
   // After the last write, which removes set-ID bits and capabilities, and before the flush, so
@@ -554,14 +598,22 @@ SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existi
   if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way(errno);
   if (os::fsync(file.get()) != 0) return write_failed(errno);
   if (!file.Close()) return Failed(SaveOutcome::kWriteFailed, errno);
+  // Content read while it was written stands for its file only where nobody wrote that file
+  // meanwhile: a .tap, too, is never a mix of two versions of the program.
+  content.CheckSource();
   if (SaveOutcome unchanged = CheckUnchanged(target, loaded);
       unchanged.kind != SaveOutcome::kSaved) {
     return unchanged;
   }
-  // Refused in a sticky folder for a file of another owner: then it is written in place. A
-  // rename that reports a failure after it was done (a network file system may) counts as done.
-  if (os::rename(temporary.path().c_str(), target.c_str()) != 0 && !Gone(temporary.path())) {
-    return another_way(errno);
+  // A rename that reports a failure after it was done (a network file system may) counts as
+  // done where the file's name now names the new file; a temporary name gone says nothing (another
+  // program may have removed it). Refused (in a sticky folder, for a file of another owner) or
+  // without room, the file is written in place; any other failure fails the save.
+  if (os::rename(temporary.path().c_str(), target.c_str()) != 0 &&
+      !temporary.file().NamedBy(target)) {
+    const int error = errno;
+    if (error == EPERM || error == EACCES || OutOfRoom(error)) return another_way(error);
+    return Failed(SaveOutcome::kCreateFailed, error);
   }
   temporary.Keep();
   // Not on disk yet, the rename could be undone by a power cut: not a success. The new content
@@ -598,51 +650,38 @@ bool MakeFolders(const std::string& folder) {
   return true;
 }
 
-/// Whether `path` names the open file `fd`. Keeps errno.
-bool Names(const std::string& path, int fd) {
-  int error = errno;
-  struct stat named, open;
-  bool same = os::lstat(path.c_str(), &named) == 0 && os::fstat(fd, &open) == 0 &&
-              named.st_dev == open.st_dev && named.st_ino == open.st_ino;
-  errno = error;
-  return same;
-}
-
-/// The number of names of the open file `fd`; 0 where it cannot be told. Keeps errno.
-nlink_t LinkCount(int fd) {
-  int error = errno;
-  struct stat st;
-  nlink_t count = os::fstat(fd, &st) == 0 ? st.st_nlink : 0;
-  errno = error;
-  return count;
-}
-
-/// Gives the backup at `temporary`, open as `fd`, the first backup name in `folder` that no
-/// file has: an earlier run's backup may be the only whole copy of a program, so none is ever
-/// replaced. Renames without replacing; where the file system refuses that, links the new name
-/// and removes the temporary one. Gives the name in `*path`; false (errno set) when none could
-/// be given.
-bool GiveBackupName(int fd, const std::string& temporary, std::string_view folder,
-                    std::string_view name, std::string* path) {
+/// Gives the backup `temporary` the first backup name in `folder` that no file has: an earlier
+/// run's backup may be the only whole copy of a program, so none is ever replaced. Renames
+/// without replacing; where the file system refuses that, links the new name and removes the
+/// temporary one. A name counts as given only where it names the backup itself: a naming
+/// reported as failed may have been done all the same (a network file system may say so), but a
+/// temporary name that another program removed names nothing, and a backup name then belongs to
+/// whoever made it. Gives the name in `*path`; false (errno set) when none could be given.
+bool GiveBackupName(const MadeFile& temporary, std::string_view folder, std::string_view name,
+                    std::string* path) {
   constexpr int kAttempts = 100;
+  const char* from = temporary.path.c_str();
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     *path = InFolder(folder, BackupName<char>(name, attempt));
-    if (os::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path->c_str(), RENAME_NOREPLACE) ==
-        0) {
+    if (os::renameat2(AT_FDCWD, from, AT_FDCWD, path->c_str(), RENAME_NOREPLACE) == 0) {
       return true;
     }
     if (errno == EEXIST) continue;
-    // A naming reported as failed may have been done all the same (a network file system may
-    // say so): then the temporary name is gone, or the backup has a second name.
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-      return Names(*path, fd) || Gone(temporary);
+      return temporary.NamedBy(*path);
     }
-    if (os::link(temporary.c_str(), path->c_str()) != 0) {
+    // A link names whatever file bears the temporary name by then: the new name is the save's
+    // own, but it holds the backup only where the temporary name still did.
+    if (os::link(from, path->c_str()) != 0) {
       if (errno == EEXIST) continue;
-      if (!Names(*path, fd) && LinkCount(fd) < 2) return false;
+      if (!temporary.NamedBy(*path)) return false;
+    } else if (temporary.NamingOf(*path) == MadeFile::kNotThisFile) {
+      os::unlink(path->c_str());
+      errno = ENOENT;
+      return false;
     }
     // A temporary name that stays is a second name of a whole backup, no partial file.
-    os::unlink(temporary.c_str());
+    temporary.RemoveName(temporary.path);
     return true;
   }
   errno = EEXIST;
@@ -651,32 +690,33 @@ bool GiveBackupName(int fd, const std::string& temporary, std::string_view folde
 
 /// Writes `old` to a new backup in `folder`: under a temporary name, flushed, and only then given
 /// its backup name and its folder flushed, so that a backup's name only ever holds the whole old
-/// content. Adds its path to `made` once its name holds the flushed content (its name may still
-/// be lost to a power cut, but never worse than no backup); true when the name is flushed too.
+/// content. Adds it to `made` once its name holds the flushed content (its name may still be
+/// lost to a power cut, but never worse than no backup); true when the name is flushed too.
 bool BackupIn(std::string_view folder, std::string_view name, std::string_view old,
-              std::vector<std::string>* made) {
-  std::string temporary_name;
+              std::vector<MadeFile>* made) {
+  MadeFile backup;
   // Mode 0600: nobody but this user, who has just read the program, reads the backup.
-  Descriptor file(CreateTemporaryFile(folder, 0600, &temporary_name));
+  Descriptor file(CreateTemporaryFile(folder, 0600, &backup));
   if (file.get() < 0) return false;
-  FileToRemove temporary(temporary_name);
+  FileToRemove temporary(backup);
   uint64_t written = 0;
   ContiguousContent content(old);
   if (!WriteContent(file.get(), content, &written) || os::fsync(file.get()) != 0) return false;
   std::string path;
-  if (!GiveBackupName(file.get(), temporary_name, folder, name, &path)) return false;
+  if (!GiveBackupName(backup, folder, name, &path)) return false;
   temporary.Keep();
-  made->push_back(path);
+  backup.path = std::move(path);
+  made->push_back(std::move(backup));
   return SyncFolder(folder);
 }
 
 /// Whole copies of the old content, flushed before the first byte of the file changes: beside
 /// the file, else (or also, where the name beside it was not flushed) in the user's state folder.
-/// Their paths, the one to name in a failure last; none where no backup could be written
-/// anywhere: the file is then written in place all the same.
-std::vector<std::string> MakeBackups(const std::string& target, std::string_view old) {
+/// The one to name in a failure last; none where no backup could be written anywhere: the file
+/// is then written in place all the same.
+std::vector<MadeFile> MakeBackups(const std::string& target, std::string_view old) {
   std::string_view name = std::string_view(target).substr(FolderPart(target).size());
-  std::vector<std::string> made;
+  std::vector<MadeFile> made;
   if (BackupIn(FolderPart(target), name, old, &made)) return made;
   std::string state = StateFolder();
   if (!state.empty() && MakeFolders(state)) BackupIn(state, name, old, &made);
@@ -780,23 +820,23 @@ SaveOutcome WriteInPlace(const std::string& target, const FileContent& content,
   }
   Privileges kept;
   if (!ReadPrivileges(file.get(), st, &kept)) return Failed(SaveOutcome::kCreateFailed, errno);
-  std::vector<std::string> backups = MakeBackups(target, old);
+  std::vector<MadeFile> backups = MakeBackups(target, old);
   // Another program may have written the file while the backup was made (through another of
   // its names, which no lock holds off): its write is kept, and the backups go, untouched as the
   // file is.
   const FileStamp read = StampOf(st);
   if (SaveOutcome unchanged = CheckUnchanged(target, &read);
       unchanged.kind != SaveOutcome::kSaved) {
-    for (const std::string& backup : backups) os::unlink(backup.c_str());
+    for (const MadeFile& backup : backups) backup.RemoveName(backup.path);
     return unchanged;
   }
   SaveOutcome outcome = Overwrite(file.get(), kept, old, content);
   if (outcome.kind == SaveOutcome::kRestoreFailed) {
-    if (!backups.empty()) outcome.backup = TextFromNative(backups.back());
+    if (!backups.empty()) outcome.backup = TextFromNative(backups.back().path);
     return outcome;
   }
   // Only now that the file's new content or its old one is flushed.
-  for (const std::string& backup : backups) os::unlink(backup.c_str());
+  for (const MadeFile& backup : backups) backup.RemoveName(backup.path);
   return outcome;
 }
 /// Whether the existing file `target`, whose status is `existing`, was planted in a shared folder

@@ -268,7 +268,8 @@ int RecordedMkdir(const char* path, mode_t mode) {
   return result;
 }
 
-/// The files whose removal a fault failed, by their canonical paths.
+/// The files whose removal a fault failed, or the look at whose name before it, by their
+/// canonical paths.
 std::set<std::string> failed_removals;
 
 /// The faulty unlink, noting the file whose removal it failed.
@@ -276,6 +277,17 @@ int NotedUnlink(const char* path) {
   size_t fired = SystemCallFaults::Get().fired_at().size();
   int result = faulty::unlink(path);
   if (SystemCallFaults::Get().fired_at().size() > fired) failed_removals.insert(Canonical(path));
+  return result;
+}
+
+/// The faulty lstat, noting the file it failed to look at: the save removes a file it made only
+/// where the name is seen to name that very file, so such a file stays.
+int NotedLstat(const char* path, struct stat* status) {
+  size_t fired = SystemCallFaults::Get().fired_at().size();
+  int result = faulty::lstat(path, status);
+  const int error = errno;
+  if (SystemCallFaults::Get().fired_at().size() > fired) failed_removals.insert(Canonical(path));
+  errno = error;
   return result;
 }
 
@@ -369,6 +381,7 @@ class Replacements {
     PRUNE_SYSTEM_CALLS(PRUNE_REPLACE_CALL)
     os::close = ReleasingClose;
     os::unlink = NotedUnlink;
+    os::lstat = NotedLstat;
     failed_removals.clear();
     os::fsync = NotingRefusedFolderFlush;
     folder_flush_refused = false;

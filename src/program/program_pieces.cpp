@@ -136,6 +136,12 @@ void ProgramPieces::CheckRest() const {
   CheckDecodes(rest);
 }
 
+void ProgramPieces::CheckSource() const {
+  failed_ = true;  // should the file have changed, that is the content's failure
+  reader_->CheckUnchanged();
+  failed_ = false;
+}
+
 std::string ProgramPieces::ReadWhole() const { return reader_->ReadWhole(); }
 
 void ProgramPieces::Fill() const {

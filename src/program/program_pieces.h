@@ -42,6 +42,10 @@ class ProgramPieces : public ContentStream {
   /// decode failure where a line does not decode, and "EReadError".
   bool WriteTo(const std::function<bool(Pieces)>& write) const override;
 
+  /// Raises the "changed meanwhile" failure for the file read where another program wrote,
+  /// replaced or removed it since it was opened: the pieces written may then mix two versions.
+  void CheckSource() const override;
+
   /// Raises the failure that the load of the whole file would have raised for what WriteTo has
   /// not read and checked yet: the decode failure or "EReadError". Does nothing after a failure
   /// that WriteTo raised.
