@@ -664,7 +664,10 @@ bool GiveBackupName(const MadeFile& temporary, std::string_view folder, std::str
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     *path = InFolder(folder, BackupName<char>(name, attempt));
     if (os::renameat2(AT_FDCWD, from, AT_FDCWD, path->c_str(), RENAME_NOREPLACE) == 0) {
-      return true;
+      // Renamed was whatever bore the temporary name by then.
+      if (temporary.NamingOf(*path) != MadeFile::kNotThisFile) return true;
+      errno = ENOENT;
+      return false;
     }
     if (errno == EEXIST) continue;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {

@@ -85,6 +85,9 @@ PowerCutModel* model = nullptr;
 /// locks, reservations, renames and removals.
 std::vector<std::string> events;
 
+/// The files that the recorded run made, by their inodes.
+std::set<ino_t> made_files;
+
 /// `path` with its folder resolved to the real, absolute one; the name stays as it is.
 std::string Canonical(const std::string& path) {
   std::string folder(FolderPart(path));
@@ -134,6 +137,7 @@ int RecordedOpen(const char* path, int flags, mode_t mode) {
   if (fd >= 0 && !existed && (flags & O_CREAT) && system::fstat(fd, &made) == 0) {
     // Its mode as it is made, before anyone could open it.
     events.push_back("made " + NameOf(path) + " " + Octal(made.st_mode));
+    made_files.insert(made.st_ino);
     if (model) model->Create(Canonical(path), NewId(made.st_ino));
   }
   return fd;
@@ -251,9 +255,12 @@ int RecordedLink(const char* from, const char* to) {
 
 int RecordedUnlink(const char* path) {
   std::string canonical = Canonical(path);
+  struct stat st;
+  bool made = system::lstat(path, &st) == 0 && made_files.count(st.st_ino) > 0;
   int result = system::unlink(path);
   if (result != 0) return result;
-  events.push_back("unlink " + NameOf(canonical));
+  // A name of a file that others made goes with no loss of the save's own.
+  events.push_back((made ? "unlink " : "unlink-other ") + NameOf(canonical));
   if (model) model->Remove(canonical);
   return result;
 }
@@ -402,6 +409,7 @@ class Replacements {
     real::mkdir = RecordedMkdir;
     real::nanosleep = NoSleep;
     events.clear();
+    made_files.clear();
     ids.clear();
     model = recording;
     if (model) AddExisting(folder, model);
@@ -968,6 +976,189 @@ TEST(SaveFaultsPosixTest, AWriteByAnotherProgramWhileTheBackupIsMadeIsKept) {
       << NativeFromText(outcome.failure.message);
   EXPECT_EQ(folder.Read("part.nc"), "EDITOR WROTE THIS\r\n");
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"other.nc", "part.nc"})) << "the backup goes";
+}
+
+/// What another program does once, right before the save's `nth` call of the kind `call`, given
+/// the path that call names (a descriptor's path for a read).
+struct AnotherProgram {
+  std::string call;
+  int nth = 0;
+  std::function<void(const std::string& path)> act;
+};
+AnotherProgram another_program;
+
+/// Counts a call of the kind `call`; acts at the `nth` of the kind awaited.
+void Meanwhile(const char* call, const std::string& path) {
+  if (another_program.act && another_program.call == call && --another_program.nth == 0) {
+    std::exchange(another_program.act, {})(path);
+  }
+}
+
+ssize_t ReadMeanwhile(int fd, void* buffer, size_t size) {
+  Meanwhile("read", PathOf(fd));
+  return faulty::read(fd, buffer, size);
+}
+int RenameMeanwhile(const char* from, const char* to) {
+  Meanwhile("rename", from);
+  return faulty::rename(from, to);
+}
+int Renameat2Meanwhile(int from_folder, const char* from, int to_folder, const char* to,
+                       unsigned flags) {
+  Meanwhile("renameat2", from);
+  return faulty::renameat2(from_folder, from, to_folder, to, flags);
+}
+int LinkMeanwhile(const char* from, const char* to) {
+  Meanwhile("link", from);
+  return faulty::link(from, to);
+}
+
+/// Another version of `program` of the same length that differs from it on every line, as a
+/// CAM system writes it when it posts again into the same file.
+std::string AnotherVersion(std::string program) {
+  for (char& c : program) {
+    if (c >= '0' && c <= '9') c = static_cast<char>('0' + (c - '0' + 1) % 10);
+    if (c == 'A') c = 'B';
+  }
+  return program;
+}
+
+TEST(SaveFaultsPosixTest, WhatAnotherProgramDoesMeanwhileNeverEndsInAWrongSuccess) {
+  const std::string earlier_backup = "AN EARLIER RUN'S BACKUP\r\n";
+  auto rewrite_program = [](const std::string& path) {
+    std::string program = ReadFile(path);
+    std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out) << AnotherVersion(program);
+  };
+  auto remove = [](const std::string& path) { unlink(path.c_str()); };
+  auto plant = [](const std::string& path) {
+    unlink(path.c_str());
+    std::ofstream(path, std::ios::binary) << "PLANTED BY ANOTHER PROGRAM\r\n";
+  };
+  struct Case {
+    const char* name;
+    const char* situation;
+    const char* call;  // the kind of call before which the other program acts
+    int nth;
+    std::function<void(const std::string&)> act;
+    FaultPlan faults;  // failures of the save's own calls besides
+    const char* kind;  // the failure, empty for a save
+    // Where the file that the other program planted ends, untouched: "*" where it was planted.
+    const char* planted_ends_at;
+  };
+  // A file system that cannot rename without replacing: the backup is linked.
+  const FaultPlan no_renameat2 = {{"renameat2", 1, EINVAL}, {"renameat2", 2, EINVAL}};
+  const Case cases[] = {
+      // The program rewritten in place while it is read in pieces: neither a .tap nor the
+      // program itself may take a mix of the two versions.
+      {"the program rewritten while a .tap is written",
+       "a program read in pieces, a new .tap",
+       "read",
+       2,
+       rewrite_program,
+       {},
+       "EFCreateError",
+       ""},
+      {"the program rewritten while it is written anew",
+       "a program read in pieces, renamed over",
+       "read",
+       2,
+       rewrite_program,
+       {},
+       "EFCreateError",
+       ""},
+      // A temporary file gone before it takes its name proves nothing: neither that the program
+      // holds the new content, nor that a backup's name is the save's own.
+      {"the temporary file removed before the rename",
+       "rename over the program",
+       "rename",
+       1,
+       remove,
+       {},
+       "EFCreateError",
+       ""},
+      {"a new .tap's temporary file removed before the rename",
+       "a new .tap",
+       "rename",
+       1,
+       remove,
+       {},
+       "EFCreateError",
+       ""},
+      {"the backup's temporary file removed before it is named",
+       "in place: a second link, shorter",
+       "renameat2",
+       1,
+       remove,
+       {},
+       "",
+       ""},
+      {"the backup's temporary file removed before it is linked",
+       "in place: a second link, shorter", "link", 1, remove, no_renameat2, "", ""},
+      // Nor is a file that took the temporary name meanwhile the backup: it is never removed.
+      {"another file under the backup's temporary name before it is named",
+       "in place: a second link, shorter",
+       "renameat2",
+       1,
+       plant,
+       {},
+       "",
+       "part.nc.prune-backup-2"},
+      {"another file under the backup's temporary name before it is linked",
+       "in place: a second link, shorter", "link", 1, plant, no_renameat2, "", "*"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultSituation situation = SituationNamed(c.situation);
+    TempFolder folder;
+    situation.set_up(folder);
+    folder.Write("part.nc.prune-backup", earlier_backup);
+    const std::string program = folder.Read("part.nc");
+    std::string planted;
+    PosixFaults platform;
+    RunRecord outcome;
+    {
+      Replacements replacements(folder.path(), nullptr);
+      os::read = ReadMeanwhile;
+      os::rename = RenameMeanwhile;
+      os::renameat2 = Renameat2Meanwhile;
+      os::link = LinkMeanwhile;
+      another_program = {c.call, c.nth, [&](const std::string& path) {
+                           c.act(path);
+                           planted = NameOf(path);
+                         }};
+      SystemCallFaults::Get().Arm(c.faults);
+      outcome = LoadAndSave(platform, situation, folder);
+      EXPECT_FALSE(another_program.act) << "the other program never came to act";
+      another_program = {};
+    }
+    EXPECT_EQ(outcome.failure.kind, c.kind) << NativeFromText(outcome.failure.message);
+    if (std::string(c.call) == "read") {
+      EXPECT_NE(NativeFromText(outcome.failure.message)
+                    .find("Datei \"" + folder.At("part.nc") +
+                          "\" kann nicht erstellt werden. Die "
+                          "Datei wurde seit dem Lesen von einem anderen Programm geändert"),
+                std::string::npos)
+          << NativeFromText(outcome.failure.message);
+      EXPECT_EQ(folder.Read("part.nc"), AnotherVersion(program)) << "the other program's version";
+    } else if (*c.kind != '\0') {
+      EXPECT_EQ(folder.Read("part.nc"), program);
+    } else {
+      EXPECT_EQ(folder.Read("part.nc"), situation.content);
+    }
+    EXPECT_EQ(folder.Read("part.nc.prune-backup"), earlier_backup);
+    std::vector<std::string> expected = {"part.nc", "part.nc.prune-backup"};
+    if (folder.Exists("other.nc")) expected.push_back("other.nc");
+    if (*c.planted_ends_at != '\0') {
+      if (std::string(c.planted_ends_at) != "*") planted = c.planted_ends_at;
+      EXPECT_EQ(folder.Read(planted), "PLANTED BY ANOTHER PROGRAM\r\n");
+      expected.push_back(planted);
+    }
+    if (folder.Exists("state")) {
+      expected.push_back("state");
+      EXPECT_TRUE(fs::is_empty(folder.At("state/prune"))) << "a backup left in the state folder";
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folder.Names(), expected) << "nothing of the save's left, nothing of others removed";
+  }
 }
 
 TEST(SaveFaultsPosixTest, ALockHeldForEverIsGivenUp) {
