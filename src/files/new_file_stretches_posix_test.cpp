@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -115,6 +117,73 @@ std::vector<Flushed> flushes;
 std::thread::id save_thread;
 int fail_other_threads_with = 0;  // the error of a flush on another thread, if not 0
 
+/// Where armed, the first flush on another thread waits until the save has asked for another
+/// flush, and then fails: a flush that succeeds follows the one that failed.
+struct FirstFlushGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int error = 0;      // of the first flush on another thread; 0: not armed
+  bool held = false;  // that flush began, and waits
+  bool open = false;  // it may go on
+};
+FirstFlushGate gate;
+
+/// Arms the gate with `error`, or disarms it (0).
+void ArmGate(int error) {
+  std::lock_guard lock(gate.mutex);
+  gate.error = error;
+  gate.held = gate.open = false;
+}
+
+/// The error of this flush where it is the first on another thread while the gate is armed:
+/// then it waited until the gate opened. 0 for any other flush.
+int HeldAtTheGate() {
+  std::unique_lock lock(gate.mutex);
+  if (gate.error == 0 || gate.held) return 0;
+  gate.held = true;
+  gate.changed.notify_all();
+  gate.changed.wait(lock, [] { return gate.open; });
+  return gate.error;
+}
+
+/// Waits until the first flush on another thread is held at the gate. A watchdog only: the
+/// save asks for that flush as soon as its first stretch is written.
+void AwaitHeldFlush() {
+  std::unique_lock lock(gate.mutex);
+  if (!gate.changed.wait_for(lock, std::chrono::seconds(60), [] { return gate.held; })) {
+    ADD_FAILURE() << "no flush on a thread of its own after the first stretch";
+  }
+}
+
+void OpenGate() {
+  std::lock_guard lock(gate.mutex);
+  gate.open = true;
+  gate.changed.notify_all();
+}
+
+/// Content of whole stretches, handed over a stretch a batch. Once the first is written, it
+/// waits for the flush that the stretch asked for to be held at the gate; once the second is
+/// written, which asked for another flush while that one was held, it opens the gate.
+class StretchByStretch : public FileContent {
+ public:
+  explicit StretchByStretch(const std::string& text) : text_(text) {}
+  uint64_t Size() const override { return text_.size(); }
+  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+    bool written = true;
+    for (size_t at = 0; written && at < text_.size(); at += kStretch) {
+      std::string_view stretch = std::string_view(text_).substr(at, kStretch);
+      written = write(Pieces(&stretch, 1));
+      if (written && at == 0) AwaitHeldFlush();
+      if (at == kStretch) OpenGate();
+    }
+    OpenGate();
+    return written;
+  }
+
+ private:
+  const std::string& text_;
+};
+
 int RecordingFsync(int fd) {
   struct stat st;
   fstat(fd, &st);
@@ -122,6 +191,10 @@ int RecordingFsync(int fd) {
   {
     std::lock_guard lock(flushes_mutex);
     flushes.push_back({st.st_size, by_the_save});
+  }
+  if (int error = by_the_save ? 0 : HeldAtTheGate(); error != 0) {
+    errno = error;
+    return -1;
   }
   if (!by_the_save && fail_other_threads_with != 0) {
     errno = fail_other_threads_with;
@@ -133,7 +206,7 @@ int RecordingFsync(int fd) {
 /// Saves `content` as `name` in `folder` with every flush recorded; the failure's kind, or
 /// empty.
 std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& name,
-                                 const std::string& content) {
+                                 const FileContent& content) {
   flushes.clear();
   save_thread = std::this_thread::get_id();
   auto system_call = os::fsync;
@@ -146,6 +219,10 @@ std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& na
   }
   os::fsync = system_call;
   return failure;
+}
+std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& name,
+                                 const std::string& content) {
+  return SaveRecordingFlushes(folder, name, ContiguousContent(content));
 }
 
 TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
@@ -169,26 +246,45 @@ TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLas
 
 TEST(NewFileStretchesPosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
   const std::string content(3 * kStretch, 'n');
+  const std::string five_stretches(5 * kStretch, 'f');
   struct Case {
     bool existing;
     int error;
     const char* failure;  // empty where the save succeeds
+    // Only the first flush on the thread fails, with `error`, and later ones succeed: the
+    // system told of the failed write once, and the save must not forget it.
+    bool first_only = false;
   } cases[] = {
       {false, EIO, "EWriteError"},
       {true, EIO, "EWriteError"},
       {false, ENOSPC, "EWriteError"},
       {true, ENOSPC, ""},  // no room for a second copy: the file is written in place
+      {false, EIO, "EWriteError", true},
+      {true, EIO, "EWriteError", true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.existing ? "over a file, " : "a new file, ") + strerror(c.error));
+    SCOPED_TRACE(std::string(c.existing ? "over a file, " : "a new file, ") + strerror(c.error) +
+                 (c.first_only ? " on the first flush only" : ""));
     TempFolder folder;
     if (c.existing) folder.Write("part.nc", "old");
-    fail_other_threads_with = c.error;
-    std::string failure = SaveRecordingFlushes(folder, "part.nc", content);
-    fail_other_threads_with = 0;
+    const std::string& bytes = c.first_only ? five_stretches : content;
+    std::string failure;
+    if (c.first_only) {
+      ArmGate(c.error);
+      failure = SaveRecordingFlushes(folder, "part.nc", StretchByStretch(bytes));
+      ArmGate(0);
+      EXPECT_GE(std::count_if(flushes.begin(), flushes.end(),
+                              [](const Flushed& flush) { return !flush.by_the_save; }),
+                2)
+          << "no flush on the thread after the one that failed";
+    } else {
+      fail_other_threads_with = c.error;
+      failure = SaveRecordingFlushes(folder, "part.nc", bytes);
+      fail_other_threads_with = 0;
+    }
     EXPECT_EQ(failure, c.failure);
     if (failure.empty()) {
-      EXPECT_TRUE(folder.Read("part.nc") == content);
+      EXPECT_TRUE(folder.Read("part.nc") == bytes);
     } else if (c.existing) {
       EXPECT_EQ(folder.Read("part.nc"), "old");
     }
