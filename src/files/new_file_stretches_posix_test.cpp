@@ -4,6 +4,7 @@
 // the start of the file to its end.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/failure.h"
@@ -290,6 +292,112 @@ TEST(NewFileStretchesPosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakes
     }
     EXPECT_EQ(folder.Names().size(), c.existing || failure.empty() ? 1u : 0u)
         << "a file of the save left behind";
+  }
+}
+
+/// A call of the save that changes the new file or names it, in the order made: its name, the
+/// descriptor it was made on (-1 for a path), and whether the save's own thread made it.
+struct Call {
+  std::string name;
+  int fd;
+  bool by_the_save;
+};
+std::mutex calls_mutex;
+std::vector<Call> calls;
+
+void Note(const char* name, int fd) {
+  std::lock_guard lock(calls_mutex);
+  calls.push_back({name, fd, std::this_thread::get_id() == save_thread});
+}
+ssize_t NotedWritev(int fd, const iovec* vectors, int count) {
+  Note("writev", fd);
+  return writev(fd, vectors, count);
+}
+int NotedFsync(int fd) {
+  Note("fsync", fd);
+  return fsync(fd);
+}
+int NotedFchown(int fd, uid_t owner, gid_t group) {
+  Note("fchown", fd);
+  return fchown(fd, owner, group);
+}
+int NotedFchmod(int fd, mode_t mode) {
+  Note("fchmod", fd);
+  return fchmod(fd, mode);
+}
+int NotedFsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+  Note("fsetxattr", fd);
+  return fsetxattr(fd, name, value, size, flags);
+}
+int NotedFremovexattr(int fd, const char* name) {
+  Note("fremovexattr", fd);
+  return fremovexattr(fd, name);
+}
+int NotedRename(const char* from, const char* to) {
+  Note("rename", -1);
+  return rename(from, to);
+}
+
+/// The calls that `save` makes, in order.
+template <typename Save>
+std::vector<Call> CallsOf(Save save) {
+  calls.clear();
+  save_thread = std::this_thread::get_id();
+  auto system_calls = std::make_tuple(os::writev, os::fsync, os::fchown, os::fchmod, os::fsetxattr,
+                                      os::fremovexattr, os::rename);
+  os::writev = NotedWritev;
+  os::fsync = NotedFsync;
+  os::fchown = NotedFchown;
+  os::fchmod = NotedFchmod;
+  os::fsetxattr = NotedFsetxattr;
+  os::fremovexattr = NotedFremovexattr;
+  os::rename = NotedRename;
+  save();
+  std::tie(os::writev, os::fsync, os::fchown, os::fchmod, os::fsetxattr, os::fremovexattr,
+           os::rename) = system_calls;
+  return calls;
+}
+
+TEST(NewFileStretchesPosixTest, AFileOfWholeStretchesIsFlushedBySaveAfterItsLastChange) {
+  // The flushes on the thread of their own end with the last stretch written; what the save
+  // changes after them (the owner, mode and attributes taken over) is flushed by its own flush,
+  // before the rename gives the file its name.
+  const std::string content(3 * kStretch, 'w');
+  for (bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "over a file" : "a new file");
+    TempFolder folder;
+    bool attribute = false;
+    if (existing) {
+      folder.Write("part.nc", "old");
+      chmod(folder.At("part.nc").c_str(), 0640);
+      // Where the file system takes one, so that the attributes are taken over too.
+      attribute = setxattr(folder.At("part.nc").c_str(), "user.prune.test", "3", 1, 0) == 0;
+    }
+    const std::vector<Call> made =
+        CallsOf([&] { ReplaceWholeFile(folder.PathOf("part.nc"), content); });
+    EXPECT_TRUE(folder.Read("part.nc") == content);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+    auto named = [&](const char* name) {
+      return std::find_if(made.begin(), made.end(), [&](const Call& c) { return c.name == name; });
+    };
+    const auto rename = named("rename");
+    ASSERT_NE(rename, made.end()) << "not saved by rename";
+    const int file = named("writev")->fd;
+    // The new file's last change before the rename.
+    auto last_change =
+        std::find_if(std::make_reverse_iterator(rename), made.rend(),
+                     [&](const Call& c) { return c.fd == file && c.name != "fsync"; });
+    ASSERT_NE(last_change, made.rend());
+    if (existing) {
+      EXPECT_NE(named("fchown"), rename) << "the owner not taken over";
+      EXPECT_NE(named("fchmod"), rename) << "the mode not taken over";
+      EXPECT_EQ(named("fsetxattr") < rename, attribute) << "the attribute not taken over";
+    }
+    EXPECT_TRUE(std::any_of(
+        last_change.base(), rename,
+        [&](const Call& c) { return c.name == "fsync" && c.fd == file && c.by_the_save; }))
+        << "the save did not flush the file after its last change (" << last_change->name
+        << ") and before the rename";
   }
 }
 
