@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "encoding/file_encoding.h"
 #include "files/system_calls_posix.h"
 #include "program/program_file.h"
 #include "testing/random_program.h"
@@ -114,6 +115,35 @@ TEST(ProgramPiecesPosixTest, SavesWhatTheWholeProgramSavesWhereverThePiecesEnd) 
             << testing::PrintToString(file) << " in pieces of " << piece_size << ", target "
             << static_cast<int>(target);
       }
+    }
+  }
+}
+
+TEST(ProgramPiecesPosixTest, AUtf16LineBreakIsFoundInWholeUnitsOnly) {
+  // The bytes of two characters side by side can look like a line break one byte out of step
+  // with the units: U+0A41 U+0100 is 41 0A 00 01 in UTF-16 LE, U+0100 U+0A41 is 01 00 0A 41 in
+  // UTF-16 BE. A piece that ends after them must not be cut there: the start of their line,
+  // which holds no move yet, would be taken for the whole move line.
+  struct Case {
+    const char* name;
+    FileEncoding encoding;
+    Text characters;
+  } cases[] = {
+      {"LF out of step, LE", FileEncoding::kUtf16Le, u"\u0A41\u0100"},
+      {"LF out of step, BE", FileEncoding::kUtf16Be, u"\u0100\u0A41"},
+      {"CR out of step, LE", FileEncoding::kUtf16Le, u"\u0D41\u0100"},
+      {"CR out of step, BE", FileEncoding::kUtf16Be, u"\u0100\u0D41"},
+  };
+  for (const Case& c : cases) {
+    std::string file(ByteOrderMark(c.encoding));
+    EncodeText(c.encoding,
+               u"%DSPNC3\r\nM98 L20\r\nG01 A1\r\nN10 (" + c.characters + c.characters +
+                   u") G01 A2\r\nG01 A3\r\nM98 L21\r\n",
+               &file);
+    const Outcome whole = LoadPruneAndSave(file, file.size(), Target::kNewTap);
+    for (size_t piece_size = 40; piece_size <= 80; ++piece_size) {
+      EXPECT_EQ(LoadPruneAndSave(file, piece_size, Target::kNewTap), whole)
+          << c.name << ", in pieces of " << piece_size;
     }
   }
 }
