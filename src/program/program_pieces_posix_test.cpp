@@ -148,6 +148,43 @@ TEST(ProgramPiecesPosixTest, AUtf16LineBreakIsFoundInWholeUnitsOnly) {
   }
 }
 
+TEST(ProgramPiecesPosixTest, TinyFilesSaveAsTheyDoWholeInPiecesOfAnySize) {
+  // A piece is never shorter than the longest byte-order mark; a file no longer than a piece is
+  // read whole.
+  struct Case {
+    const char* name;
+    std::string file;
+  } cases[] = {
+      {"UTF-16 LE, its mark", "\xFF\xFE"},
+      {"UTF-16 LE, its mark and a byte",
+       "\xFF\xFE"
+       "A"},
+      {"UTF-16 LE, its mark and three bytes",
+       "\xFF\xFE"
+       "A\0B"s},
+      {"UTF-16 BE, its mark", "\xFE\xFF"},
+      {"UTF-16 BE, its mark and a byte",
+       "\xFE\xFF"
+       "A"},
+      {"UTF-16 BE, its mark and three bytes", "\xFE\xFF\0AB"s},
+      {"UTF-8, its mark", "\xEF\xBB\xBF"},
+      {"UTF-8, its mark and a byte",
+       "\xEF\xBB\xBF"
+       "A"},
+      {"UTF-8, its mark and a byte that is no character", "\xEF\xBB\xBF\xC3"},
+      {"UTF-8, its mark and three bytes", "\xEF\xBB\xBF\xE2\x82\xAC"},
+  };
+  for (const Case& c : cases) {
+    for (Target target : kTargets) {
+      const Outcome whole = LoadPruneAndSave(c.file, c.file.size(), target);
+      for (size_t piece_size = 1; piece_size <= 8; ++piece_size) {
+        EXPECT_EQ(LoadPruneAndSave(c.file, piece_size, target), whole)
+            << c.name << ", in pieces of " << piece_size << ", target " << static_cast<int>(target);
+      }
+    }
+  }
+}
+
 TEST(ProgramPiecesPosixTest, RandomProgramsSaveAsTheyDoWhole) {
   std::mt19937 random(28);
   for (int i = 0; i < 300; ++i) {
