@@ -138,9 +138,11 @@ struct PlantedCase {
   std::string name;
   std::function<void(const TempFolder&)> plant;  // in "shared"; "home" is the user's own folder
   int exit_status;
-  std::string notes_after;  // of home/notes.txt
-  std::string tap_after;    // of shared/part.tap, read through a link; "missing"
-  std::string tap_mode;     // "" where not looked at
+  std::string notes_after;                 // of home/notes.txt
+  std::string tap_after;                   // of shared/part.tap, read through a link; "missing"
+  std::string tap_mode;                    // "" where not looked at
+  std::string program = "shared/part.nc";  // the path the run is given
+  std::string failure = "EFCreateError";   // where the exit status is 1
 };
 
 TEST(SaveE2eTest, NamesPlantedByAnotherUserInASharedFolderGetNothing) {
@@ -168,6 +170,22 @@ TEST(SaveE2eTest, NamesPlantedByAnotherUserInASharedFolderGetNothing) {
        1, notes, "planted\n", "0666"},
       {"nothing: the new file is as private as the program", [](const TempFolder&) {}, 0, notes,
        kSmallProgramPruned, "0600"},
+      // The rule holds at every hop of a chain, and for a link that stands for a folder.
+      {"another's link to a link of the user's own",
+       [](const TempFolder& folder) {
+         fs::create_symlink("../home/notes.txt", folder.At("shared/hop.tap"));
+         ASSERT_EQ(lchown(folder.At("shared/hop.tap").c_str(), kUser, kUser), 0);
+         fs::create_symlink("hop.tap", folder.At("shared/part.tap"));
+         ASSERT_EQ(lchown(folder.At("shared/part.tap").c_str(), kOther, kOther), 0);
+       },
+       1, notes, notes, ""},
+      {"another's link to the user's folder, which holds the program",
+       [](const TempFolder& folder) {
+         Own(folder.Write("home/part.nc", kSmallProgram), kUser, kUser, fs::perms(0600));
+         fs::create_symlink("../home", folder.At("shared/dir"));
+         ASSERT_EQ(lchown(folder.At("shared/dir").c_str(), kOther, kOther), 0);
+       },
+       1, notes, "missing", "", "shared/dir/part.nc", "EFOpenError"},
   };
   for (const PlantedCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -184,10 +202,12 @@ TEST(SaveE2eTest, NamesPlantedByAnotherUserInASharedFolderGetNothing) {
     std::string program = folder.Write("shared/part.nc", kSmallProgram);
     Own(program, kUser, kUser, fs::perms(0600));
     c.plant(folder);
-    RunResult result = RunPrune({program}, options);
+    const auto home = Snapshot(folder.At("home"));
+    RunResult result = RunPrune({folder.At(c.program)}, options);
     EXPECT_EQ(result.exit_status, c.exit_status) << result.err;
     if (c.exit_status == 1) {
-      EXPECT_NE(result.err.find("EFCreateError"), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find(c.failure), std::string::npos) << result.err;
+      EXPECT_EQ(Snapshot(folder.At("home")), home) << "the user's own folder changed";
     }
     EXPECT_EQ(ReadFile(notes_path), c.notes_after);
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"bin", "home", "shared"}));

@@ -309,19 +309,24 @@ Failure OutcomeOf(const std::function<void()>& step) {
   return {};
 }
 
+/// Another user, and the owner of the shared folder.
+constexpr uid_t kOther = 4242, kFolderOwner = 4343;
+
 /// What somebody else may have put in a shared folder before a save, and what the save does.
 struct SharedFolderCase {
   std::string name;
   mode_t folder_mode;
-  std::string link_to;  // what part.tap leads to; empty: part.tap is a file
-  uid_t owner;          // of part.tap
+  std::string link_to;  // what the planted name leads to; empty: it is a file
+  uid_t owner;          // of the planted name
   bool as_program;      // saved as the program loaded from there, else as a file of its own
   bool written;
+  uid_t hop_owner = kOther;          // of hop.tap, where the planted link leads there
+  std::string planted = "part.tap";  // the planted name in the shared folder
+  std::string saved = "part.tap";    // the path saved, from the shared folder
 };
 
 TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
   if (geteuid() != 0) GTEST_SKIP() << "only the superuser makes files of other owners";
-  constexpr uid_t kOther = 4242, kFolderOwner = 4343;
   // clang-format off
   const SharedFolderCase cases[] = {
       // A sticky folder that everybody may write (/tmp): only links of the user or the folder's
@@ -329,6 +334,13 @@ TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
       {"another's link", 01777, "../home/notes.txt", kOther, false, false},
       {"another's link to nothing", 01777, "../home/new.txt", kOther, false, false},
       {"a chain through another's link", 01777, "hop.tap", 0, false, false},
+      {"a chain from another's link through the user's own", 01777, "hop.tap", kOther, false, false,
+       0},
+      // Also where the link stands for a folder of the path, not for its last name.
+      {"another's link as a folder", 01777, "../home", kOther, false, false, kOther, "dir",
+       "dir/notes.txt"},
+      {"the user's own link as a folder", 01777, "../home", 0, false, true, kOther, "dir",
+       "dir/notes.txt"},
       {"the folder owner's link", 01777, "../home/notes.txt", kFolderOwner, false, true},
       {"the user's own link", 01777, "../home/notes.txt", 0, false, true},
       {"another's link in a folder that is not sticky", 0777, "../home/notes.txt", kOther, false,
@@ -347,21 +359,21 @@ TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
     SCOPED_TRACE(c.name);
     TempFolder folder;
     std::string notes = folder.Write("home/notes.txt", "keep me");
-    std::string tap = folder.At("shared/part.tap");
+    std::string tap = folder.At("shared/" + c.saved);
+    std::string planted = folder.At("shared/" + c.planted);
     fs::create_directory(folder.At("shared"));
     ASSERT_EQ(chown(folder.At("shared").c_str(), kFolderOwner, kFolderOwner), 0);
     chmod(folder.At("shared").c_str(), c.folder_mode);
     if (c.link_to.empty()) {
-      folder.Write("shared/part.tap", "planted");
-      chmod(tap.c_str(), 0666);
+      folder.Write("shared/" + c.planted, "planted");
+      chmod(planted.c_str(), 0666);
     } else {
-      fs::create_symlink(c.link_to, tap);
+      fs::create_symlink(c.link_to, planted);
     }
+    ASSERT_EQ(lchown(planted.c_str(), c.owner, c.owner), 0);
     if (c.link_to == "hop.tap") {
       fs::create_symlink("../home/notes.txt", folder.At("shared/hop.tap"));
-      ASSERT_EQ(lchown(folder.At("shared/hop.tap").c_str(), kOther, kOther), 0);
-    } else {
-      ASSERT_EQ(lchown(tap.c_str(), c.owner, c.owner), 0);
+      ASSERT_EQ(lchown(folder.At("shared/hop.tap").c_str(), c.hop_owner, c.hop_owner), 0);
     }
     std::string before = ReadFile(tap);
     FileStamp stamp;

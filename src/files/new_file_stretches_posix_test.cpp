@@ -4,13 +4,17 @@
 // the start of the file to its end.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/failure.h"
@@ -115,6 +119,73 @@ std::vector<Flushed> flushes;
 std::thread::id save_thread;
 int fail_other_threads_with = 0;  // the error of a flush on another thread, if not 0
 
+/// Where armed, the first flush on another thread waits until the save has asked for another
+/// flush, and then fails: a flush that succeeds follows the one that failed.
+struct FirstFlushGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int error = 0;      // of the first flush on another thread; 0: not armed
+  bool held = false;  // that flush began, and waits
+  bool open = false;  // it may go on
+};
+FirstFlushGate gate;
+
+/// Arms the gate with `error`, or disarms it (0).
+void ArmGate(int error) {
+  std::lock_guard lock(gate.mutex);
+  gate.error = error;
+  gate.held = gate.open = false;
+}
+
+/// The error of this flush where it is the first on another thread while the gate is armed:
+/// then it waited until the gate opened. 0 for any other flush.
+int HeldAtTheGate() {
+  std::unique_lock lock(gate.mutex);
+  if (gate.error == 0 || gate.held) return 0;
+  gate.held = true;
+  gate.changed.notify_all();
+  gate.changed.wait(lock, [] { return gate.open; });
+  return gate.error;
+}
+
+/// Waits until the first flush on another thread is held at the gate. A watchdog only: the
+/// save asks for that flush as soon as its first stretch is written.
+void AwaitHeldFlush() {
+  std::unique_lock lock(gate.mutex);
+  if (!gate.changed.wait_for(lock, std::chrono::seconds(60), [] { return gate.held; })) {
+    ADD_FAILURE() << "no flush on a thread of its own after the first stretch";
+  }
+}
+
+void OpenGate() {
+  std::lock_guard lock(gate.mutex);
+  gate.open = true;
+  gate.changed.notify_all();
+}
+
+/// Content of whole stretches, handed over a stretch a batch. Once the first is written, it
+/// waits for the flush that the stretch asked for to be held at the gate; once the second is
+/// written, which asked for another flush while that one was held, it opens the gate.
+class StretchByStretch : public FileContent {
+ public:
+  explicit StretchByStretch(const std::string& text) : text_(text) {}
+  uint64_t Size() const override { return text_.size(); }
+  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+    bool written = true;
+    for (size_t at = 0; written && at < text_.size(); at += kStretch) {
+      std::string_view stretch = std::string_view(text_).substr(at, kStretch);
+      written = write(Pieces(&stretch, 1));
+      if (written && at == 0) AwaitHeldFlush();
+      if (at == kStretch) OpenGate();
+    }
+    OpenGate();
+    return written;
+  }
+
+ private:
+  const std::string& text_;
+};
+
 int RecordingFsync(int fd) {
   struct stat st;
   fstat(fd, &st);
@@ -122,6 +193,10 @@ int RecordingFsync(int fd) {
   {
     std::lock_guard lock(flushes_mutex);
     flushes.push_back({st.st_size, by_the_save});
+  }
+  if (int error = by_the_save ? 0 : HeldAtTheGate(); error != 0) {
+    errno = error;
+    return -1;
   }
   if (!by_the_save && fail_other_threads_with != 0) {
     errno = fail_other_threads_with;
@@ -133,7 +208,7 @@ int RecordingFsync(int fd) {
 /// Saves `content` as `name` in `folder` with every flush recorded; the failure's kind, or
 /// empty.
 std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& name,
-                                 const std::string& content) {
+                                 const FileContent& content) {
   flushes.clear();
   save_thread = std::this_thread::get_id();
   auto system_call = os::fsync;
@@ -146,6 +221,10 @@ std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& na
   }
   os::fsync = system_call;
   return failure;
+}
+std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& name,
+                                 const std::string& content) {
+  return SaveRecordingFlushes(folder, name, ContiguousContent(content));
 }
 
 TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
@@ -169,31 +248,156 @@ TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLas
 
 TEST(NewFileStretchesPosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
   const std::string content(3 * kStretch, 'n');
+  const std::string five_stretches(5 * kStretch, 'f');
   struct Case {
     bool existing;
     int error;
     const char* failure;  // empty where the save succeeds
+    // Only the first flush on the thread fails, with `error`, and later ones succeed: the
+    // system told of the failed write once, and the save must not forget it.
+    bool first_only = false;
   } cases[] = {
       {false, EIO, "EWriteError"},
       {true, EIO, "EWriteError"},
       {false, ENOSPC, "EWriteError"},
       {true, ENOSPC, ""},  // no room for a second copy: the file is written in place
+      {false, EIO, "EWriteError", true},
+      {true, EIO, "EWriteError", true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.existing ? "over a file, " : "a new file, ") + strerror(c.error));
+    SCOPED_TRACE(std::string(c.existing ? "over a file, " : "a new file, ") + strerror(c.error) +
+                 (c.first_only ? " on the first flush only" : ""));
     TempFolder folder;
     if (c.existing) folder.Write("part.nc", "old");
-    fail_other_threads_with = c.error;
-    std::string failure = SaveRecordingFlushes(folder, "part.nc", content);
-    fail_other_threads_with = 0;
+    const std::string& bytes = c.first_only ? five_stretches : content;
+    std::string failure;
+    if (c.first_only) {
+      ArmGate(c.error);
+      failure = SaveRecordingFlushes(folder, "part.nc", StretchByStretch(bytes));
+      ArmGate(0);
+      EXPECT_GE(std::count_if(flushes.begin(), flushes.end(),
+                              [](const Flushed& flush) { return !flush.by_the_save; }),
+                2)
+          << "no flush on the thread after the one that failed";
+    } else {
+      fail_other_threads_with = c.error;
+      failure = SaveRecordingFlushes(folder, "part.nc", bytes);
+      fail_other_threads_with = 0;
+    }
     EXPECT_EQ(failure, c.failure);
     if (failure.empty()) {
-      EXPECT_TRUE(folder.Read("part.nc") == content);
+      EXPECT_TRUE(folder.Read("part.nc") == bytes);
     } else if (c.existing) {
       EXPECT_EQ(folder.Read("part.nc"), "old");
     }
     EXPECT_EQ(folder.Names().size(), c.existing || failure.empty() ? 1u : 0u)
         << "a file of the save left behind";
+  }
+}
+
+/// A call of the save that changes the new file or names it, in the order made: its name, the
+/// descriptor it was made on (-1 for a path), and whether the save's own thread made it.
+struct Call {
+  std::string name;
+  int fd;
+  bool by_the_save;
+};
+std::mutex calls_mutex;
+std::vector<Call> calls;
+
+void Note(const char* name, int fd) {
+  std::lock_guard lock(calls_mutex);
+  calls.push_back({name, fd, std::this_thread::get_id() == save_thread});
+}
+ssize_t NotedWritev(int fd, const iovec* vectors, int count) {
+  Note("writev", fd);
+  return writev(fd, vectors, count);
+}
+int NotedFsync(int fd) {
+  Note("fsync", fd);
+  return fsync(fd);
+}
+int NotedFchown(int fd, uid_t owner, gid_t group) {
+  Note("fchown", fd);
+  return fchown(fd, owner, group);
+}
+int NotedFchmod(int fd, mode_t mode) {
+  Note("fchmod", fd);
+  return fchmod(fd, mode);
+}
+int NotedFsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+  Note("fsetxattr", fd);
+  return fsetxattr(fd, name, value, size, flags);
+}
+int NotedFremovexattr(int fd, const char* name) {
+  Note("fremovexattr", fd);
+  return fremovexattr(fd, name);
+}
+int NotedRename(const char* from, const char* to) {
+  Note("rename", -1);
+  return rename(from, to);
+}
+
+/// The calls that `save` makes, in order.
+template <typename Save>
+std::vector<Call> CallsOf(Save save) {
+  calls.clear();
+  save_thread = std::this_thread::get_id();
+  auto system_calls = std::make_tuple(os::writev, os::fsync, os::fchown, os::fchmod, os::fsetxattr,
+                                      os::fremovexattr, os::rename);
+  os::writev = NotedWritev;
+  os::fsync = NotedFsync;
+  os::fchown = NotedFchown;
+  os::fchmod = NotedFchmod;
+  os::fsetxattr = NotedFsetxattr;
+  os::fremovexattr = NotedFremovexattr;
+  os::rename = NotedRename;
+  save();
+  std::tie(os::writev, os::fsync, os::fchown, os::fchmod, os::fsetxattr, os::fremovexattr,
+           os::rename) = system_calls;
+  return calls;
+}
+
+TEST(NewFileStretchesPosixTest, AFileOfWholeStretchesIsFlushedBySaveAfterItsLastChange) {
+  // The flushes on the thread of their own end with the last stretch written; what the save
+  // changes after them (the owner, mode and attributes taken over) is flushed by its own flush,
+  // before the rename gives the file its name.
+  const std::string content(3 * kStretch, 'w');
+  for (bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "over a file" : "a new file");
+    TempFolder folder;
+    bool attribute = false;
+    if (existing) {
+      folder.Write("part.nc", "old");
+      chmod(folder.At("part.nc").c_str(), 0640);
+      // Where the file system takes one, so that the attributes are taken over too.
+      attribute = setxattr(folder.At("part.nc").c_str(), "user.prune.test", "3", 1, 0) == 0;
+    }
+    const std::vector<Call> made =
+        CallsOf([&] { ReplaceWholeFile(folder.PathOf("part.nc"), content); });
+    EXPECT_TRUE(folder.Read("part.nc") == content);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+    auto named = [&](const char* name) {
+      return std::find_if(made.begin(), made.end(), [&](const Call& c) { return c.name == name; });
+    };
+    const auto rename = named("rename");
+    ASSERT_NE(rename, made.end()) << "not saved by rename";
+    const int file = named("writev")->fd;
+    // The new file's last change before the rename.
+    auto last_change =
+        std::find_if(std::make_reverse_iterator(rename), made.rend(),
+                     [&](const Call& c) { return c.fd == file && c.name != "fsync"; });
+    ASSERT_NE(last_change, made.rend());
+    if (existing) {
+      EXPECT_NE(named("fchown"), rename) << "the owner not taken over";
+      EXPECT_NE(named("fchmod"), rename) << "the mode not taken over";
+      EXPECT_EQ(named("fsetxattr") < rename, attribute) << "the attribute not taken over";
+    }
+    EXPECT_TRUE(std::any_of(
+        last_change.base(), rename,
+        [&](const Call& c) { return c.name == "fsync" && c.fd == file && c.by_the_save; }))
+        << "the save did not flush the file after its last change (" << last_change->name
+        << ") and before the rename";
   }
 }
 

@@ -62,6 +62,9 @@ ProgramPieces::ProgramPieces(std::unique_ptr<PieceReader> reader, size_t piece_s
   mark_ = DetectEncoding(std::string_view(buffer_.get(), used_));
   text_from_ = mark_.mark_length;
   form_ = FormOf(mark_.encoding);
+  // A single byte after a UTF-16 mark decodes to nothing, as in the file read whole; so short a
+  // file ends within the first read.
+  if (at_end_ && UnitWidth(form_) == 2 && text().size() == 1) RaiseDecodeFailure();
   // The first line selects the marker set: it is read whole before the first piece goes.
   while (!at_end_ && Walk::FirstLine(text(), form_).size() ==
                          text().size() / UnitWidth(form_) * UnitWidth(form_)) {

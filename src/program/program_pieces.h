@@ -25,7 +25,8 @@ inline constexpr size_t kPieceSize = size_t{256} << 10;
 class ProgramPieces : public ContentStream {
  public:
   /// Reads the first piece of `piece_size` bytes (more where the first line is longer) from
-  /// `reader`, which gives at least as many. Raises "EReadError".
+  /// `reader`, which gives at least as many. Raises "EReadError", and the decode failure where
+  /// the file is a UTF-16 mark and a single byte.
   ProgramPieces(std::unique_ptr<PieceReader> reader, size_t piece_size);
 
   /// The encoding that the byte-order mark announces.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "encoding/file_encoding.h"
 #include "files/system_calls_posix.h"
 #include "program/program_file.h"
 #include "testing/random_program.h"
@@ -113,6 +114,72 @@ TEST(ProgramPiecesPosixTest, SavesWhatTheWholeProgramSavesWhereverThePiecesEnd) 
         EXPECT_EQ(LoadPruneAndSave(file, piece_size, target), whole)
             << testing::PrintToString(file) << " in pieces of " << piece_size << ", target "
             << static_cast<int>(target);
+      }
+    }
+  }
+}
+
+TEST(ProgramPiecesPosixTest, AUtf16LineBreakIsFoundInWholeUnitsOnly) {
+  // The bytes of two characters side by side can look like a line break one byte out of step
+  // with the units: U+0A41 U+0100 is 41 0A 00 01 in UTF-16 LE, U+0100 U+0A41 is 01 00 0A 41 in
+  // UTF-16 BE. A piece that ends after them must not be cut there: the start of their line,
+  // which holds no move yet, would be taken for the whole move line.
+  struct Case {
+    const char* name;
+    FileEncoding encoding;
+    Text characters;
+  } cases[] = {
+      {"LF out of step, LE", FileEncoding::kUtf16Le, u"\u0A41\u0100"},
+      {"LF out of step, BE", FileEncoding::kUtf16Be, u"\u0100\u0A41"},
+      {"CR out of step, LE", FileEncoding::kUtf16Le, u"\u0D41\u0100"},
+      {"CR out of step, BE", FileEncoding::kUtf16Be, u"\u0100\u0D41"},
+  };
+  for (const Case& c : cases) {
+    std::string file(ByteOrderMark(c.encoding));
+    EncodeText(c.encoding,
+               u"%DSPNC3\r\nM98 L20\r\nG01 A1\r\nN10 (" + c.characters + c.characters +
+                   u") G01 A2\r\nG01 A3\r\nM98 L21\r\n",
+               &file);
+    const Outcome whole = LoadPruneAndSave(file, file.size(), Target::kNewTap);
+    for (size_t piece_size = 40; piece_size <= 80; ++piece_size) {
+      EXPECT_EQ(LoadPruneAndSave(file, piece_size, Target::kNewTap), whole)
+          << c.name << ", in pieces of " << piece_size;
+    }
+  }
+}
+
+TEST(ProgramPiecesPosixTest, TinyFilesSaveAsTheyDoWholeInPiecesOfAnySize) {
+  // A piece is never shorter than the longest byte-order mark; a file no longer than a piece is
+  // read whole.
+  struct Case {
+    const char* name;
+    std::string file;
+  } cases[] = {
+      {"UTF-16 LE, its mark", "\xFF\xFE"},
+      {"UTF-16 LE, its mark and a byte",
+       "\xFF\xFE"
+       "A"},
+      {"UTF-16 LE, its mark and three bytes",
+       "\xFF\xFE"
+       "A\0B"s},
+      {"UTF-16 BE, its mark", "\xFE\xFF"},
+      {"UTF-16 BE, its mark and a byte",
+       "\xFE\xFF"
+       "A"},
+      {"UTF-16 BE, its mark and three bytes", "\xFE\xFF\0AB"s},
+      {"UTF-8, its mark", "\xEF\xBB\xBF"},
+      {"UTF-8, its mark and a byte",
+       "\xEF\xBB\xBF"
+       "A"},
+      {"UTF-8, its mark and a byte that is no character", "\xEF\xBB\xBF\xC3"},
+      {"UTF-8, its mark and three bytes", "\xEF\xBB\xBF\xE2\x82\xAC"},
+  };
+  for (const Case& c : cases) {
+    for (Target target : kTargets) {
+      const Outcome whole = LoadPruneAndSave(c.file, c.file.size(), target);
+      for (size_t piece_size = 1; piece_size <= 8; ++piece_size) {
+        EXPECT_EQ(LoadPruneAndSave(c.file, piece_size, target), whole)
+            << c.name << ", in pieces of " << piece_size << ", target " << static_cast<int>(target);
       }
     }
   }
