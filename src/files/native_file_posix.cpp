@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <vector>
 
 #include "base/messages.h"
@@ -370,6 +371,9 @@ struct MadeFile {
   std::string path;
   dev_t device = 0;
   ino_t inode = 0;
+  /// The file held open while the save trusts its name, so that no other file can take its
+  /// number meanwhile; where null, the one who made it holds it.
+  std::shared_ptr<Descriptor> held;
 
   /// What `name` names: this file, another one or nothing, or unknown where it cannot be looked
   /// at. Keeps errno.
@@ -435,7 +439,7 @@ int CreateTemporaryFile(std::string_view folder, mode_t mode, MadeFile* made) {
       errno = error;
       return -1;
     }
-    *made = {std::move(name), st.st_dev, st.st_ino};
+    *made = {std::move(name), st.st_dev, st.st_ino, nullptr};
     return fd;
   }
   return -1;
@@ -597,7 +601,6 @@ SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existi
   // that the new file is flushed with all of them.
   if (existing && !TakeOverAttributes(file.get(), target, *existing)) return another_way(errno);
   if (os::fsync(file.get()) != 0) return write_failed(errno);
-  if (!file.Close()) return Failed(SaveOutcome::kWriteFailed, errno);
   // Content read while it was written stands for its file only where nobody wrote that file
   // meanwhile: a .tap, too, is never a mix of two versions of the program.
   content.CheckSource();
@@ -605,19 +608,29 @@ SaveOutcome ReplaceByRename(const std::string& target, const struct stat* existi
       unchanged.kind != SaveOutcome::kSaved) {
     return unchanged;
   }
-  // A rename that reports a failure after it was done (a network file system may) counts as
-  // done where the file's name now names the new file; a temporary name gone says nothing (another
-  // program may have removed it). Refused (in a sticky folder, for a file of another owner) or
-  // without room, the file is written in place; any other failure fails the save.
-  if (os::rename(temporary.path().c_str(), target.c_str()) != 0 &&
-      !temporary.file().NamedBy(target)) {
+  // A rename moves whatever bears the temporary name by then, which another program may have
+  // removed or replaced: it is judged by what the file's name names afterwards, while the new
+  // file is still open (no other file can take its number then). One that reports a failure
+  // after it was done (a network file system may) counts as done where that is the new file; a
+  // temporary name gone says nothing. Refused (in a sticky folder, for a file of another owner)
+  // or without room, the file is written in place; any other failure fails.
+  if (made.NamingOf(made.path) == MadeFile::kNotThisFile) {
+    return Failed(SaveOutcome::kCreateFailed, ENOENT);
+  }
+  if (os::rename(made.path.c_str(), target.c_str()) != 0) {
     const int error = errno;
-    if (error == EPERM || error == EACCES || OutOfRoom(error)) return another_way(error);
-    return Failed(SaveOutcome::kCreateFailed, error);
+    if (!made.NamedBy(target)) {
+      if (error == EPERM || error == EACCES || OutOfRoom(error)) return another_way(error);
+      return Failed(SaveOutcome::kCreateFailed, error);
+    }
+  } else if (made.NamingOf(target) == MadeFile::kNotThisFile) {
+    return Failed(SaveOutcome::kCreateFailed, ENOENT);
   }
   temporary.Keep();
   // Not on disk yet, the rename could be undone by a power cut: not a success. The new content
-  // is whole in place all the same, and a second run over it changes nothing.
+  // is whole in place all the same, and a second run over it changes nothing. A close that
+  // fails after the flush says the same.
+  if (!file.Close()) return Failed(SaveOutcome::kNotYetLasting, errno);
   if (!SyncFolder(folder)) return Failed(SaveOutcome::kNotYetLasting, errno);
   return SaveOutcome();
 }
@@ -661,6 +674,11 @@ bool GiveBackupName(const MadeFile& temporary, std::string_view folder, std::str
                     std::string* path) {
   constexpr int kAttempts = 100;
   const char* from = temporary.path.c_str();
+  // A rename or a link takes whatever bears the temporary name by then.
+  if (temporary.NamingOf(temporary.path) == MadeFile::kNotThisFile) {
+    errno = ENOENT;
+    return false;
+  }
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     *path = InFolder(folder, BackupName<char>(name, attempt));
     if (os::renameat2(AT_FDCWD, from, AT_FDCWD, path->c_str(), RENAME_NOREPLACE) == 0) {
@@ -709,6 +727,7 @@ bool BackupIn(std::string_view folder, std::string_view name, std::string_view o
   if (!GiveBackupName(backup, folder, name, &path)) return false;
   temporary.Keep();
   backup.path = std::move(path);
+  backup.held = std::make_shared<Descriptor>(file.Release());
   made->push_back(std::move(backup));
   return SyncFolder(folder);
 }

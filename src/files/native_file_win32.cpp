@@ -477,9 +477,28 @@ bool CreateBeside(const Text& folder, NewFile* file, SECURITY_ATTRIBUTES* securi
   return false;
 }
 
+/// Whether the name `path` is seen to name a file other than the open `file`, or none: false
+/// where that cannot be told. Looks through a handle that reads nothing, which no sharing keeps
+/// from being opened.
+bool NamesAnotherFile(const Text& path, HANDLE file) {
+  Handle named(os::CreateFileW(Wide(path), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!named.valid()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  BY_HANDLE_FILE_INFORMATION ours, theirs;
+  if (!os::GetFileInformationByHandle(file, &ours) ||
+      !os::GetFileInformationByHandle(named.get(), &theirs)) {
+    return false;
+  }
+  return ours.dwVolumeSerialNumber != theirs.dwVolumeSerialNumber ||
+         ours.nFileIndexHigh != theirs.nFileIndexHigh || ours.nFileIndexLow != theirs.nFileIndexLow;
+}
+
 /// Gives the open new file the name `target` in one step, replacing a file there only where
 /// `replace` says so: through its own handle, or, where `by_name_too`, by its name where the file
-/// system cannot rename a handle. Waits while others hold the file there for a moment.
+/// system cannot rename a handle. Waits while others hold the file there for a moment. A rename
+/// by the name moves whatever bears it by then, which others may delete or rename: where the
+/// target is then seen to be another file than the new one, the rename failed.
 bool RenameTo(const NewFile& file, const Text& target, bool replace, bool by_name_too = true) {
   std::vector<uint64_t> room(
       (sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t)) / sizeof(uint64_t) + 1);
@@ -498,7 +517,10 @@ bool RenameTo(const NewFile& file, const Text& target, bool replace, bool by_nam
         // long form) is asked by the names.
         DWORD error = GetLastError();
         if (!by_name_too || (!NotOffered(error) && error != ERROR_INVALID_NAME)) return false;
-        return os::MoveFileExW(Wide(file.path()), Wide(target), flags) != 0;
+        if (!os::MoveFileExW(Wide(file.path()), Wide(target), flags)) return false;
+        if (!NamesAnotherFile(target, file.get())) return true;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
       },
       false);
 }

@@ -998,6 +998,10 @@ ssize_t ReadMeanwhile(int fd, void* buffer, size_t size) {
   Meanwhile("read", PathOf(fd));
   return faulty::read(fd, buffer, size);
 }
+int LstatMeanwhile(const char* path, struct stat* status) {
+  if (NameOf(path).starts_with(".prune-")) Meanwhile("lstat", path);
+  return NotedLstat(path, status);
+}
 int RenameMeanwhile(const char* from, const char* to) {
   Meanwhile("rename", from);
   return faulty::rename(from, to);
@@ -1024,86 +1028,65 @@ std::string AnotherVersion(std::string program) {
 
 TEST(SaveFaultsPosixTest, WhatAnotherProgramDoesMeanwhileNeverEndsInAWrongSuccess) {
   const std::string earlier_backup = "AN EARLIER RUN'S BACKUP\r\n";
-  auto rewrite_program = [](const std::string& path) {
-    std::string program = ReadFile(path);
-    std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out) << AnotherVersion(program);
-  };
-  auto remove = [](const std::string& path) { unlink(path.c_str()); };
-  auto plant = [](const std::string& path) {
-    unlink(path.c_str());
-    std::ofstream(path, std::ios::binary) << "PLANTED BY ANOTHER PROGRAM\r\n";
+  const std::string planted_content = "PLANTED BY ANOTHER PROGRAM\r\n";
+  const std::map<std::string, std::function<void(const std::string&)>> acts = {
+      {"rewrite",
+       [](const std::string& path) {
+         std::string program = ReadFile(path);
+         std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out)
+             << AnotherVersion(program);
+       }},
+      {"remove", [](const std::string& path) { unlink(path.c_str()); }},
+      {"plant",
+       [&](const std::string& path) {
+         unlink(path.c_str());
+         std::ofstream(path, std::ios::binary) << planted_content;
+       }},
   };
   struct Case {
     const char* name;
     const char* situation;
-    const char* call;  // the kind of call before which the other program acts
+    const char* call;  // the kind of call before which the other program acts ("lstat": of a
+                       // name of the save's own)
     int nth;
-    std::function<void(const std::string&)> act;
-    FaultPlan faults;  // failures of the save's own calls besides
-    const char* kind;  // the failure, empty for a save
+    const char* act;
+    bool no_renameat2;  // a file system that cannot rename without replacing: backups are linked
+    const char* kind;   // the failure, empty for a save
+    const char* program_after;  // "old", "new", "another version" or "planted"
     // Where the file that the other program planted ends, untouched: "*" where it was planted.
     const char* planted_ends_at;
   };
-  // A file system that cannot rename without replacing: the backup is linked.
-  const FaultPlan no_renameat2 = {{"renameat2", 1, EINVAL}, {"renameat2", 2, EINVAL}};
   const Case cases[] = {
       // The program rewritten in place while it is read in pieces: neither a .tap nor the
       // program itself may take a mix of the two versions.
-      {"the program rewritten while a .tap is written",
-       "a program read in pieces, a new .tap",
-       "read",
-       2,
-       rewrite_program,
-       {},
-       "EFCreateError",
-       ""},
-      {"the program rewritten while it is written anew",
-       "a program read in pieces, renamed over",
-       "read",
-       2,
-       rewrite_program,
-       {},
-       "EFCreateError",
-       ""},
+      {"the program rewritten while a .tap is written", "a program read in pieces, a new .tap",
+       "read", 2, "rewrite", false, "EFCreateError", "another version", ""},
+      {"the program rewritten while it is written anew", "a program read in pieces, renamed over",
+       "read", 2, "rewrite", false, "EFCreateError", "another version", ""},
       // A temporary file gone before it takes its name proves nothing: neither that the program
       // holds the new content, nor that a backup's name is the save's own.
-      {"the temporary file removed before the rename",
-       "rename over the program",
-       "rename",
-       1,
-       remove,
-       {},
-       "EFCreateError",
-       ""},
-      {"a new .tap's temporary file removed before the rename",
-       "a new .tap",
-       "rename",
-       1,
-       remove,
-       {},
-       "EFCreateError",
-       ""},
-      {"the backup's temporary file removed before it is named",
-       "in place: a second link, shorter",
-       "renameat2",
-       1,
-       remove,
-       {},
-       "",
-       ""},
+      {"the temporary file removed before the rename", "rename over the program", "rename", 1,
+       "remove", false, "EFCreateError", "old", ""},
+      {"a new .tap's temporary file removed before the rename", "a new .tap", "rename", 1, "remove",
+       false, "EFCreateError", "old", ""},
+      {"the backup's temporary file removed before it is named", "in place: a second link, shorter",
+       "renameat2", 1, "remove", false, "", "new", ""},
       {"the backup's temporary file removed before it is linked",
-       "in place: a second link, shorter", "link", 1, remove, no_renameat2, "", ""},
-      // Nor is a file that took the temporary name meanwhile the backup: it is never removed.
+       "in place: a second link, shorter", "link", 1, "remove", true, "", "new", ""},
+      // Nor is a file that took the temporary name meanwhile the save's own: it is never renamed
+      // over the program where that can be seen before, never reported as the result where it
+      // is seen after, never taken for a backup and never removed.
+      {"another file under the temporary name before it is renamed", "rename over the program",
+       "lstat", 1, "plant", false, "EFCreateError", "old", "*"},
+      {"another file under the temporary name while it is renamed", "rename over the program",
+       "rename", 1, "plant", false, "EFCreateError", "planted", ""},
       {"another file under the backup's temporary name before it is named",
-       "in place: a second link, shorter",
-       "renameat2",
-       1,
-       plant,
-       {},
-       "",
+       "in place: a second link, shorter", "lstat", 1, "plant", false, "", "new", "*"},
+      {"another file under the backup's temporary name while it is named",
+       "in place: a second link, shorter", "renameat2", 1, "plant", false, "", "new",
        "part.nc.prune-backup-2"},
-      {"another file under the backup's temporary name before it is linked",
-       "in place: a second link, shorter", "link", 1, plant, no_renameat2, "", "*"},
+      {"another file under the backup's temporary name while it is linked",
+       "in place: a second link, shorter", "link", 1, "plant", true, "", "new", "*"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1118,38 +1101,41 @@ TEST(SaveFaultsPosixTest, WhatAnotherProgramDoesMeanwhileNeverEndsInAWrongSucces
     {
       Replacements replacements(folder.path(), nullptr);
       os::read = ReadMeanwhile;
+      os::lstat = LstatMeanwhile;
       os::rename = RenameMeanwhile;
       os::renameat2 = Renameat2Meanwhile;
       os::link = LinkMeanwhile;
       another_program = {c.call, c.nth, [&](const std::string& path) {
-                           c.act(path);
+                           acts.at(c.act)(path);
                            planted = NameOf(path);
                          }};
-      SystemCallFaults::Get().Arm(c.faults);
+      FaultPlan no_renameat2 = {{"renameat2", 1, EINVAL}, {"renameat2", 2, EINVAL}};
+      SystemCallFaults::Get().Arm(c.no_renameat2 ? no_renameat2 : FaultPlan{});
       outcome = LoadAndSave(platform, situation, folder);
       EXPECT_FALSE(another_program.act) << "the other program never came to act";
       another_program = {};
     }
     EXPECT_EQ(outcome.failure.kind, c.kind) << NativeFromText(outcome.failure.message);
-    if (std::string(c.call) == "read") {
+    const std::map<std::string, std::string> contents = {
+        {"old", program},
+        {"new", situation.content},
+        {"another version", AnotherVersion(program)},
+        {"planted", planted_content}};
+    EXPECT_EQ(Digest(folder.Read("part.nc")), Digest(contents.at(c.program_after)));
+    if (std::string(c.act) == "rewrite") {
       EXPECT_NE(NativeFromText(outcome.failure.message)
                     .find("Datei \"" + folder.At("part.nc") +
-                          "\" kann nicht erstellt werden. Die "
-                          "Datei wurde seit dem Lesen von einem anderen Programm geändert"),
+                          "\" kann nicht erstellt werden. Die Datei wurde seit dem Lesen von "
+                          "einem anderen Programm geändert"),
                 std::string::npos)
           << NativeFromText(outcome.failure.message);
-      EXPECT_EQ(folder.Read("part.nc"), AnotherVersion(program)) << "the other program's version";
-    } else if (*c.kind != '\0') {
-      EXPECT_EQ(folder.Read("part.nc"), program);
-    } else {
-      EXPECT_EQ(folder.Read("part.nc"), situation.content);
     }
     EXPECT_EQ(folder.Read("part.nc.prune-backup"), earlier_backup);
     std::vector<std::string> expected = {"part.nc", "part.nc.prune-backup"};
     if (folder.Exists("other.nc")) expected.push_back("other.nc");
     if (*c.planted_ends_at != '\0') {
       if (std::string(c.planted_ends_at) != "*") planted = c.planted_ends_at;
-      EXPECT_EQ(folder.Read(planted), "PLANTED BY ANOTHER PROGRAM\r\n");
+      EXPECT_EQ(folder.Read(planted), planted_content);
       expected.push_back(planted);
     }
     if (folder.Exists("state")) {

@@ -396,3 +396,48 @@ TEST(SaveWaysWin32Test, WhatANewFileCouldNotBeGivenKeepsTheProgramWrittenInPlace
 }
 
 }  // namespace
+
+// A file system that renames no handle: the new file is moved by its name. Another program
+// (a cleaner, a sync client) moves the save's temporary file away right before that and puts a
+// file of its own under its name, which the move by name then takes along.
+BOOL NoHandleRenameSetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind,
+                                              LPVOID information, DWORD size) {
+  if (kind == FileRenameInfo) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  return real::SetFileInformationByHandle(file, kind, information, size);
+}
+BOOL MoveFileExWAfterAnotherProgram(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  std::wstring moved = std::wstring(from) + L".moved";
+  if (real::MoveFileExW(from, moved.c_str(), 0)) {
+    HANDLE planted = real::CreateFileW(from, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    real::WriteFile(planted, "PLANTED\r\n", 9, &written, nullptr);
+    real::CloseHandle(planted);
+  }
+  return real::MoveFileExW(from, to, flags);
+}
+
+TEST(SaveWaysWin32Test, AMoveByNameThatTookAnotherFileIsNoSuccess) {
+  const char* outputs[] = {"part.nc", "part.tap"};
+  for (const char* output : outputs) {
+    SCOPED_TRACE(output);
+    TempFolder folder;
+    Program(folder);
+    Failure failure;
+    {
+      StandIns stand_ins;
+      os::SetFileInformationByHandle = NoHandleRenameSetFileInformationByHandle;
+      os::MoveFileExW = MoveFileExWAfterAnotherProgram;
+      try {
+        ReplaceWholeFile(folder.PathOf(output), kShorterProgram);
+      } catch (const Failure& raised) {
+        failure = raised;
+      }
+    }
+    // The other program's file under the name is no result of the save's.
+    EXPECT_NE(failure.kind, "") << output << " holds: " << folder.Read(output);
+  }
+}
