@@ -1330,8 +1330,9 @@ TEST(SaveFaultsPosixTest, TheMatrixReportsABrokenSeam) {
   const Case cases[] = {
       {"an unlink that removes nothing", "in place: a second link, shorter",
        [] { real::unlink = RemovesNothing; }, "after a reported success"},
+      // The save looks at what the name names after its rename: it fails its own good run.
       {"a rename that renames nothing", "rename over the program",
-       [] { real::rename = RenamesNothing; }, "after a reported success"},
+       [] { real::rename = RenamesNothing; }, "kann nicht erstellt werden"},
       {"a folder flush that never reaches the disk", "rename over the program",
        [] { real::fsync = FlushesFilesOnly; }, "after a reported success loses the new content"},
       {"a file flush that never reaches the disk", "rename over the program",
