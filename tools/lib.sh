@@ -13,6 +13,12 @@ prune_version() {
   echo "$version"
 }
 
+# source_date_epoch: prints the time that the release packages carry, in seconds since 1970:
+# SOURCE_DATE_EPOCH where it is set, else the time of the commit checked out (0 outside git).
+source_date_epoch() {
+  echo "${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2> /dev/null || echo 0)}"
+}
+
 # at_exit COMMAND: runs COMMAND (a line of shell) when the script ends, however it ends; the
 # commands run in the reverse order of their registration, each whatever the others did.
 exit_commands=()

@@ -11,13 +11,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/lib.sh
-# Stripping a Windows executable writes the time into its header: the zip and the installer strip
-# prune.exe each in turn, and must hold the same bytes however far apart they run.
-SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2> /dev/null || echo 0)
+# Every time that the packages carry is the time of the commit (or SOURCE_DATE_EPOCH as given), so
+# that the same commit gives the same packages, byte for byte, wherever and whenever it is built:
+# the files' times in the zip, the .deb and the tar.gz, the time that stripping writes into the
+# header of prune.exe (the zip and the installer strip it each in turn), and the MSI's times.
+SOURCE_DATE_EPOCH=$(source_date_epoch)
 export SOURCE_DATE_EPOCH
 
 tools/install-packages.sh cmake g++ ninja-build googletest libgtest-dev \
-  g++-mingw-w64-x86-64-posix dpkg-dev file wixl msitools
+  g++-mingw-w64-x86-64-posix dpkg-dev file wixl msitools uuid-runtime
 
 step "building prune for Linux in build/"
 cmake --preset default > /dev/null

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows half of the tests: cross-builds prune.exe and the unit tests with mingw-w64 into
-# build-win and runs them under Wine, then runs the native build's end-to-end suite against
-# prune.exe, on a virtual display (Xvfb) on which the failure report's boxes appear and are closed
-# again. Wine's prefix and its output (wine-logs/) stay in build-win. Run as root, it installs what
-# is missing. Exits non-zero when a test fails.
+# build-win and runs the Windows build's ctest tests (the unit tests under Wine; windows_imports:
+# every function that prune.exe imports is in the Windows its header names), then runs the native
+# build's end-to-end suite against prune.exe, on a virtual display (Xvfb) on which the failure
+# report's boxes appear and are closed again. Wine's prefix and its output (wine-logs/) stay in
+# build-win. Run as root, it installs what is missing. Exits non-zero when a test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/lib.sh
