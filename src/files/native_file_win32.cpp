@@ -490,8 +490,12 @@ bool NamesAnotherFile(const Text& path, HANDLE file) {
       !os::GetFileInformationByHandle(named.get(), &theirs)) {
     return false;
   }
-  return ours.dwVolumeSerialNumber != theirs.dwVolumeSerialNumber ||
-         ours.nFileIndexHigh != theirs.nFileIndexHigh || ours.nFileIndexLow != theirs.nFileIndexLow;
+  // A handle whose file was moved by its name may not tell its volume any more (under Wine it
+  // gives 0): the file's number, which it keeps, tells it apart within the folder.
+  bool same_volume = ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber ||
+                     ours.dwVolumeSerialNumber == 0;
+  return !same_volume || ours.nFileIndexHigh != theirs.nFileIndexHigh ||
+         ours.nFileIndexLow != theirs.nFileIndexLow;
 }
 
 /// Gives the open new file the name `target` in one step, replacing a file there only where
