@@ -492,8 +492,8 @@ bool NamesAnotherFile(const Text& path, HANDLE file) {
   }
   // A handle whose file was moved by its name may not tell its volume any more (under Wine it
   // gives 0): the file's number, which it keeps, tells it apart within the folder.
-  bool same_volume = ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber ||
-                     ours.dwVolumeSerialNumber == 0;
+  bool same_volume =
+      ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber || ours.dwVolumeSerialNumber == 0;
   return !same_volume || ours.nFileIndexHigh != theirs.nFileIndexHigh ||
          ours.nFileIndexLow != theirs.nFileIndexLow;
 }
