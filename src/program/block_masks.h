@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "base/simd.h"
 #include "program/unit_form.h"
@@ -16,9 +17,13 @@ namespace line_scan {
 /// The longest needle, in code units, that the block scan looks for.
 constexpr size_t kMaxNeedleUnits = 8;
 
+/// A needle's length known only at run time.
+constexpr size_t kAnyUnits = ~size_t{0};
+
 /// Finds, in a block of 16 bytes, where CR and LF code units and the needle begin: one bit per
-/// byte offset, set only where a code unit begins.
-template <UnitForm F>
+/// byte offset, set only where a code unit begins. `kUnits` is the needle's length in code units
+/// where it is known when compiled (the scan then compares without a jump), else kAnyUnits.
+template <UnitForm F, size_t kUnits = kAnyUnits>
 class BlockMasks {
  public:
   static constexpr size_t kWidth = UnitWidth(F);
@@ -28,6 +33,7 @@ class BlockMasks {
   /// `needle` is ASCII text in the bytes of this form, at most kMaxNeedleUnits code units.
   explicit BlockMasks(std::string_view needle) : units_(needle.size() / kWidth) {
     assert(units_ <= kMaxNeedleUnits);
+    assert(kUnits == kAnyUnits || kUnits == units_);
     cr_ = Broadcast(reinterpret_cast<const unsigned char*>(kWidth == 1 ? "\r" : kCr16));
     lf_ = Broadcast(reinterpret_cast<const unsigned char*>(kWidth == 1 ? "\n" : kLf16));
     for (size_t j = 0; j < std::min(units_, kMaxNeedleUnits); ++j) {
@@ -49,6 +55,11 @@ class BlockMasks {
     auto unit = [&](size_t j) {
       all = simd::And(all, Equal(simd::Load(p + j * kWidth), needle_[j]));
     };
+    if constexpr (kUnits != kAnyUnits) {
+      [&]<size_t... j>(std::index_sequence<j...>) { (unit(j), ...); }
+      (std::make_index_sequence<kUnits>());
+      return simd::ByteTopBits(all) & kUnitStarts;
+    }
     // Straight code for the needle's length, which is the same for every block.
     switch (units_) {
       case 8:

@@ -27,8 +27,25 @@ struct ScannedLine {
 /// no line. `text` holds whole code units of form `F`. Tells of each line whether `needle` (ASCII
 /// text in the same form, without CR, LF or NUL, at most 8 code units; empty for none) occurs in
 /// it. Returns `visit`, which the scan holds by value, so that its state can stay in registers.
+template <UnitForm F, size_t kNeedleUnits, typename Visit>
+Visit ScanLinesFor(std::string_view text, std::string_view needle, Visit visit);
+
 template <UnitForm F, typename Visit>
 Visit ScanLines(std::string_view text, std::string_view needle, Visit visit) {
+  // The move pattern has five code units: its scan knows that when compiled.
+  switch (needle.size() / UnitWidth(F)) {
+    case 0:
+      return ScanLinesFor<F, 0>(text, needle, visit);
+    case 5:
+      return ScanLinesFor<F, 5>(text, needle, visit);
+    default:
+      return ScanLinesFor<F, line_scan::kAnyUnits>(text, needle, visit);
+  }
+}
+
+/// ScanLines for a needle of `kNeedleUnits` code units (line_scan::kAnyUnits: any).
+template <UnitForm F, size_t kNeedleUnits, typename Visit>
+Visit ScanLinesFor(std::string_view text, std::string_view needle, Visit visit) {
   constexpr size_t kBlock = simd::kBlockBytes;
   constexpr size_t w = UnitWidth(F);
   // Four blocks give one 64-bit word of each mask: the loop over the line ends of a word ends
@@ -37,8 +54,8 @@ Visit ScanLines(std::string_view text, std::string_view needle, Visit visit) {
   constexpr size_t kWord = 64;
   auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t size = text.size() / w * w;
-  const line_scan::BlockMasks<F> masks(needle);
-  const bool has_needle = !needle.empty();
+  const line_scan::BlockMasks<F, kNeedleUnits> masks(needle);
+  const bool has_needle = kNeedleUnits != 0 && !needle.empty();
   // Finding the needle in a word reads this far beyond it.
   const size_t reach = has_needle ? needle.size() - w : 0;
   // The last words are scanned from a copy padded with zeros, which hold no line break and no
@@ -71,20 +88,20 @@ Visit ScanLines(std::string_view text, std::string_view needle, Visit visit) {
     uint64_t pairs = cr & ((lf >> w) | (lf_next << (kWord - w)));
     uint64_t ends = cr | (lf & ~((cr << w) | cr_before));
     cr_before = cr_last;
+    // The needles of the lines still to end in this word: no needle begins on a line break, so
+    // those below a line's end lie in that line, and those of a line go with its end.
+    uint64_t ahead = needles;
     for (; ends != 0; ends &= ends - 1) {
-      size_t k = std::countr_zero(ends);
-      size_t next = i + k + w + w * ((pairs >> k) & 1);
-      uint64_t in_line = ~uint64_t{0} << (begin > i ? begin - i : 0) & ((uint64_t{1} << k) - 1);
-      visit(ScannedLine{begin, i + k, next, carried || (needles & in_line) != 0});
+      const uint64_t end = ends & -ends;
+      const size_t k = std::countr_zero(ends);
+      const size_t next = i + k + w + w * ((pairs >> k) & 1);
+      visit(ScannedLine{begin, i + k, next, carried || (ahead & (end - 1)) != 0});
+      ahead &= ~((end << 1) - 1);
       begin = next;
       carried = false;
     }
-    // The line that goes on into the next word: its needles so far (it may begin beyond this
-    // word, after a CR LF that straddles the two).
-    uint64_t in_line = begin <= i          ? ~uint64_t{0}
-                       : begin - i < kWord ? ~uint64_t{0} << (begin - i)
-                                           : 0;
-    carried = carried || (needles & in_line) != 0;
+    // The line that goes on into the next word: its needles so far.
+    carried = carried || ahead != 0;
   }
   if (begin < size) visit(ScannedLine{begin, size, size, carried});
   return visit;
