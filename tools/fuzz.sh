@@ -14,7 +14,7 @@ cmake --build --preset fuzz --target fuzz_targets
 
 seeds=build-fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{prune,program_bytes,convert_integer,command_line,extension,report_text,ini} build-fuzz/artifacts
+mkdir -p "$seeds"/{prune,program_bytes,pieces,convert_integer,command_line,extension,report_text,ini} build-fuzz/artifacts
 
 # seed TARGET NAME FORMAT: one hand-made seed, written by printf from FORMAT.
 seed() { printf "$3" >"$seeds/$1/$2"; }
@@ -36,6 +36,12 @@ for example in examples/*.nc; do
 done
 # The fast way and the reference way start from the same programs.
 cp "$seeds"/prune/* "$seeds/program_bytes/"
+# The read in pieces takes the same programs behind two bytes: the piece size and the way.
+for seed_file in "$seeds"/prune/*; do
+  for way in 0 1 2; do
+    { printf "\\x07\\x0$way"; cat "$seed_file"; } >"$seeds/pieces/$(basename "$seed_file")-$way"
+  done
+done
 
 n=0
 for value in 1 +1 01 " 1" '$1' x1 0X1 '-$FFFFFFFF' -0xffffffff "1 " "\t1" 1.0 --1 "+ 1" 0x '$' \
@@ -62,9 +68,10 @@ for target in build-fuzz/fuzz/*_fuzz; do
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
     -artifact_prefix=build-fuzz/artifacts/"$name"-)
   dict=fuzz/$name.dict
-  [ "$name" = program_bytes ] && dict=fuzz/prune.dict # the same texts matter to both
+  # The same texts matter to all three.
+  [ "$name" = program_bytes ] || [ "$name" = pieces ] && dict=fuzz/prune.dict
   [ -f "$dict" ] && options+=(-dict="$dict")
-  case $name in prune | program_bytes) options+=(-max_len=16384) ;; esac
+  case $name in prune | program_bytes | pieces) options+=(-max_len=16384) ;; esac
   echo "fuzzing $name for $seconds s" >&2
   if ! "$target" "${options[@]}" "$corpus" "$seeds/$name" >"build-fuzz/$name.log" 2>&1; then
     echo "FAILED: $name (see build-fuzz/$name.log and build-fuzz/artifacts)" >&2
