@@ -10,6 +10,11 @@
 // of each command, so that every run creates its output anew. Each --compare names another build
 // of prune (say, one of the main branch), timed in the same rounds and printed on a row of its
 // own, so that a change is measured against what it changes in the same moments of the machine.
+//
+// For the ANSI programs, two more rows give the saves over the program itself (a copy of prune
+// without a settings file): "rename" for a program of one link, which the save replaces by a new
+// file, and "in place" for one with a second link, which it writes in place behind a backup. The
+// program is written anew, untimed, before each of their runs.
 #include <fcntl.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -22,6 +27,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -142,17 +149,38 @@ void PrintHeader() {
 struct Prune {
   std::string label;  // "A" for the one measured, "B", "C", … for those compared with it
   std::string copy;
+  std::string overwriting;  // a copy without a settings file: it saves over the program
   Command run;
   Command no_sync;
+  Command by_rename;
+  Command in_place;
 };
+
+/// Prints one row of figures.
+void PrintRow(int64_t lines, const std::string& what, double megabytes, const Command& cat,
+              const Command& dd, const Command& run, const Command* no_sync,
+              const std::string& label) {
+  double seconds = run.Median();
+  double peak_mb = run.MaxRssKb() * 1024.0 / 1e6;
+  double fsync_share = no_sync ? std::max(0.0, seconds - no_sync->Median()) / seconds : 0;
+  std::printf("%10lld  %-14s %8.1f %8.1f %8.1f %9.1f %6.2f %6.2f %8.1f %8.1f %6.2f %5.0f%%  %s\n",
+              static_cast<long long>(lines), what.c_str(), megabytes, cat.Median() * 1e3,
+              dd.Median() * 1e3, seconds * 1e3, seconds / cat.Median(), seconds / dd.Median(),
+              lines / seconds / 1e6, peak_mb, peak_mb / megabytes, 100 * fsync_share,
+              label.c_str());
+}
 
 void BenchOne(const Options& options, const std::string& folder, std::vector<Prune>& prunes,
               int64_t lines, SyntheticEncoding encoding) {
   const std::string program = folder + "/program.nc";
   const std::string copy = folder + "/copy.nc";
   const std::string tap = folder + "/program.tap";
+  const std::string work = folder + "/work.nc", second_link = folder + "/work-link.nc";
   WriteFile(program, SyntheticProgram(lines, encoding));
   double megabytes = FileSize(program) / 1e6;
+  const bool ways = encoding == SyntheticEncoding::kAnsi;
+  // What goes before a run, untimed: its output removed, or the program written anew.
+  std::map<const Command*, std::function<void()>> prepare;
 
   // cat may copy inside the kernel (copy_file_range); dd copies through a buffer of its own and
   // flushes to disk at the end, as prune does.
@@ -165,6 +193,17 @@ void BenchOne(const Options& options, const std::string& folder, std::vector<Pru
   for (Prune& prune : prunes) {
     prune.run = {{prune.copy, program}, "", tap, "", {}};
     prune.no_sync = {{prune.copy, program}, "", tap, options.no_sync, {}};
+    prune.by_rename = {{prune.overwriting, work}, "", work, "", {}};
+    prune.in_place = {{prune.overwriting, work}, "", work, "", {}};
+    prepare[&prune.by_rename] = [&] {
+      unlink(second_link.c_str());
+      WriteFile(work, ReadFile(program));
+    };
+    prepare[&prune.in_place] = [&] {
+      unlink(second_link.c_str());
+      WriteFile(work, ReadFile(program));
+      if (link(work.c_str(), second_link.c_str()) != 0) Fail(second_link);
+    };
   }
   // Round by round, so that whatever else the machine does falls on every command alike; the
   // builds of prune take turns at going first.
@@ -174,26 +213,30 @@ void BenchOne(const Options& options, const std::string& folder, std::vector<Pru
     for (size_t k = 0; k < prunes.size(); ++k) {
       Prune& prune = prunes[(k + i) % prunes.size()];
       round.insert(round.end(), {&prune.run, &prune.no_sync});
+      if (ways) round.insert(round.end(), {&prune.by_rename, &prune.in_place});
     }
     for (Command* command : round) {
-      unlink(command->creates.c_str());
+      if (auto found = prepare.find(command); found != prepare.end()) {
+        found->second();
+      } else {
+        unlink(command->creates.c_str());
+      }
       sync();
       command->measures.push_back(Run(command->argv, command->output, command->preload));
     }
   }
   for (const Prune& prune : prunes) {
-    double prune_seconds = prune.run.Median();
-    double peak_mb = prune.run.MaxRssKb() * 1024.0 / 1e6;
-    std::printf("%10lld  %-14s %8.1f %8.1f %8.1f %9.1f %6.2f %6.2f %8.1f %8.1f %6.2f %5.0f%%  %s\n",
-                static_cast<long long>(lines), SyntheticEncodingName(encoding), megabytes,
-                cat.Median() * 1e3, dd.Median() * 1e3, prune_seconds * 1e3,
-                prune_seconds / cat.Median(), prune_seconds / dd.Median(),
-                lines / prune_seconds / 1e6, peak_mb, peak_mb / megabytes,
-                100 * std::max(0.0, prune_seconds - prune.no_sync.Median()) / prune_seconds,
-                prune.label.c_str());
+    PrintRow(lines, SyntheticEncodingName(encoding), megabytes, cat, dd, prune.run, &prune.no_sync,
+             prune.label);
+  }
+  if (ways) {
+    for (const Prune& prune : prunes) {
+      PrintRow(lines, "ANSI, rename", megabytes, cat, dd, prune.by_rename, nullptr, prune.label);
+      PrintRow(lines, "ANSI, in place", megabytes, cat, dd, prune.in_place, nullptr, prune.label);
+    }
   }
   std::fflush(stdout);
-  for (const std::string& path : {program, copy, tap}) unlink(path.c_str());
+  for (const std::string& path : {program, copy, tap, work, second_link}) unlink(path.c_str());
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -241,6 +284,8 @@ int main(int argc, char** argv) {
     prune.copy = folder + "/prune-" + prune.label;
     WriteFile(prune.copy, ReadFile(builds[k]), 0755);
     WriteFile(prune.copy + ".ini", "[common]\r\ntest=1\r\n");
+    prune.overwriting = folder + "/overwriting-" + prune.label;
+    WriteFile(prune.overwriting, ReadFile(builds[k]), 0755);
     std::printf("prune %s: %s\n", prune.label.c_str(), builds[k].c_str());
     prunes.push_back(std::move(prune));
   }
@@ -256,6 +301,7 @@ int main(int argc, char** argv) {
   for (const Prune& prune : prunes) {
     unlink(prune.copy.c_str());
     unlink((prune.copy + ".ini").c_str());
+    unlink(prune.overwriting.c_str());
   }
   rmdir(folder.c_str());
   return 0;
