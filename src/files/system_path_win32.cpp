@@ -1,7 +1,7 @@
 #include "files/system_path_win32.h"
 
 #include "base/path.h"
-#include "files/native_file.h"
+#include "files/absolute_path.h"
 
 Text SystemPath(const Text& path) {
   Text absolute = AbsolutePath(path);

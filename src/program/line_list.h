@@ -8,7 +8,7 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
+#include "save/save.h"
 
 /// An ordered list of lines, numbered from 0. The lines are views into one text buffer; a line
 /// holds no CR or LF. Remembers the file encoding that the load found, for the save.

@@ -8,9 +8,9 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
 #include "program/byte_ranges.h"
 #include "program/unit_form.h"
+#include "save/save.h"
 
 namespace prune_detail {
 template <typename Form>

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "encoding/code_page.h"
-#include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/prune_detail.h"
+#include "save/save.h"
 #include "testing/program_forms.h"
 #include "testing/random_program.h"
 #include "testing/test_support.h"

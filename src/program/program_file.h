@@ -6,10 +6,11 @@
 #include <variant>
 
 #include "base/text.h"
-#include "files/native_file.h"
+#include "files/read.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"
 #include "program/program_pieces.h"
+#include "save/save.h"
 
 /// The NC program, held in one of two forms that callers never see: as the bytes of its file
 /// (ProgramBytes) where its file encoding gives back every byte unchanged, and as a line list of

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "encoding/file_encoding.h"
-#include "files/native_file.h"
+#include "files/read.h"
 #include "program/unit_form.h"
+#include "save/save.h"
 
 /// The bytes of a piece. Every page of a fresh buffer costs a fault at its first touch, so the
 /// piece is small: measured on programs of 200,000 and 2,000,000 lines, pieces of 64 KiB to

@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
 #include "program/line_scan.h"
 #include "program/unit_form.h"
+#include "save/save.h"
 
 /// How the code units of a file in `encoding` lie in its bytes.
 UnitForm FormOf(FileEncoding encoding);

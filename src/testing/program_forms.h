@@ -8,10 +8,10 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"
 #include "program/program_file.h"
+#include "save/save.h"
 
 /// Whole files whose bytes after the byte-order mark decode to nothing: one byte after a UTF-16
 /// mark, and ill-formed UTF-8 (an overlong form, a surrogate, a sequence cut off at the end).

@@ -1,4 +1,4 @@
-#include "files/background_flush_posix.h"
+#include "save/background_flush_posix.h"
 
 #include <cerrno>
 #include <system_error>

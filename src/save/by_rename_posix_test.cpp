@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "files/native_file.h"
 #include "files/system_calls_posix.h"
+#include "save/save.h"
 #include "testing/test_support.h"
 
 namespace {
 
-/// The stretch that the save hands over at a time, as native_file_posix.cpp has it.
+/// The stretch that the save hands over at a time, as by_rename_posix.cpp has it.
 constexpr off_t kStretch = off_t{2} << 20;
 
 /// Content handed over in the batches of pieces given, all cut from one long text.
@@ -71,7 +71,7 @@ int RecordingSyncFileRange(int fd, off_t offset, off_t length, unsigned int) {
   return 0;
 }
 
-TEST(NewFileStretchesPosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesStayInOrder) {
+TEST(ByRenamePosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesStayInOrder) {
   const size_t S = kStretch;
   std::string text(10 * S, '\0');
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
@@ -227,7 +227,7 @@ std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& na
   return SaveRecordingFlushes(folder, name, ContiguousContent(content));
 }
 
-TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
+TEST(ByRenamePosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
   const std::string content(5 * kStretch + 3, 'x');
   TempFolder folder;
   EXPECT_EQ(SaveRecordingFlushes(folder, "part.tap", content), "");
@@ -246,7 +246,7 @@ TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLas
                           [](const Flushed& flush) { return flush.by_the_save; }));
 }
 
-TEST(NewFileStretchesPosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
+TEST(ByRenamePosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
   const std::string content(3 * kStretch, 'n');
   const std::string five_stretches(5 * kStretch, 'f');
   struct Case {
@@ -358,7 +358,7 @@ std::vector<Call> CallsOf(Save save) {
   return calls;
 }
 
-TEST(NewFileStretchesPosixTest, AFileOfWholeStretchesIsFlushedBySaveAfterItsLastChange) {
+TEST(ByRenamePosixTest, AFileOfWholeStretchesIsFlushedBySaveAfterItsLastChange) {
   // The flushes on the thread of their own end with the last stretch written; what the save
   // changes after them (the owner, mode and attributes taken over) is flushed by its own flush,
   // before the rename gives the file its name.

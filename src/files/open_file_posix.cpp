@@ -1,0 +1,49 @@
+#include "files/open_file_posix.h"
+
+#include <string.h>
+#include <sys/file.h>
+
+#include <cerrno>
+
+Text ErrorText(int error) { return TextFromNative(strerror(error)); }
+
+bool ReadFully(int fd, char* buffer, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = os::read(fd, buffer + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;  // the file became shorter while it was read
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+bool WaitForLock(int fd, int operation) {
+  constexpr int kAttempts = 500;
+  const timespec pause = {0, 20'000'000};  // 20 ms, so 10 s at most
+  for (int attempt = 0;; ++attempt) {
+    if (os::flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || attempt == kAttempts) return false;
+    os::nanosleep(&pause, nullptr);
+  }
+}
+
+namespace {
+
+int64_t Nanoseconds(const timespec& time) {
+  return int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+}  // namespace
+
+FileStamp StampOf(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev),  static_cast<uint64_t>(st.st_ino),
+          static_cast<uint64_t>(st.st_size), Nanoseconds(st.st_mtim),
+          Nanoseconds(st.st_ctim),           static_cast<uint32_t>(st.st_mode & 0777)};
+}

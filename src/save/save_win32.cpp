@@ -1,0 +1,84 @@
+// The save on Windows: what the target is, and the way that keeps everything it has (see
+// ways_win32.h). The load opens the file so that nobody may write it while it is read, and notes
+// which file it read and in what state. The save opens the file that is there so that nobody
+// else may open it, makes sure it is still the one loaded, and then takes one of two ways:
+// - a new file beside it, given first the old file's security, attributes and creation time, then
+//   written and flushed, takes the old file's name in one step through its own handle, so that
+//   the name never goes missing;
+// - where a new file could not keep everything (further links, named streams, compression, an
+//   owner that this user cannot give, a label of its own) or no room is left for a second copy,
+//   the file is written in place, its old content kept in a backup file until the new is on disk.
+// A file reached through a link is saved where the link leads, as the system names the open file;
+// where it cannot be named, the file is written in place, through the link. Every path goes to
+// the system in its long form, and nothing is deleted by a name: a file that the save makes and
+// does not keep goes through its own handle.
+#include <windows.h>
+
+#include "base/wide_win32.h"
+#include "files/system_path_win32.h"
+#include "save/save.h"
+#include "save/steps_win32.h"
+#include "save/ways_win32.h"
+
+namespace {
+
+/// Opens the existing file at `path` for the save and notes its state; the create failure when it
+/// cannot be opened, and nothing changed meanwhile when it is no longer the one `loaded`.
+SaveOutcome OpenExisting(const Text& path, const FileStamp* loaded, Existing* existing) {
+  existing->file.Reset(OpenExclusively(path));
+  if (!existing->file.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  if (!os::GetFileInformationByHandle(existing->file.get(), &existing->information)) {
+    return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  }
+  existing->stamp = StampOf(existing->file.get(), existing->information);
+  if (loaded && existing->stamp != *loaded) return Failed(SaveOutcome::kChangedMeanwhile);
+  return SaveOutcome();
+}
+
+/// Saves `content` as the file at `path` in the way that keeps everything the file has.
+SaveOutcome Save(const Text& path, const FileContent& content, const FileStamp* loaded) {
+  Text given = SystemPath(path);
+  if (given.empty()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  DWORD attributes = os::GetFileAttributesW(Wide(given));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveOutcome::kCreateFailed, error);
+    if (loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed since the load
+    return CreateNew(given, content);
+  }
+  // The create would refuse a folder and a read-only file with "access denied".
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+    return Failed(SaveOutcome::kCreateFailed, ERROR_ACCESS_DENIED);
+  }
+  Existing existing;
+  if (SaveOutcome opened = OpenExisting(given, loaded, &existing);
+      opened.kind != SaveOutcome::kSaved) {
+    return opened;
+  }
+  Text target = WhereItLies(existing.file.get());
+  if (!target.empty()) {
+    SaveOutcome replaced = ReplaceByRename(existing, target, content);
+    if (replaced.kind != SaveOutcome::kTryInPlace) return replaced;
+  }
+  // Opened again where the rename let it go: still the same file, in the same state.
+  if (!existing.file.valid()) {
+    const FileStamp before = existing.stamp;
+    if (SaveOutcome opened = OpenExisting(given, &before, &existing);
+        opened.kind != SaveOutcome::kSaved) {
+      return opened;
+    }
+  }
+  return WriteInPlace(existing.file.get(), target.empty() ? given : target, content);
+}
+
+}  // namespace
+
+bool ReplaceByNewFile(const Text&, const ContentStream&, const FileStamp*, uint32_t) {
+  return false;
+}
+
+void ReplaceWholeFile(
+    const Text& path, const FileContent& content, const FileStamp* loaded,
+    uint32_t /*new_file_permissions: a new file inherits its folder's access list*/) {
+  RaiseSaveFailure(path, Save(path, content, loaded));
+}
