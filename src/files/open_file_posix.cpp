@@ -7,29 +7,33 @@
 
 Text ErrorText(int error) { return TextFromNative(strerror(error)); }
 
-bool ReadFully(int fd, char* buffer, size_t size) {
+Step Descriptor::Close() {
+  int fd = fd_;
+  fd_ = -1;
+  return os::close(fd) == 0 ? Step::Done() : Step::Failed(errno);
+}
+
+Step ReadFully(int fd, char* buffer, size_t size) {
   size_t done = 0;
   while (done < size) {
     ssize_t n = os::read(fd, buffer + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;  // the file became shorter while it was read
-      return false;
-    }
+    if (n < 0) return Step::Failed(errno);
+    if (n == 0) return Step::Failed(EIO);  // the file became shorter while it was read
     done += n;
   }
-  return true;
+  return Step::Done();
 }
 
-bool WaitForLock(int fd, int operation) {
+Step WaitForLock(int fd, int operation) {
   constexpr int kAttempts = 500;
   const timespec pause = {0, 20'000'000};  // 20 ms, so 10 s at most
   for (int attempt = 0;; ++attempt) {
-    if (os::flock(fd, operation | LOCK_NB) == 0) return true;
-    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) return true;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK || attempt == kAttempts) return false;
+    if (os::flock(fd, operation | LOCK_NB) == 0) return Step::Done();
+    const int error = errno;
+    if (error == ENOLCK || error == EOPNOTSUPP || error == EINVAL) return Step::Done();
+    if (error == EINTR) continue;
+    if (error != EWOULDBLOCK || attempt == kAttempts) return Step::Failed(error);
     os::nanosleep(&pause, nullptr);
   }
 }

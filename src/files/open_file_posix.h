@@ -11,6 +11,7 @@
 
 #include "base/text.h"
 #include "files/file_stamp.h"
+#include "files/step_posix.h"
 #include "files/system_calls_posix.h"
 
 /// The largest file that a run holds in memory: 2 GiB less one byte.
@@ -35,25 +36,21 @@ class Descriptor {
     fd_ = -1;
     return fd;
   }
-  /// Closes now and tells whether the close succeeded.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return os::close(fd) == 0;
-  }
+  /// Closes now: what the close came to.
+  Step Close();
 
  private:
   int fd_;
 };
 
-/// Reads exactly `size` bytes; false (errno set) when the file ends before.
-bool ReadFully(int fd, char* buffer, size_t size);
+/// Reads exactly `size` bytes; failed where a read fails or the file ends before (EIO).
+Step ReadFully(int fd, char* buffer, size_t size);
 
 /// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on the open file, which keeps a load
 /// and an in-place save of the same file, or two such saves, from overlapping. Waits for it a
-/// few seconds at most; false (errno set) when it cannot be had. A file system without locks
-/// (NFS without its lock service) is used without them.
-bool WaitForLock(int fd, int operation);
+/// few seconds at most; failed where it cannot be had. A file system without locks (NFS without
+/// its lock service) is used without them.
+Step WaitForLock(int fd, int operation);
 
 /// The state of a file from its status.
 FileStamp StampOf(const struct stat& st);

@@ -14,36 +14,42 @@ Text ErrorText(DWORD error) {
   return text;
 }
 
-int64_t RemainingSize(HANDLE file) {
-  // The low half of a position may look like the failure value; only the error code tells.
+namespace {
+
+/// Whether a call of SetFilePointer that gave `low` failed: the low half of a position may look
+/// like the failure value, so only the error code tells, which is cleared before the call.
+bool PointerFailed(DWORD low) {
+  return low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR;
+}
+
+}  // namespace
+
+Found<int64_t> RemainingSize(HANDLE file) {
   SetLastError(NO_ERROR);
   LONG position_high = 0;
   DWORD position_low = os::SetFilePointer(file, 0, &position_high, FILE_CURRENT);
-  if (position_low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  if (PointerFailed(position_low)) return {Step::Failed(GetLastError()), -1};
   LONG end_high = 0;
   DWORD end_low = os::SetFilePointer(file, 0, &end_high, FILE_END);
-  if (end_low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  if (PointerFailed(end_low)) return {Step::Failed(GetLastError()), -1};
   SetLastError(NO_ERROR);
   DWORD back =
       os::SetFilePointer(file, static_cast<LONG>(position_low), &position_high, FILE_BEGIN);
-  if (back == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  if (PointerFailed(back)) return {Step::Failed(GetLastError()), -1};
   int64_t position = (int64_t{position_high} << 32) | position_low;
   int64_t end = (int64_t{end_high} << 32) | end_low;
-  return end - position;
+  return {Step::Done(), end - position};
 }
 
-bool ReadAll(HANDLE file, char* buffer, DWORD size) {
+Step ReadAll(HANDLE file, char* buffer, DWORD size) {
   while (size > 0) {
     DWORD read = 0;
-    if (!os::ReadFile(file, buffer, size, &read, nullptr)) return false;
-    if (read == 0) {
-      SetLastError(ERROR_HANDLE_EOF);
-      return false;
-    }
+    if (!os::ReadFile(file, buffer, size, &read, nullptr)) return Step::Failed(GetLastError());
+    if (read == 0) return Step::Failed(ERROR_HANDLE_EOF);
     buffer += read;
     size -= read;
   }
-  return true;
+  return Step::Done();
 }
 
 int64_t Ticks(FILETIME time) {

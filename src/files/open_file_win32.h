@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "files/file_stamp.h"
+#include "files/step_win32.h"
 #include "files/system_calls_win32.h"
 
 /// The largest file that a run holds in memory: 2 GiB less one byte.
@@ -26,6 +27,7 @@ class Handle {
   }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
   /// Closes the handle held, if any, and holds `handle` instead.
@@ -38,13 +40,13 @@ class Handle {
   HANDLE handle_;
 };
 
-/// The size of the open file less the current position, which is put back where it was;
-/// -1 when the file has no size (a device or a pipe), with the reason left for GetLastError.
-int64_t RemainingSize(HANDLE file);
+/// The size of the open file less the current position, which is put back where it was; failed
+/// where the file has no size (a device or a pipe).
+Found<int64_t> RemainingSize(HANDLE file);
 
-/// Reads `size` bytes at the file's position, with as many requests as it takes; false, with
-/// the reason left for GetLastError, when the file ends before or a request fails.
-bool ReadAll(HANDLE file, char* buffer, DWORD size);
+/// Reads `size` bytes at the file's position, with as many requests as it takes; failed where a
+/// request fails or the file ends before (ERROR_HANDLE_EOF).
+Step ReadAll(HANDLE file, char* buffer, DWORD size);
 
 /// A time of the file system as a number of its ticks.
 int64_t Ticks(FILETIME time);

@@ -37,10 +37,13 @@ std::string BufferOf(size_t size) {
 class PosixPieceReader : public PieceReader {
  public:
   /// Opens the file at `path`; raises the open failure, or "EReadError" when it is too large.
-  explicit PosixPieceReader(const Text& path) : path_(path), file_(Open(path, &target_)) {
+  explicit PosixPieceReader(const Text& path)
+      : path_(path), target_(TargetOf(path)), file_(Open(path, target_)) {
     struct stat st;
     // An in-place save of the same file by another run ends before the bytes are read.
-    if (!WaitForLock(file_.get(), LOCK_SH)) RaiseOpenFailure(path, ErrorText(errno));
+    if (Step locked = WaitForLock(file_.get(), LOCK_SH); !locked.done()) {
+      RaiseOpenFailure(path, ErrorText(locked.error()));
+    }
     if (os::fstat(file_.get(), &st) != 0) RaiseOpenFailure(path, ErrorText(errno));
     if (st.st_size >= kMaxFileSize) RaiseTooLargeFailure(path);
     stamp_ = StampOf(st);
@@ -51,7 +54,7 @@ class PosixPieceReader : public PieceReader {
 
   size_t Read(char* buffer, size_t room) override {
     size_t size = std::min(room, size_ - position_);
-    if (!ReadFully(file_.get(), buffer, size)) RaiseReadFailure();
+    if (!ReadFully(file_.get(), buffer, size).done()) RaiseReadFailure();
     position_ += size;
     return size;
   }
@@ -60,7 +63,7 @@ class PosixPieceReader : public PieceReader {
     if (position_ != 0 && os::lseek(file_.get(), 0, SEEK_SET) != 0) RaiseReadFailure();
     position_ = 0;
     std::string bytes = BufferOf(size_);
-    if (!ReadFully(file_.get(), bytes.data(), bytes.size())) RaiseReadFailure();
+    if (!ReadFully(file_.get(), bytes.data(), bytes.size()).done()) RaiseReadFailure();
     position_ = size_;
     file_.Close();
     return bytes;
@@ -76,12 +79,19 @@ class PosixPieceReader : public PieceReader {
   }
 
  private:
-  /// The descriptor of the regular file at `path`, not locked yet; where it lies in `*target`.
-  static int Open(const Text& path, std::string* target) {
-    if (!FinalTarget(NativeFromText(path), target)) RaiseOpenFailure(path, ErrorText(errno));
+  /// Where the file at `path` lies, links followed; raises the open failure where a link cannot
+  /// be followed.
+  static std::string TargetOf(const Text& path) {
+    Found<std::string> target = FinalTarget(NativeFromText(path));
+    if (!target.step.done()) RaiseOpenFailure(path, ErrorText(target.step.error()));
+    return target.value;
+  }
+
+  /// The descriptor of the regular file at `path`, which lies at `target`, not locked yet.
+  static int Open(const Text& path, const std::string& target) {
     // Opened without blocking, so that a FIFO or a device cannot stall the run; a link put in
     // the file's place since its links were followed is not followed.
-    int fd = os::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0);
+    int fd = os::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) RaiseOpenFailure(path, ErrorText(errno));
     Descriptor file(fd);
     struct stat st;

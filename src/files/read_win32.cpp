@@ -14,7 +14,7 @@
 #include "files/system_path_win32.h"
 
 std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
-  Handle file(os::CreateFileW(Wide(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  Handle file(os::CreateFileW(Wide(SystemPath(path).value), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) RaiseOpenFailure(path, ErrorText(GetLastError()));
   if (stamp) {
@@ -24,8 +24,9 @@ std::string ReadWholeFile(const Text& path, FileStamp* stamp) {
     }
     *stamp = StampOf(file.get(), information);
   }
-  int64_t size = RemainingSize(file.get());
-  if (size < 0) RaiseReadFailure();
+  const Found<int64_t> remaining = RemainingSize(file.get());
+  if (!remaining.step.done()) RaiseReadFailure();
+  const int64_t size = remaining.value;
   if (size >= kMaxFileSize) RaiseTooLargeFailure(path);
   std::string bytes(static_cast<size_t>(size), '\0');
   DWORD read = 0;

@@ -15,14 +15,14 @@
 
 namespace {
 
+// ---------------------------------------------------------------------------------------------
+// What a new file can keep
+
 // The attributes that a new file can be given. A file with any other (compressed, encrypted,
 // sparse, a reparse point, offline, an integrity stream) is written in place.
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// ---------------------------------------------------------------------------------------------
-// What a new file can keep
 
 /// Whether the open file has streams besides its content, which a new file would not get. True
 /// where it cannot be told; false on a file system that has no streams at all.
@@ -54,14 +54,6 @@ bool HasOwnLabel(HANDLE file) {
     entry += header->AceSize;
   }
   return false;
-}
-
-/// Whether a new file can be given everything that the open file has: it has no further names,
-/// no attributes but those a new file takes, no named streams and no label of its own.
-bool NewFileCanKeepAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information) {
-  return information.nNumberOfLinks == 1 &&
-         (information.dwFileAttributes & ~kCarriedAttributes) == 0 && !HasNamedStreams(file) &&
-         !HasOwnLabel(file);
 }
 
 /// The security of a file that a new file must be given: its owner, its group and its access
@@ -140,64 +132,86 @@ bool GiveAttributesAndTimes(HANDLE file, const BY_HANDLE_FILE_INFORMATION& old) 
 }
 
 // ---------------------------------------------------------------------------------------------
+// Writing the new file
+
+/// Writes the content into the new file and flushes it.
+Step WriteNew(NewFile& file, const FileContent& content) {
+  if (Step written = WriteContent(file.get(), content); !written.done()) return written;
+  return os::FlushFileBuffers(file.get()) ? Step::Done() : Step::Failed(GetLastError());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Putting the new file in place
+
+/// The way ended with `outcome`.
+Renamed Ended(SaveOutcome outcome) { return {false, std::move(outcome)}; }
+
+/// Nothing changed: the file is to be written another way (in place; a new file under its own
+/// name).
+const Renamed kInPlace = {true, SaveOutcome()};
 
 /// Puts the open new file, written and flushed, at `target`, and makes the rename durable. The
 /// rename either happens whole or not at all; where it reports a failure, the file is looked for
 /// where it should be, so that a rename that took place all the same is never undone by deleting
 /// the file, which now holds the name.
-SaveOutcome PutInPlace(NewFile& file, const Text& target, bool replace) {
-  if (!RenameTo(file, target, replace)) {
-    DWORD error = GetLastError();
-    bool known = false;
-    if (!RenamedAllTheSame(file, target, &known)) {
-      if (known) return Failed(SaveOutcome::kTryInPlace, error);
-      file.Keep();  // wherever it is, it is not deleted
-      return Failed(SaveOutcome::kCreateFailed, error);
+Renamed PutInPlace(NewFile& file, const Text& target, bool replace) {
+  if (Step renamed = RenameTo(file, target, replace); !renamed.done()) {
+    switch (RenamedAllTheSame(file, target)) {
+      case AllTheSame::kRenamed:
+        break;
+      case AllTheSame::kNotRenamed:
+        return kInPlace;
+      case AllTheSame::kUnknown:
+        file.Keep();  // wherever it is, it is not deleted
+        return Ended(Failed(SaveOutcome::kCreateFailed, renamed.error()));
     }
   }
   // Written through: a reported success survives a power cut. The new content is in place
   // whatever the flush says, and the failure says so.
   bool durable = os::FlushFileBuffers(file.get());
   file.Keep();
-  return durable ? SaveOutcome() : Failed(SaveOutcome::kNotYetLasting);
+  return Ended(durable ? SaveOutcome() : Failed(SaveOutcome::kNotYetLasting));
 }
 
 }  // namespace
 
-SaveOutcome ReplaceByRename(Existing& existing, const Text& target, const FileContent& content) {
-  const SaveOutcome another_way = Failed(SaveOutcome::kTryInPlace);
+// ---------------------------------------------------------------------------------------------
+// The way by rename
+
+bool NewFileCanKeepAll(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information) {
+  return information.nNumberOfLinks == 1 &&
+         (information.dwFileAttributes & ~kCarriedAttributes) == 0 && !HasNamedStreams(file) &&
+         !HasOwnLabel(file);
+}
+
+Renamed ReplaceByRename(Existing& existing, const Text& target, const FileContent& content) {
   Security security;
-  if (!NewFileCanKeepAll(existing.file.get(), existing.information) ||
-      !ReadSecurity(existing.file.get(), &security)) {
-    return another_way;
-  }
+  if (!ReadSecurity(existing.file.get(), &security)) return kInPlace;
   NewFile file;
-  if (!CreateBeside(FolderOf(target), &file) || !GiveSecurity(file.get(), security) ||
+  if (!CreateBeside(FolderOf(target), &file).done() || !GiveSecurity(file.get(), security) ||
       !GiveAttributesAndTimes(file.get(), existing.information)) {
-    return another_way;
+    return kInPlace;
   }
-  if (!WriteNew(file, content)) {
-    return NoRoom(GetLastError()) ? another_way : Failed(SaveOutcome::kWriteFailed);
+  if (Step written = WriteNew(file, content); !written.done()) {
+    return NoRoom(written.error()) ? kInPlace : Ended(Failed(SaveOutcome::kWriteFailed));
   }
   // A file that anybody holds open cannot be replaced: the old one is let go right before.
   existing.file.Reset(INVALID_HANDLE_VALUE);
   return PutInPlace(file, target, true);
 }
 
-// ---------------------------------------------------------------------------------------------
-// A new file
-
 SaveOutcome CreateNew(const Text& target, const FileContent& content) {
   NewFile file;
-  if (CreateBeside(FolderOf(target), &file)) {
-    if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
-    SaveOutcome put = PutInPlace(file, target, false);
-    if (put.kind != SaveOutcome::kTryInPlace) return put;
+  if (CreateBeside(FolderOf(target), &file).done()) {
+    if (!WriteNew(file, content).done()) return Failed(SaveOutcome::kWriteFailed);
+    Renamed put = PutInPlace(file, target, false);
+    if (!put.in_place) return put.outcome;
     file.Discard();
   }
-  if (!file.Create(target)) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  if (!WriteNew(file, content)) return Failed(SaveOutcome::kWriteFailed);
+  if (Step created = file.Create(target); !created.done()) {
+    return Failed(SaveOutcome::kCreateFailed, created.error());
+  }
+  if (!WriteNew(file, content).done()) return Failed(SaveOutcome::kWriteFailed);
   file.Keep();
   return SaveOutcome();
 }

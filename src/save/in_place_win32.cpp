@@ -37,7 +37,7 @@ Text StateFolder() {
     }
     buffer.resize(length);
   }
-  Text folder = SystemPath(TextFromWide(buffer.data(), buffer.size()) + u"\\prune");
+  Text folder = SystemPath(TextFromWide(buffer.data(), buffer.size()) + u"\\prune").value;
   if (folder.empty()) return Text();
   if (!os::CreateDirectoryW(Wide(folder), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     return Text();
@@ -54,11 +54,10 @@ bool NameBackup(const Text& folder, TextView name, NewFile* backup) {
   constexpr int kAttempts = 100;
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     Text named = folder + BackupName<char16_t>(name, attempt);
-    bool known = false;
-    if (!RenameTo(*backup, named, false, false)) {
-      DWORD error = GetLastError();
+    if (Step renamed = RenameTo(*backup, named, false, false); !renamed.done()) {
+      DWORD error = renamed.error();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-      if (!RenamedAllTheSame(*backup, named, &known)) return false;
+      if (RenamedAllTheSame(*backup, named) != AllTheSame::kRenamed) return false;
     }
     backup->Renamed(named);
     // NTFS writes the rename with the flush; where the flush fails, the backup is whole all the
@@ -66,7 +65,6 @@ bool NameBackup(const Text& folder, TextView name, NewFile* backup) {
     os::FlushFileBuffers(backup->get());
     return true;
   }
-  SetLastError(ERROR_FILE_EXISTS);
   return false;
 }
 
@@ -81,8 +79,8 @@ bool BackupIn(const Text& folder, TextView name, std::string_view old, PACL acce
   SetSecurityDescriptorDacl(&descriptor, TRUE, access, FALSE);
   SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
   SECURITY_ATTRIBUTES security = {sizeof security, &descriptor, FALSE};
-  if (!CreateBeside(folder, backup, &security)) return false;
-  if (!WriteFromStart(backup->get(), old) || !os::FlushFileBuffers(backup->get())) {
+  if (!CreateBeside(folder, backup, &security).done()) return false;
+  if (!WriteFromStart(backup->get(), old).done() || !os::FlushFileBuffers(backup->get())) {
     backup->Discard();
     return false;
   }
@@ -114,8 +112,8 @@ void MakeBackup(HANDLE file, const Text& target, std::string_view old, NewFile* 
 
 /// Makes the open file `old` again and flushes it; false when it cannot.
 bool Restore(HANDLE file, std::string_view old) {
-  return WriteFromStart(file, old) && SetLength(file, static_cast<int64_t>(old.size())) &&
-         os::FlushFileBuffers(file);
+  return WriteFromStart(file, old).done() &&
+         SetLength(file, static_cast<int64_t>(old.size())).done() && os::FlushFileBuffers(file);
 }
 
 /// Writes the content into the open file, whose old content is `old`. Its new length is reserved
@@ -124,15 +122,16 @@ bool Restore(HANDLE file, std::string_view old) {
 SaveOutcome Overwrite(HANDLE file, std::string_view old, const FileContent& content) {
   const int64_t old_size = static_cast<int64_t>(old.size());
   const int64_t new_size = static_cast<int64_t>(content.Size());
-  if (new_size > old_size && !SetLength(file, new_size)) {
-    DWORD error = GetLastError();
+  if (Step reserved = new_size > old_size ? SetLength(file, new_size) : Step::Done();
+      !reserved.done()) {
     // The reservation may have taken effect before it failed: the old length goes back to disk.
-    if (!SetLength(file, old_size) || !os::FlushFileBuffers(file)) {
+    if (!SetLength(file, old_size).done() || !os::FlushFileBuffers(file)) {
       return Failed(SaveOutcome::kRestoreFailed);
     }
-    return Failed(SaveOutcome::kWriteFailed, error);
+    return Failed(SaveOutcome::kWriteFailed, reserved.error());
   }
-  if (WriteContent(file, content) && SetLength(file, new_size) && os::FlushFileBuffers(file)) {
+  if (WriteContent(file, content).done() && SetLength(file, new_size).done() &&
+      os::FlushFileBuffers(file)) {
     return SaveOutcome();
   }
   return Failed(Restore(file, old) ? SaveOutcome::kWriteFailed : SaveOutcome::kRestoreFailed);
@@ -140,14 +139,21 @@ SaveOutcome Overwrite(HANDLE file, std::string_view old, const FileContent& cont
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// The way in place
+
 SaveOutcome WriteInPlace(HANDLE file, const Text& target, const FileContent& content) {
-  if (!MoveTo(file, 0)) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  int64_t old_size = RemainingSize(file);
-  if (old_size < 0) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  if (old_size >= kMaxFileSize) return Failed(SaveOutcome::kCreateFailed, ERROR_FILE_TOO_LARGE);
-  std::string old(static_cast<size_t>(old_size), '\0');
-  if (!ReadAll(file, old.data(), static_cast<DWORD>(old.size()))) {
-    return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  if (Step moved = MoveTo(file, 0); !moved.done()) {
+    return Failed(SaveOutcome::kCreateFailed, moved.error());
+  }
+  const Found<int64_t> old_size = RemainingSize(file);
+  if (!old_size.step.done()) return Failed(SaveOutcome::kCreateFailed, old_size.step.error());
+  if (old_size.value >= kMaxFileSize) {
+    return Failed(SaveOutcome::kCreateFailed, ERROR_FILE_TOO_LARGE);
+  }
+  std::string old(static_cast<size_t>(old_size.value), '\0');
+  if (Step read = ReadAll(file, old.data(), static_cast<DWORD>(old.size())); !read.done()) {
+    return Failed(SaveOutcome::kCreateFailed, read.error());
   }
   NewFile backup;
   MakeBackup(file, target, old, &backup);

@@ -5,13 +5,10 @@
 // extended attributes and access lists, its one link); otherwise it writes the file in place,
 // with its new length reserved first and the old bytes written back should a write still fail.
 // Every system call goes through the seam in system_calls_posix.h.
-#include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <vector>
 
 #include "base/path.h"
 #include "files/link_walk_posix.h"
@@ -21,85 +18,93 @@
 
 namespace {
 
-/// Checks what would make the create of `target` fail before anything is written. Gives the
-/// existing file's status, if any, in `existing`, and `*exists` says whether there is one.
-SaveOutcome CheckTarget(const std::string& target, struct stat* existing, bool* exists) {
-  *exists = false;
-  if (os::stat(target.c_str(), existing) != 0) {
-    return errno == ENOENT ? SaveOutcome() : Failed(SaveOutcome::kCreateFailed, errno);
-  }
-  if (S_ISDIR(existing->st_mode)) return Failed(SaveOutcome::kCreateFailed, EISDIR);
-  if (!S_ISREG(existing->st_mode)) return Failed(SaveOutcome::kCreateFailed, kNoRegularFile);
-  // A file without any write permission bit is read-only, also for the superuser.
-  if ((existing->st_mode & 0222) == 0) return Failed(SaveOutcome::kCreateFailed, EACCES);
-  if (os::access(target.c_str(), W_OK) != 0) return Failed(SaveOutcome::kCreateFailed, errno);
-  *exists = true;
-  return SaveOutcome();
-}
+// ---------------------------------------------------------------------------------------------
+// What the target is
 
-/// Whether this process may give a new file the owner and group of `existing`.
-bool MayGiveOwnership(const struct stat& existing) {
-  if (geteuid() == 0) return true;
-  if (existing.st_uid != geteuid()) return false;
-  if (existing.st_gid == getegid()) return true;
-  std::vector<gid_t> groups(NGROUPS_MAX);
-  int count = getgroups(static_cast<int>(groups.size()), groups.data());
-  return count > 0 && std::find(groups.begin(), groups.begin() + count, existing.st_gid) !=
-                          groups.begin() + count;
-}
 /// Whether the existing file `target`, whose status is `existing`, was planted in a shared folder
-/// by somebody else. False (errno set) where the folder cannot be looked at.
-bool PlantedFile(const std::string& target, const struct stat& existing, bool* planted) {
+/// by somebody else. Failed where the folder cannot be looked at.
+Found<bool> PlantedFile(const std::string& target, const struct stat& existing) {
   struct stat folder;
   std::string_view part = FolderPart(target);
-  if (os::stat(part.empty() ? "." : std::string(part).c_str(), &folder) != 0) return false;
-  *planted = PlantedInSharedFolder(existing.st_uid, folder);
-  return true;
+  if (os::stat(part.empty() ? "." : std::string(part).c_str(), &folder) != 0) {
+    return {Step::Failed(errno), false};
+  }
+  return {Step::Done(), PlantedInSharedFolder(existing.st_uid, folder)};
 }
+
+/// The file that the save writes, or, where `outcome` is no success, why nothing may be written.
+struct Checked {
+  SaveOutcome outcome;
+  Target target;
+};
+
+/// Checks what would make the create of the file at `path` fail before anything is written: a
+/// link that may not be followed, a folder, no regular file, a read-only file; one that was
+/// loaded (`loaded`) and removed meanwhile; a file of the run's own making that somebody else
+/// put in a shared folder first.
+Checked CheckTarget(const std::string& path, const FileStamp* loaded) {
+  auto failed = [](SaveOutcome::Kind kind, int error = 0) {
+    return Checked{Failed(kind, error), {}};
+  };
+  const Found<std::string> final_target = FinalTarget(path);
+  if (!final_target.step.done()) {
+    return failed(SaveOutcome::kCreateFailed, final_target.step.error());
+  }
+  Checked checked = {SaveOutcome(), {final_target.value}};
+  Target& target = checked.target;
+  struct stat& status = target.status;
+  if (os::stat(target.path.c_str(), &status) != 0) {
+    if (errno != ENOENT) return failed(SaveOutcome::kCreateFailed, errno);
+    return loaded ? failed(SaveOutcome::kChangedMeanwhile) : checked;  // removed meanwhile
+  }
+  if (S_ISDIR(status.st_mode)) return failed(SaveOutcome::kCreateFailed, EISDIR);
+  if (!S_ISREG(status.st_mode)) return failed(SaveOutcome::kCreateFailed, kNoRegularFile);
+  // A file without any write permission bit is read-only, also for the superuser.
+  if ((status.st_mode & 0222) == 0) return failed(SaveOutcome::kCreateFailed, EACCES);
+  if (os::access(target.path.c_str(), W_OK) != 0) return failed(SaveOutcome::kCreateFailed, errno);
+  target.exists = true;
+  // A file of the run's own making (the .tap) that somebody else put in a shared folder first
+  // is theirs to read: it gets nothing. The program the user named is the user's choice.
+  if (loaded) return checked;
+  const Found<bool> planted = PlantedFile(target.path, status);
+  if (!planted.step.done()) return failed(SaveOutcome::kCreateFailed, planted.step.error());
+  return planted.value ? failed(SaveOutcome::kCreateFailed, EACCES) : checked;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The choice between the ways
 
 /// Saves `content` as the file at `path` in the way that keeps everything the file has; over
 /// the file loaded where `loaded` is given, else as a file of the run's own making. The way in
-/// place writes `in_place`, the same content known whole; where that is null, the save ends with
+/// place writes `whole`, the same content known whole; where that is null, the save ends with
 /// kTryInPlace there instead, nothing changed.
-SaveOutcome Save(const std::string& path, const ContentStream& content, const FileContent* in_place,
+SaveOutcome Save(const std::string& path, const ContentStream& content, const FileContent* whole,
                  const FileStamp* loaded, mode_t new_file_mode) {
-  std::string target;
-  if (!FinalTarget(path, &target)) return Failed(SaveOutcome::kCreateFailed, errno);
-  struct stat existing;
-  bool exists = false;
-  if (SaveOutcome checked = CheckTarget(target, &existing, &exists);
-      checked.kind != SaveOutcome::kSaved) {
-    return checked;
-  }
-  if (!exists && loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed meanwhile
+  const Checked checked = CheckTarget(path, loaded);
+  if (checked.outcome.kind != SaveOutcome::kSaved) return checked.outcome;
+  const Target& target = checked.target;
+  // A file not there yet only ever appears whole under its name: by rename, the only way.
+  if (!target.exists) return ReplaceByRename(target, content, nullptr, new_file_mode).outcome;
+  // The way by rename where it may keep everything; it hands over where it finds that it does
+  // not, or finds no room for a second copy, which the way in place weighs.
   int no_room = 0;
-  if (!exists) return ReplaceByRename(target, nullptr, content, nullptr, new_file_mode, &no_room);
-  // A file of the run's own making (the .tap) that somebody else put in a shared folder first
-  // is theirs to read: it gets nothing. The program the user named is the user's choice.
-  bool planted = false;
-  if (!loaded && !PlantedFile(target, existing, &planted)) {
-    return Failed(SaveOutcome::kCreateFailed, errno);
+  if (NewFileCanKeepAll(target.status)) {
+    const Renamed renamed = ReplaceByRename(target, content, loaded, new_file_mode);
+    if (!renamed.in_place) return renamed.outcome;
+    no_room = renamed.no_room;
   }
-  if (planted) return Failed(SaveOutcome::kCreateFailed, EACCES);
-  // A rename would leave the file's other names with the old content, and a new file that
-  // cannot be given the owner would take the file from its owner.
-  if (existing.st_nlink == 1 && MayGiveOwnership(existing)) {
-    SaveOutcome renamed =
-        ReplaceByRename(target, &existing, content, loaded, new_file_mode, &no_room);
-    if (renamed.kind != SaveOutcome::kTryInPlace) return renamed;
-  }
-  if (!in_place) return Failed(SaveOutcome::kTryInPlace);
-  return WriteInPlace(target, *in_place, loaded, no_room);
+  if (!whole) return Failed(SaveOutcome::kTryInPlace);
+  return WriteInPlace(target.path, *whole, loaded, no_room);
 }
 
 /// Save, for the save's public entries: `new_file_permissions` are the program's.
-SaveOutcome SaveAs(const Text& path, const ContentStream& content, const FileContent* in_place,
+SaveOutcome SaveAs(const Text& path, const ContentStream& content, const FileContent* whole,
                    const FileStamp* loaded, uint32_t new_file_permissions) {
   // A write beyond the file size limit must fail the write, not end the process.
   signal(SIGXFSZ, SIG_IGN);
   // The user who writes the new file may write it again: a read-only program's next run too.
   mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
-  return Save(NativeFromText(path), content, in_place, loaded, new_file_mode);
+  return Save(NativeFromText(path), content, whole, loaded, new_file_mode);
 }
 
 }  // namespace

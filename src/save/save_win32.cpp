@@ -22,11 +22,15 @@
 
 namespace {
 
+// ---------------------------------------------------------------------------------------------
+// What the target is
+
 /// Opens the existing file at `path` for the save and notes its state; the create failure when it
 /// cannot be opened, and nothing changed meanwhile when it is no longer the one `loaded`.
 SaveOutcome OpenExisting(const Text& path, const FileStamp* loaded, Existing* existing) {
-  existing->file.Reset(OpenExclusively(path));
-  if (!existing->file.valid()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
+  const Found<HANDLE> opened = OpenExclusively(path);
+  existing->file.Reset(opened.value);
+  if (!opened.step.done()) return Failed(SaveOutcome::kCreateFailed, opened.step.error());
   if (!os::GetFileInformationByHandle(existing->file.get(), &existing->information)) {
     return Failed(SaveOutcome::kCreateFailed, GetLastError());
   }
@@ -35,40 +39,79 @@ SaveOutcome OpenExisting(const Text& path, const FileStamp* loaded, Existing* ex
   return SaveOutcome();
 }
 
-/// Saves `content` as the file at `path` in the way that keeps everything the file has.
-SaveOutcome Save(const Text& path, const FileContent& content, const FileStamp* loaded) {
-  Text given = SystemPath(path);
-  if (given.empty()) return Failed(SaveOutcome::kCreateFailed, GetLastError());
-  DWORD attributes = os::GetFileAttributesW(Wide(given));
+/// The file that the save writes: its path in the long form, and where it is there, the file
+/// open for the save and where it lies, as the system names it (empty where it cannot).
+struct Target {
+  Text given;
+  bool exists = false;
+  Existing existing;
+  Text where;
+};
+
+/// The file that the save writes, or, where `outcome` is no success, why nothing may be written.
+struct Checked {
+  SaveOutcome outcome;
+  Target target;
+};
+
+/// Checks what would make the create of the file at `path` fail before anything is written (a
+/// folder, a read-only file, one that was loaded and removed or changed meanwhile), and opens
+/// the file that is there for the save, shared with nobody.
+Checked CheckTarget(const Text& path, const FileStamp* loaded) {
+  Checked checked;
+  auto failed = [&checked](SaveOutcome::Kind kind, DWORD error = NO_ERROR) {
+    checked.outcome = Failed(kind, error);
+    return std::move(checked);
+  };
+  const Found<Text> given = SystemPath(path);
+  if (!given.step.done()) return failed(SaveOutcome::kCreateFailed, given.step.error());
+  Target& target = checked.target;
+  target.given = given.value;
+  DWORD attributes = os::GetFileAttributesW(Wide(target.given));
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return Failed(SaveOutcome::kCreateFailed, error);
-    if (loaded) return Failed(SaveOutcome::kChangedMeanwhile);  // removed since the load
-    return CreateNew(given, content);
+    if (error != ERROR_FILE_NOT_FOUND) return failed(SaveOutcome::kCreateFailed, error);
+    if (loaded) return failed(SaveOutcome::kChangedMeanwhile);  // removed since the load
+    return checked;
   }
   // The create would refuse a folder and a read-only file with "access denied".
   if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-    return Failed(SaveOutcome::kCreateFailed, ERROR_ACCESS_DENIED);
+    return failed(SaveOutcome::kCreateFailed, ERROR_ACCESS_DENIED);
   }
-  Existing existing;
-  if (SaveOutcome opened = OpenExisting(given, loaded, &existing);
-      opened.kind != SaveOutcome::kSaved) {
-    return opened;
+  target.exists = true;
+  checked.outcome = OpenExisting(target.given, loaded, &target.existing);
+  if (checked.outcome.kind == SaveOutcome::kSaved) {
+    target.where = WhereItLies(target.existing.file.get());
   }
-  Text target = WhereItLies(existing.file.get());
-  if (!target.empty()) {
-    SaveOutcome replaced = ReplaceByRename(existing, target, content);
-    if (replaced.kind != SaveOutcome::kTryInPlace) return replaced;
+  return checked;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The choice between the ways
+
+/// Saves `content` as the file at `path` in the way that keeps everything the file has.
+SaveOutcome Save(const Text& path, const FileContent& content, const FileStamp* loaded) {
+  Checked checked = CheckTarget(path, loaded);
+  if (checked.outcome.kind != SaveOutcome::kSaved) return checked.outcome;
+  Target& target = checked.target;
+  if (!target.exists) return CreateNew(target.given, content);
+  // By rename where the system names the file and a new file can keep everything it has; in
+  // place where not, or where the new file finds no room for a second copy.
+  Existing& existing = target.existing;
+  if (!target.where.empty() && NewFileCanKeepAll(existing.file.get(), existing.information)) {
+    const Renamed renamed = ReplaceByRename(existing, target.where, content);
+    if (!renamed.in_place) return renamed.outcome;
   }
   // Opened again where the rename let it go: still the same file, in the same state.
   if (!existing.file.valid()) {
     const FileStamp before = existing.stamp;
-    if (SaveOutcome opened = OpenExisting(given, &before, &existing);
+    if (SaveOutcome opened = OpenExisting(target.given, &before, &existing);
         opened.kind != SaveOutcome::kSaved) {
       return opened;
     }
   }
-  return WriteInPlace(existing.file.get(), target.empty() ? given : target, content);
+  return WriteInPlace(existing.file.get(), target.where.empty() ? target.given : target.where,
+                      content);
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 #include "base/messages.h"
 #include "base/path.h"
 
+// ---------------------------------------------------------------------------------------------
+// The outcome of a failed step
+
 SaveOutcome Failed(SaveOutcome::Kind kind, int error) {
   if (error == 0) return {kind, Text(), Text()};
   return {kind, error == kNoRegularFile ? Text(kNotARegularFile) : ErrorText(error), Text()};
@@ -19,8 +22,9 @@ SaveOutcome CheckUnchanged(const std::string& target, const FileStamp* loaded) {
   if (!loaded) return SaveOutcome();
   struct stat now;
   if (os::stat(target.c_str(), &now) != 0) {
-    return Failed(errno == ENOENT ? SaveOutcome::kChangedMeanwhile : SaveOutcome::kCreateFailed,
-                  errno);
+    const int error = errno;
+    return Failed(error == ENOENT ? SaveOutcome::kChangedMeanwhile : SaveOutcome::kCreateFailed,
+                  error);
   }
   return StampOf(now) == *loaded ? SaveOutcome() : Failed(SaveOutcome::kChangedMeanwhile);
 }
@@ -30,7 +34,7 @@ bool OutOfRoom(int error) { return error == ENOSPC || error == EDQUOT || error =
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
+Step WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
   iovec vectors[IOV_MAX];
   while (!pieces.empty()) {
     size_t count = std::min<size_t>(pieces.size(), IOV_MAX);
@@ -41,11 +45,8 @@ bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
     }
     ssize_t n = asked == 0 ? 0 : os::writev(fd, vectors, static_cast<int>(count));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0 && asked > 0) {
-      errno = EIO;
-      return false;
-    }
+    if (n < 0) return Step::Failed(errno);
+    if (n == 0 && asked > 0) return Step::Failed(EIO);
     *written += n;
     // Steps past the pieces written; one written in part goes on from where it stopped.
     size_t left = n;
@@ -53,16 +54,21 @@ bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written) {
     while (done < count && left >= pieces[done].size()) left -= pieces[done++].size();
     if (left > 0) {
       std::string_view rest = pieces[done++].substr(left);
-      if (!WritePieces(fd, FileContent::Pieces(&rest, 1), written)) return false;
+      Step rest_written = WritePieces(fd, FileContent::Pieces(&rest, 1), written);
+      if (!rest_written.done()) return rest_written;
     }
     pieces = pieces.subspan(done);
   }
-  return true;
+  return Step::Done();
 }
 
-bool WriteContent(int fd, const FileContent& content, uint64_t* written) {
-  return content.WriteTo(
-      [fd, written](FileContent::Pieces pieces) { return WritePieces(fd, pieces, written); });
+Step WriteContent(int fd, const FileContent& content, uint64_t* written) {
+  Step step = Step::Done();
+  content.WriteTo([fd, written, &step](FileContent::Pieces pieces) {
+    step = WritePieces(fd, pieces, written);
+    return step.done();
+  });
+  return step;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -72,54 +78,46 @@ std::string InFolder(std::string_view folder, std::string_view name) {
   return (folder.empty() ? std::string("./") : std::string(folder)) + std::string(name);
 }
 
-bool SyncFolder(std::string_view folder) {
+Step SyncFolder(std::string_view folder) {
   int fd = os::open(InFolder(folder, ".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return false;
-  bool synced = os::fsync(fd) == 0 || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOTSUP;
-  int error = errno;
+  if (fd < 0) return Step::Failed(errno);
+  Step synced = Step::Done();
+  if (os::fsync(fd) != 0 && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOTSUP) {
+    synced = Step::Failed(errno);
+  }
   os::close(fd);
-  errno = error;
   return synced;
 }
 
 MadeFile::Naming MadeFile::NamingOf(const std::string& name) const {
-  int error = errno;
   struct stat st;
-  Naming naming = kUnknown;
   if (os::lstat(name.c_str(), &st) == 0) {
-    naming = st.st_dev == device && st.st_ino == inode ? kThisFile : kNotThisFile;
-  } else if (errno == ENOENT) {
-    naming = kNotThisFile;
+    return st.st_dev == device && st.st_ino == inode ? kThisFile : kNotThisFile;
   }
-  errno = error;
-  return naming;
+  return errno == ENOENT ? kNotThisFile : kUnknown;
 }
 
 void MadeFile::RemoveName(const std::string& name) const {
-  int error = errno;
   if (NamedBy(name)) os::unlink(name.c_str());
-  errno = error;
 }
 
-int CreateTemporaryFile(std::string_view folder, mode_t mode, MadeFile* made) {
+Created CreateTemporaryFile(std::string_view folder, mode_t mode) {
   uint64_t number = static_cast<uint64_t>(getpid()) << 24 ^
                     std::chrono::steady_clock::now().time_since_epoch().count();
   for (int attempt = 0; attempt < 100; ++attempt, number += 7919) {
     std::string name = InFolder(folder, ".prune-" + HexDigits(number & 0xFFFFFF, 6));
     int fd = os::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) return -1;
+    if (fd < 0) return {Step::Failed(errno), -1, {}};
     struct stat st;
     if (os::fstat(fd, &st) != 0) {
       // Made a moment ago by an exclusive create: the name is surely still the save's own.
-      int error = errno;
+      const int error = errno;
       os::unlink(name.c_str());
       os::close(fd);
-      errno = error;
-      return -1;
+      return {Step::Failed(error), -1, {}};
     }
-    *made = {std::move(name), st.st_dev, st.st_ino, nullptr};
-    return fd;
+    return {Step::Done(), fd, {std::move(name), st.st_dev, st.st_ino, nullptr}};
   }
-  return -1;
+  return {Step::Failed(EEXIST), -1, {}};
 }

@@ -1,7 +1,7 @@
 // The steps that both ways of the save take on POSIX systems: the outcome of a failed step, the
 // writes of the content, the files that the save makes (by a name and by which file each is),
-// and the flush of a folder's names. Every system call goes through the seam in
-// system_calls_posix.h.
+// and the flush of a folder's names. Each step gives what it came to as a value (Step, Found).
+// Every system call goes through the seam in system_calls_posix.h.
 #pragma once
 
 #include <sys/stat.h>
@@ -15,6 +15,9 @@
 #include "files/open_file_posix.h"
 #include "save/outcome.h"
 #include "save/save.h"
+
+// ---------------------------------------------------------------------------------------------
+// The outcome of a failed step
 
 /// The error of a path that names no regular file, which the system has no text for.
 constexpr int kNoRegularFile = -1;
@@ -33,12 +36,12 @@ bool OutOfRoom(int error);
 // Writing
 
 /// Writes all `pieces` with gathered writes, as many pieces a request as the system takes, and
-/// adds the number of bytes written to `*written`. False (errno set) when a write fails.
-bool WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written);
+/// adds the number of bytes written to `*written`. Failed where a write fails.
+Step WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written);
 
 /// Writes `content` at the descriptor's position; `*written` counts the bytes that reached it.
-/// False (errno set) when a write fails.
-bool WriteContent(int fd, const FileContent& content, uint64_t* written);
+/// Failed where a write fails.
+Step WriteContent(int fd, const FileContent& content, uint64_t* written);
 
 // ---------------------------------------------------------------------------------------------
 // The files that the save makes
@@ -48,10 +51,10 @@ bool WriteContent(int fd, const FileContent& content, uint64_t* written);
 std::string InFolder(std::string_view folder, std::string_view name);
 
 /// Flushes the names in `folder` (a folder part, as for InFolder) to disk: a rename, create or
-/// removal there survives a power cut only then. False (errno set) when it fails. A file system
-/// that has no flush for folders (a network share, many FUSE file systems) refuses it as
-/// unsupported: its names are then as lasting as it makes them, and that is no failure.
-bool SyncFolder(std::string_view folder);
+/// removal there survives a power cut only then. A file system that has no flush for folders (a
+/// network share, many FUSE file systems) refuses it as unsupported: its names are then as
+/// lasting as it makes them, and that is no failure.
+Step SyncFolder(std::string_view folder);
 
 /// A file that the save made, by a name and by which file it is. Another program may remove or
 /// replace a name in a shared folder at any moment, so a name counts as the save's own only
@@ -66,13 +69,12 @@ struct MadeFile {
   std::shared_ptr<Descriptor> held;
 
   /// What `name` names: this file, another one or nothing, or unknown where it cannot be looked
-  /// at. Keeps errno.
+  /// at.
   enum Naming { kThisFile, kNotThisFile, kUnknown };
   Naming NamingOf(const std::string& name) const;
-  /// Whether `name` is seen to name this file. Keeps errno.
+  /// Whether `name` is seen to name this file.
   bool NamedBy(const std::string& name) const { return NamingOf(name) == kThisFile; }
   /// Removes the name `name` where it names this file; where that cannot be told, it stays.
-  /// Keeps errno.
   void RemoveName(const std::string& name) const;
 };
 
@@ -93,8 +95,14 @@ class FileToRemove {
   MadeFile file_;
 };
 
+/// A file that the save created: its descriptor (-1 where `step` failed) and which file it is.
+struct Created {
+  Step step;
+  int fd = -1;
+  MadeFile made;
+};
+
 /// A new file of a short name of its own in `folder` (a folder part), created with `mode` (which
-/// the umask or the folder's default access list then narrow, as for any new file), or -1 (errno
-/// set). Gives its name and which file it is in `*made`. The name is short enough for every file
-/// system, whatever the name of the file it stands in for.
-int CreateTemporaryFile(std::string_view folder, mode_t mode, MadeFile* made);
+/// the umask or the folder's default access list then narrow, as for any new file). The name is
+/// short enough for every file system, whatever the name of the file it stands in for.
+Created CreateTemporaryFile(std::string_view folder, mode_t mode);

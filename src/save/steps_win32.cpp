@@ -36,6 +36,9 @@ bool NamesAnotherFile(const Text& path, HANDLE file) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// The outcome of a failed step
+
 SaveOutcome Failed(SaveOutcome::Kind kind, DWORD error) {
   return {kind, error == NO_ERROR ? Text() : ErrorText(error), Text()};
 }
@@ -53,7 +56,7 @@ bool NotOffered(DWORD error) {
 // Why the first request may write nothing: an empty content is written by one request for zero
 // bytes, whose answer of nothing written is no failure; the loop treats every first request
 // alike and only gives up when a further request makes no progress.
-bool WriteAll(HANDLE file, std::string_view bytes, uint64_t* position) {
+Step WriteAll(HANDLE file, std::string_view bytes, uint64_t* position) {
   bool first = true;
   do {
     DWORD asked = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteRequest));
@@ -62,37 +65,45 @@ bool WriteAll(HANDLE file, std::string_view bytes, uint64_t* position) {
     at.Offset = static_cast<DWORD>(*position);
     at.OffsetHigh = static_cast<DWORD>(*position >> 32);
     if (!os::WriteFile(file, bytes.data(), asked, &written, &at)) written = 0;
-    if (written == 0 && !first && !bytes.empty()) return false;
+    // Where the request wrote nothing without failing, the error is that of the call before.
+    if (written == 0 && !first && !bytes.empty()) return Step::Failed(GetLastError());
     bytes.remove_prefix(written);
     *position += written;
     first = false;
   } while (!bytes.empty());
-  return true;
+  return Step::Done();
 }
 
-bool WriteFromStart(HANDLE file, std::string_view bytes) {
+Step WriteFromStart(HANDLE file, std::string_view bytes) {
   uint64_t position = 0;
   return WriteAll(file, bytes, &position);
 }
 
-bool WriteContent(HANDLE file, const FileContent& content) {
+Step WriteContent(HANDLE file, const FileContent& content) {
   uint64_t position = 0;
-  return content.WriteTo([file, &position](FileContent::Pieces pieces) {
+  Step step = Step::Done();
+  content.WriteTo([file, &position, &step](FileContent::Pieces pieces) {
     for (std::string_view piece : pieces) {
-      if (!WriteAll(file, piece, &position)) return false;
+      step = WriteAll(file, piece, &position);
+      if (!step.done()) return false;
     }
     return true;
   });
+  return step;
 }
 
-bool MoveTo(HANDLE file, int64_t position) {
+Step MoveTo(HANDLE file, int64_t position) {
   LONG high = static_cast<LONG>(position >> 32);
   SetLastError(NO_ERROR);
   DWORD low = os::SetFilePointer(file, static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
-  return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+  const DWORD error = GetLastError();
+  return low != INVALID_SET_FILE_POINTER || error == NO_ERROR ? Step::Done() : Step::Failed(error);
 }
 
-bool SetLength(HANDLE file, int64_t size) { return MoveTo(file, size) && os::SetEndOfFile(file); }
+Step SetLength(HANDLE file, int64_t size) {
+  if (Step moved = MoveTo(file, size); !moved.done()) return moved;
+  return os::SetEndOfFile(file) ? Step::Done() : Step::Failed(GetLastError());
+}
 
 // ---------------------------------------------------------------------------------------------
 // A file that another program holds
@@ -102,16 +113,16 @@ bool Held(DWORD error, bool denied_too) {
          (denied_too && error == ERROR_ACCESS_DENIED);
 }
 
-HANDLE OpenExclusively(const Text& path) {
+Found<HANDLE> OpenExclusively(const Text& path) {
   HANDLE file = INVALID_HANDLE_VALUE;
-  RetryWhileHeld(
+  const Step opened = RetryWhileHeld(
       [&] {
         file = os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        return file != INVALID_HANDLE_VALUE;
+        return file != INVALID_HANDLE_VALUE ? Step::Done() : Step::Failed(GetLastError());
       },
       true);
-  return file;
+  return {opened, file};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -134,13 +145,13 @@ Text WhereItLies(HANDLE file) {
   }
 }
 
-bool NewFile::Create(const Text& path, SECURITY_ATTRIBUTES* security) {
+Step NewFile::Create(const Text& path, SECURITY_ATTRIBUTES* security) {
   constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER;
   handle_ = os::CreateFileW(Wide(path), kAccess, FILE_SHARE_DELETE, security, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) return false;
+  if (handle_ == INVALID_HANDLE_VALUE) return Step::Failed(GetLastError());
   path_ = path;
-  return true;
+  return Step::Done();
 }
 
 void NewFile::Keep() {
@@ -160,24 +171,19 @@ void NewFile::Discard() {
   Keep();
 }
 
-bool WriteNew(NewFile& file, const FileContent& content) {
-  return WriteContent(file.get(), content) && os::FlushFileBuffers(file.get());
-}
-
-bool CreateBeside(const Text& folder, NewFile* file, SECURITY_ATTRIBUTES* security) {
+Step CreateBeside(const Text& folder, NewFile* file, SECURITY_ATTRIBUTES* security) {
   uint32_t number = static_cast<uint32_t>(GetTickCount64() ^ (GetCurrentProcessId() << 12));
+  Step created = Step::Failed(ERROR_FILE_EXISTS);
   for (int attempt = 0; attempt < 256; ++attempt, ++number) {
-    if (file->Create(folder + u"~prune" + TextFromNative(HexDigits(number, 4)) + u".tmp",
-                     security)) {
-      return true;
-    }
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    Text name = folder + u"~prune" + TextFromNative(HexDigits(number, 4)) + u".tmp";
+    created = file->Create(name, security);
+    if (created.done()) return created;
+    if (created.error() != ERROR_FILE_EXISTS && created.error() != ERROR_ALREADY_EXISTS) break;
   }
-  return false;
+  return created;
 }
 
-bool RenameTo(const NewFile& file, const Text& target, bool replace, bool by_name_too) {
+Step RenameTo(const NewFile& file, const Text& target, bool replace, bool by_name_too) {
   std::vector<uint64_t> room(
       (sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t)) / sizeof(uint64_t) + 1);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(room.data());
@@ -189,22 +195,27 @@ bool RenameTo(const NewFile& file, const Text& target, bool replace, bool by_nam
       [&] {
         if (os::SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
                                            static_cast<DWORD>(room.size() * sizeof(uint64_t)))) {
-          return true;
+          return Step::Done();
         }
         // A file system, or a system, that takes no new name through a handle (or not in the
         // long form) is asked by the names.
-        DWORD error = GetLastError();
-        if (!by_name_too || (!NotOffered(error) && error != ERROR_INVALID_NAME)) return false;
-        if (!os::MoveFileExW(Wide(file.path()), Wide(target), flags)) return false;
-        if (!NamesAnotherFile(target, file.get())) return true;
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return false;
+        const DWORD error = GetLastError();
+        if (!by_name_too || (!NotOffered(error) && error != ERROR_INVALID_NAME)) {
+          return Step::Failed(error);
+        }
+        if (!os::MoveFileExW(Wide(file.path()), Wide(target), flags)) {
+          return Step::Failed(GetLastError());
+        }
+        return NamesAnotherFile(target, file.get()) ? Step::Failed(ERROR_FILE_NOT_FOUND)
+                                                    : Step::Done();
       },
       false);
 }
 
-bool RenamedAllTheSame(const NewFile& file, const Text& target, bool* known) {
+AllTheSame RenamedAllTheSame(const NewFile& file, const Text& target) {
   Text where = WhereItLies(file.get());
-  *known = !where.empty();
-  return *known && CompareStringOrdinal(Wide(where), -1, Wide(target), -1, TRUE) == CSTR_EQUAL;
+  if (where.empty()) return AllTheSame::kUnknown;
+  return CompareStringOrdinal(Wide(where), -1, Wide(target), -1, TRUE) == CSTR_EQUAL
+             ? AllTheSame::kRenamed
+             : AllTheSame::kNotRenamed;
 }

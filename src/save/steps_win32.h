@@ -1,7 +1,8 @@
 // The steps that both ways of the save take on Windows: the outcome of a failed step, the
 // writes of the content, the patience with a file that another program holds for a moment, the
 // files that the save makes (deleted through their own handles, never by a name) and their
-// names. Every call that can fail goes through the seam in system_calls_win32.h.
+// names. Each step gives what it came to as a value (Step, Found). Every call that can fail goes
+// through the seam in system_calls_win32.h.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,9 @@
 #include "files/open_file_win32.h"
 #include "save/outcome.h"
 #include "save/save.h"
+
+// ---------------------------------------------------------------------------------------------
+// The outcome of a failed step
 
 /// The outcome `kind`, with the system's text for `error` where it is not NO_ERROR.
 SaveOutcome Failed(SaveOutcome::Kind kind, DWORD error = NO_ERROR);
@@ -46,20 +50,20 @@ class LocalMemory {
 /// long as some is left. A request after the first that writes nothing fails the whole write; a
 /// failing request writes nothing. Each request names where it writes, so that one that took
 /// effect before it failed is written again over the same bytes.
-bool WriteAll(HANDLE file, std::string_view bytes, uint64_t* position);
+Step WriteAll(HANDLE file, std::string_view bytes, uint64_t* position);
 
 /// Writes all of `bytes` from the start of the file.
-bool WriteFromStart(HANDLE file, std::string_view bytes);
+Step WriteFromStart(HANDLE file, std::string_view bytes);
 
 /// Writes `content` from the start of the file, a request for each piece (the content gathers
 /// short pieces itself).
-bool WriteContent(HANDLE file, const FileContent& content);
+Step WriteContent(HANDLE file, const FileContent& content);
 
 /// Moves the file's position to `position`.
-bool MoveTo(HANDLE file, int64_t position);
+Step MoveTo(HANDLE file, int64_t position);
 
 /// Makes the file `size` bytes long.
-bool SetLength(HANDLE file, int64_t size);
+Step SetLength(HANDLE file, int64_t size);
 
 // ---------------------------------------------------------------------------------------------
 // A file that another program holds
@@ -72,23 +76,21 @@ constexpr DWORD kHoldPatience = 2000;
 /// a file whose deletion is pending.
 bool Held(DWORD error, bool denied_too);
 
-/// Calls `attempt` until it succeeds, for about two seconds at most while it fails because some
-/// other program holds the file (Held). GetLastError() then tells why the last attempt failed.
+/// Calls `attempt`, which gives a Step, until it is done, for about two seconds at most while it
+/// fails because some other program holds the file (Held). Gives what the last attempt came to.
 template <typename Attempt>
-bool RetryWhileHeld(Attempt attempt, bool denied_too) {
+Step RetryWhileHeld(Attempt attempt, bool denied_too) {
   DWORD pause = 10;
   for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(pause * 2, 250)) {
-    if (attempt()) return true;
-    DWORD error = GetLastError();
-    if (!Held(error, denied_too) || waited >= kHoldPatience) return false;
+    const Step step = attempt();
+    if (step.done() || !Held(step.error(), denied_too) || waited >= kHoldPatience) return step;
     os::Sleep(pause);
-    SetLastError(error);
   }
 }
 
 /// Opens the existing file at `path` for reading and writing with no sharing: nobody else may
 /// open it while the save holds it, and the open fails while anybody else has it open.
-HANDLE OpenExclusively(const Text& path);
+Found<HANDLE> OpenExclusively(const Text& path);
 
 // ---------------------------------------------------------------------------------------------
 // The files that the save makes
@@ -111,8 +113,8 @@ class NewFile {
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
   /// Creates the file at `path`, which must not exist yet, with `security` (the folder's where
-  /// null); false when it cannot be made.
-  bool Create(const Text& path, SECURITY_ATTRIBUTES* security = nullptr);
+  /// null).
+  Step Create(const Text& path, SECURITY_ATTRIBUTES* security = nullptr);
   HANDLE get() const { return handle_; }
   const Text& path() const { return path_; }
   /// Notes that the file now has the name `path`.
@@ -129,20 +131,20 @@ class NewFile {
   Text path_;
 };
 
-/// Writes the content into the new file and flushes it.
-bool WriteNew(NewFile& file, const FileContent& content);
-
 /// Creates a new file of a short name of its own in `folder`, with `security` (the folder's where
-/// null); false when none can be made there.
-bool CreateBeside(const Text& folder, NewFile* file, SECURITY_ATTRIBUTES* security = nullptr);
+/// null).
+Step CreateBeside(const Text& folder, NewFile* file, SECURITY_ATTRIBUTES* security = nullptr);
 
 /// Gives the open new file the name `target` in one step, replacing a file there only where
 /// `replace` says so: through its own handle, or, where `by_name_too`, by its name where the file
 /// system cannot rename a handle. Waits while others hold the file there for a moment. A rename
 /// by the name moves whatever bears it by then, which others may delete or rename: where the
 /// target is then seen to be another file than the new one, the rename failed.
-bool RenameTo(const NewFile& file, const Text& target, bool replace, bool by_name_too = true);
+Step RenameTo(const NewFile& file, const Text& target, bool replace, bool by_name_too = true);
 
-/// After a rename of the new file to `target` that reported a failure: whether it took place all
-/// the same. Unknown where the system cannot name the file: then `*known` is false.
-bool RenamedAllTheSame(const NewFile& file, const Text& target, bool* known);
+/// What a rename that reported a failure came to after all: the file took the name, it did
+/// not, or that cannot be told (the system cannot name the file).
+enum class AllTheSame { kRenamed, kNotRenamed, kUnknown };
+
+/// Whether a rename of the new file to `target` that reported a failure took place all the same.
+AllTheSame RenamedAllTheSame(const NewFile& file, const Text& target);
