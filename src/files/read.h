@@ -41,6 +41,6 @@ class PieceReader {
 };
 
 /// The regular file at `path`, opened for a read in pieces where the platform saves a new file
-/// while its content is made (ReplaceByNewFile); null where it does not (the file is then read
-/// whole with ReadWholeFile). Raises the failures of ReadWholeFile's open.
+/// while its content is made; null where it does not (the file is then read whole with
+/// ReadWholeFile). Raises the failures of ReadWholeFile's open.
 std::unique_ptr<PieceReader> OpenInPieces(const Text& path);

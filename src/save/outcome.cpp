@@ -7,8 +7,6 @@ void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome) {
   switch (outcome.kind) {
     case SaveOutcome::kSaved:
       return;
-    case SaveOutcome::kTryInPlace:
-      break;  // never the end of a save
     case SaveOutcome::kCreateFailed:
       RaiseCreateFailure(path, outcome.reason);
     case SaveOutcome::kWriteFailed:

@@ -3,12 +3,11 @@
 
 #include "base/text.h"
 
-/// How a save, or one way of saving, ended: saved; another way to take, with nothing changed;
-/// or one of the failures that the save raises at its top.
+/// How a save, or one way of saving, ended: saved, or one of the failures that the save raises
+/// at its top.
 struct SaveOutcome {
   enum Kind {
     kSaved,             ///< the new content is in the file and on disk
-    kTryInPlace,        ///< nothing changed; the file is to be written in place instead
     kCreateFailed,      ///< the create failure; nothing changed
     kWriteFailed,       ///< the write failure; the file is as it was
     kRestoreFailed,     ///< the write failure, and the old content could not be written back

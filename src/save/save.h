@@ -1,5 +1,5 @@
-// The save's whole interface: the content that it writes, as the pieces it lies in, and the
-// calls that make it a file's whole content, all or nothing; one implementation per platform.
+// The save's whole interface: the content that it writes, as the pieces it lies in, and the one
+// call that makes it a file's whole content, all or nothing; one implementation per platform.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +10,12 @@
 #include "base/text.h"
 #include "files/file_stamp.h"
 
+class FileContent;
+
 /// The bytes that a save writes, handed over in order as batches of pieces, so that they can be
 /// written from where they lie without first being gathered into one buffer. Content of this
-/// kind may be made while it is written, and handed over only once: only a save that writes a
-/// new file takes it (ReplaceByNewFile).
+/// kind may be made while it is written (a program pruned a piece at a time as it is read), and
+/// handed over only once; where the save must write in place, it takes the content whole.
 class ContentStream {
  public:
   using Pieces = std::span<const std::string_view>;
@@ -28,6 +30,11 @@ class ContentStream {
   /// file meanwhile. The save calls it after the content is written and flushed, right before
   /// the new file takes its name. Content held whole has nothing to check.
   virtual void CheckSource() const {}
+  /// The same content known whole, which the save takes where it writes the file in place (the
+  /// old content cannot be overwritten while it is still being read). Content held whole is
+  /// that already; content made from a file while it is written reads the file again whole. May
+  /// raise a failure of its own making, as WriteTo may.
+  virtual const FileContent& Whole() const = 0;
 };
 
 /// Content that is known whole before it is written: its size can be told, and it can be
@@ -36,6 +43,7 @@ class FileContent : public ContentStream {
  public:
   /// The number of bytes in all pieces together.
   virtual uint64_t Size() const = 0;
+  const FileContent& Whole() const override { return *this; }
 };
 
 /// Content that lies in one piece.
@@ -56,28 +64,22 @@ class ContiguousContent : public FileContent {
 ///   the old file has, and renamed over it;
 /// - write in place, where a new file would not keep everything: the old content goes to a
 ///   backup file first (beside it, else in the user's own state folder), then the file itself
-///   is overwritten and flushed, then the backup goes.
+///   is overwritten with the content known whole (ContentStream::Whole) and flushed, then the
+///   backup goes.
 /// Where `loaded` is given, the file is the one loaded, and it must still be in that state right
 /// before its first change, else nothing is written (someone else wrote it since it was loaded).
 /// Where it is not given, the file is one of the run's own making (the test output): where
 /// somebody else has put it in a shared folder first, it is not written. A file not there yet is
 /// created asking for `new_file_permissions` (the program's own) and the owner's write
 /// permission, where the platform has them; the umask or the folder's inherited access list
-/// narrow them, as for any new file. Raises the
-/// create failure when the file cannot be created or replaced or was changed meanwhile, and the
-/// write failure when the bytes cannot be written; on any failure the file at `path` is exactly as
-/// it was, or, when not even the old content could be written back, the failure says so and names
-/// the backup that holds it. Where the new content is in place but the system cannot say that
-/// it is on disk, the write failure says that the file holds the new content.
-void ReplaceWholeFile(const Text& path, const FileContent& content,
-                      const FileStamp* loaded = nullptr, uint32_t new_file_permissions = 0666);
-
-/// ReplaceWholeFile for content that is made while it is written (a program pruned a piece at a
-/// time as it is read), where the save can take the way by rename: the same, and true. False,
-/// with nothing changed, where the file must be written in place or the platform saves no such
-/// content: the caller then gives the whole content to ReplaceWholeFile. A failure that the
-/// content raises leaves everything as it was and goes on to the caller.
-bool ReplaceByNewFile(const Text& path, const ContentStream& content,
+/// narrow them, as for any new file. Raises the create failure when the file cannot be created
+/// or replaced or was changed meanwhile, and the write failure when the bytes cannot be
+/// written; on any failure the file at `path` is exactly as it was, or, when not even the old
+/// content could be written back, the failure says so and names the backup that holds it. Where
+/// the new content is in place but the system cannot say that it is on disk, the write failure
+/// says that the file holds the new content. A failure that the content raises leaves
+/// everything as it was and goes on to the caller.
+void ReplaceWholeFile(const Text& path, const ContentStream& content,
                       const FileStamp* loaded = nullptr, uint32_t new_file_permissions = 0666);
 
 /// ReplaceWholeFile with content that lies in one piece.

@@ -76,10 +76,9 @@ Checked CheckTarget(const std::string& path, const FileStamp* loaded) {
 
 /// Saves `content` as the file at `path` in the way that keeps everything the file has; over
 /// the file loaded where `loaded` is given, else as a file of the run's own making. The way in
-/// place writes `whole`, the same content known whole; where that is null, the save ends with
-/// kTryInPlace there instead, nothing changed.
-SaveOutcome Save(const std::string& path, const ContentStream& content, const FileContent* whole,
-                 const FileStamp* loaded, mode_t new_file_mode) {
+/// place writes the content known whole.
+SaveOutcome Save(const std::string& path, const ContentStream& content, const FileStamp* loaded,
+                 mode_t new_file_mode) {
   const Checked checked = CheckTarget(path, loaded);
   if (checked.outcome.kind != SaveOutcome::kSaved) return checked.outcome;
   const Target& target = checked.target;
@@ -93,31 +92,16 @@ SaveOutcome Save(const std::string& path, const ContentStream& content, const Fi
     if (!renamed.in_place) return renamed.outcome;
     no_room = renamed.no_room;
   }
-  if (!whole) return Failed(SaveOutcome::kTryInPlace);
-  return WriteInPlace(target.path, *whole, loaded, no_room);
-}
-
-/// Save, for the save's public entries: `new_file_permissions` are the program's.
-SaveOutcome SaveAs(const Text& path, const ContentStream& content, const FileContent* whole,
-                   const FileStamp* loaded, uint32_t new_file_permissions) {
-  // A write beyond the file size limit must fail the write, not end the process.
-  signal(SIGXFSZ, SIG_IGN);
-  // The user who writes the new file may write it again: a read-only program's next run too.
-  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
-  return Save(NativeFromText(path), content, whole, loaded, new_file_mode);
+  return WriteInPlace(target.path, content.Whole(), loaded, no_room);
 }
 
 }  // namespace
 
-void ReplaceWholeFile(const Text& path, const FileContent& content, const FileStamp* loaded,
+void ReplaceWholeFile(const Text& path, const ContentStream& content, const FileStamp* loaded,
                       uint32_t new_file_permissions) {
-  RaiseSaveFailure(path, SaveAs(path, content, &content, loaded, new_file_permissions));
-}
-
-bool ReplaceByNewFile(const Text& path, const ContentStream& content, const FileStamp* loaded,
-                      uint32_t new_file_permissions) {
-  SaveOutcome outcome = SaveAs(path, content, nullptr, loaded, new_file_permissions);
-  if (outcome.kind == SaveOutcome::kTryInPlace) return false;
-  RaiseSaveFailure(path, outcome);
-  return true;
+  // A write beyond the file size limit must fail the write, not end the process.
+  signal(SIGXFSZ, SIG_IGN);
+  // The user who writes the new file may write it again: a read-only program's next run too.
+  mode_t new_file_mode = (static_cast<mode_t>(new_file_permissions) & 0777) | S_IWUSR;
+  RaiseSaveFailure(path, Save(NativeFromText(path), content, loaded, new_file_mode));
 }

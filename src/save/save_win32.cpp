@@ -116,12 +116,10 @@ SaveOutcome Save(const Text& path, const FileContent& content, const FileStamp* 
 
 }  // namespace
 
-bool ReplaceByNewFile(const Text&, const ContentStream&, const FileStamp*, uint32_t) {
-  return false;
-}
-
 void ReplaceWholeFile(
-    const Text& path, const FileContent& content, const FileStamp* loaded,
+    const Text& path, const ContentStream& content, const FileStamp* loaded,
     uint32_t /*new_file_permissions: a new file inherits its folder's access list*/) {
-  RaiseSaveFailure(path, Save(path, content, loaded));
+  // The save holds the file without sharing from its first check to its last write, so the
+  // content is known whole before: a program is read whole at its load here.
+  RaiseSaveFailure(path, Save(path, content.Whole(), loaded));
 }
