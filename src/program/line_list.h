@@ -34,12 +34,12 @@ class LineList {
   FileEncoding encoding() const { return encoding_; }
 
   /// What Save writes: the byte-order mark of the file encoding, then every line followed by
-  /// CR LF, encoded in one piece.
+  /// CR LF, encoded as one slice.
   class SavedContent : public FileContent {
    public:
     explicit SavedContent(const LineList& lines) : bytes_(lines.Encode()) {}
     uint64_t Size() const override { return bytes_.size(); }
-    bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+    bool WriteTo(const std::function<bool(Slices)>& write) const override {
       return ContiguousContent(bytes_).WriteTo(write);
     }
 

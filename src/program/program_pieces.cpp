@@ -72,7 +72,7 @@ ProgramPieces::ProgramPieces(std::unique_ptr<PieceReader> reader, size_t piece_s
   }
 }
 
-bool ProgramPieces::WriteTo(const std::function<bool(Pieces)>& write) const {
+bool ProgramPieces::WriteTo(const std::function<bool(Slices)>& write) const {
   if (whole_) return Whole().WriteTo(write);
   written_ = true;
   if (!prune_) return Write(write, {}, KeepEveryLine{});
@@ -82,12 +82,12 @@ bool ProgramPieces::WriteTo(const std::function<bool(Pieces)>& write) const {
 }
 
 template <typename Examine>
-bool ProgramPieces::Write(const std::function<bool(Pieces)>& write, std::string_view needle,
+bool ProgramPieces::Write(const std::function<bool(Slices)>& write, std::string_view needle,
                           Examine examine) const {
   const size_t width = UnitWidth(form_);
   Batcher batcher(write);
   batcher.Add(ByteOrderMark(mark_.encoding));
-  auto add = [&batcher](std::string_view piece) { batcher.Add(piece); };
+  auto add = [&batcher](std::string_view slice) { batcher.Add(slice); };
   size_t resume_at = 0;  // the lines before were examined with the piece before
   for (;;) {
     const std::string_view all = text();

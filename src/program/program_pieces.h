@@ -46,7 +46,7 @@ class ProgramPieces : public ContentStream {
   /// Reads and prunes the rest of the file, writing a piece at a time; once only. Raises the
   /// decode failure where a line does not decode, and "EReadError". Once the program is known
   /// whole, writes that.
-  bool WriteTo(const std::function<bool(Pieces)>& write) const override;
+  bool WriteTo(const std::function<bool(Slices)>& write) const override;
 
   /// Raises the "changed meanwhile" failure for the file read where another program wrote,
   /// replaced or removed it since it was opened: the pieces written may then mix two versions.
@@ -81,7 +81,7 @@ class ProgramPieces : public ContentStream {
   void CheckDecodes(std::string_view bytes) const;
 
   template <typename Examine>
-  bool Write(const std::function<bool(Pieces)>& write, std::string_view needle,
+  bool Write(const std::function<bool(Slices)>& write, std::string_view needle,
              Examine examine) const;
 
   mutable std::unique_ptr<PieceReader> reader_;

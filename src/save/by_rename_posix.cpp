@@ -131,26 +131,26 @@ void StartWritingOut(int fd, uint64_t from, uint64_t to) {
   }
 }
 
-/// WritePieces for a new file written from its start: the pieces are cut where a stretch ends,
+/// WriteSlices for a new file written from its start: the slices are cut where a stretch ends,
 /// and each stretch is handed to the disk as soon as it is written (StartWritingOut), and
 /// `flush` asked to flush it.
-Step WriteStretches(int fd, FileContent::Pieces pieces, uint64_t* written, BackgroundFlush* flush) {
-  std::string_view front;  // what is left of a piece cut where a stretch ends
-  while (!front.empty() || !pieces.empty()) {
+Step WriteStretches(int fd, FileContent::Slices slices, uint64_t* written, BackgroundFlush* flush) {
+  std::string_view front;  // what is left of a slice cut where a stretch ends
+  while (!front.empty() || !slices.empty()) {
     const uint64_t end = (*written / kStretch + 1) * kStretch;  // of the stretch being written
     Step step = Step::Done();
     if (!front.empty()) {
       std::string_view head = front.substr(0, end - *written);
       front.remove_prefix(head.size());
-      step = WritePieces(fd, FileContent::Pieces(&head, 1), written);
+      step = WriteSlices(fd, FileContent::Slices(&head, 1), written);
     } else {
-      // The whole pieces that fit into the stretch, in one go; the next one is cut.
+      // The whole slices that fit into the stretch, in one go; the next one is cut.
       uint64_t room = end - *written;
       size_t count = 0;
-      while (count < pieces.size() && pieces[count].size() <= room) room -= pieces[count++].size();
-      step = WritePieces(fd, pieces.first(count), written);
-      if (count < pieces.size()) front = pieces[count++];
-      pieces = pieces.subspan(count);
+      while (count < slices.size() && slices[count].size() <= room) room -= slices[count++].size();
+      step = WriteSlices(fd, slices.first(count), written);
+      if (count < slices.size()) front = slices[count++];
+      slices = slices.subspan(count);
     }
     if (!step.done()) return step;
     if (*written == end) {
@@ -169,8 +169,8 @@ Step WriteStretches(int fd, FileContent::Pieces pieces, uint64_t* written, Backg
 Step WriteNewFile(int fd, const ContentStream& content, uint64_t* written) {
   BackgroundFlush flush(fd);
   Step step = Step::Done();
-  if (!content.WriteTo([fd, written, &flush, &step](FileContent::Pieces pieces) {
-        step = WriteStretches(fd, pieces, written, &flush);
+  if (!content.WriteTo([fd, written, &flush, &step](FileContent::Slices slices) {
+        step = WriteStretches(fd, slices, written, &flush);
         return step.done();
       })) {
     return step;

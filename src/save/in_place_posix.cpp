@@ -228,7 +228,7 @@ bool RestoreOldContent(int fd, std::string_view old, uint64_t overwritten, const
   std::string_view head = old.substr(0, std::min<uint64_t>(overwritten, old.size()));
   uint64_t written = 0;
   if (os::ftruncate(fd, static_cast<off_t>(old.size())) != 0 || os::lseek(fd, 0, SEEK_SET) != 0 ||
-      !WritePieces(fd, FileContent::Pieces(&head, 1), &written).done()) {
+      !WriteSlices(fd, FileContent::Slices(&head, 1), &written).done()) {
     return false;
   }
   std::string_view rest = old.substr(head.size());
@@ -241,7 +241,7 @@ bool RestoreOldContent(int fd, std::string_view old, uint64_t overwritten, const
     while (to > from && rest[to - 1] == now[to - 1]) --to;
     std::string_view differing = rest.substr(from, to - from);
     if (os::lseek(fd, static_cast<off_t>(head.size() + from), SEEK_SET) < 0 ||
-        !WritePieces(fd, FileContent::Pieces(&differing, 1), &written).done()) {
+        !WriteSlices(fd, FileContent::Slices(&differing, 1), &written).done()) {
       return false;
     }
   }

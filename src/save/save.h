@@ -1,4 +1,4 @@
-// The save's whole interface: the content that it writes, as the pieces it lies in, and the one
+// The save's whole interface: the content that it writes, as the slices it lies in, and the one
 // call that makes it a file's whole content, all or nothing; one implementation per platform.
 #pragma once
 
@@ -12,19 +12,20 @@
 
 class FileContent;
 
-/// The bytes that a save writes, handed over in order as batches of pieces, so that they can be
+/// The bytes that a save writes, handed over in order as slices (views of bytes where they lie),
+/// a batch of slices at a time (as many as one gathered write takes), so that they can be
 /// written from where they lie without first being gathered into one buffer. Content of this
 /// kind may be made while it is written (a program pruned a piece at a time as it is read), and
 /// handed over only once; where the save must write in place, it takes the content whole.
 class ContentStream {
  public:
-  using Pieces = std::span<const std::string_view>;
+  using Slices = std::span<const std::string_view>;
   virtual ~ContentStream() = default;
-  /// Hands every piece to `write`, in order, a batch at a time, and stops as soon as `write`
-  /// returns false. Tells whether every batch was written. A piece stays valid only until
+  /// Hands every slice to `write`, in order, a batch at a time, and stops as soon as `write`
+  /// returns false. Tells whether every batch was written. A slice stays valid only until
   /// `write` returns. May raise a failure of its own making (content that cannot be made); the
   /// save then leaves everything as it was.
-  virtual bool WriteTo(const std::function<bool(Pieces)>& write) const = 0;
+  virtual bool WriteTo(const std::function<bool(Slices)>& write) const = 0;
   /// Raises a failure of its own where what WriteTo handed over no longer stands for what it was
   /// made from: content read from a file while it was written checks that nobody changed that
   /// file meanwhile. The save calls it after the content is written and flushed, right before
@@ -41,18 +42,18 @@ class ContentStream {
 /// handed over as often as a save needs.
 class FileContent : public ContentStream {
  public:
-  /// The number of bytes in all pieces together.
+  /// The number of bytes in all slices together.
   virtual uint64_t Size() const = 0;
   const FileContent& Whole() const override { return *this; }
 };
 
-/// Content that lies in one piece.
+/// Content that lies in one slice.
 class ContiguousContent : public FileContent {
  public:
   explicit ContiguousContent(std::string_view bytes) : bytes_(bytes) {}
   uint64_t Size() const override { return bytes_.size(); }
-  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
-    return write(Pieces(&bytes_, 1));
+  bool WriteTo(const std::function<bool(Slices)>& write) const override {
+    return write(Slices(&bytes_, 1));
   }
 
  private:
@@ -82,7 +83,7 @@ class ContiguousContent : public FileContent {
 void ReplaceWholeFile(const Text& path, const ContentStream& content,
                       const FileStamp* loaded = nullptr, uint32_t new_file_permissions = 0666);
 
-/// ReplaceWholeFile with content that lies in one piece.
+/// ReplaceWholeFile with content that lies in one slice.
 inline void ReplaceWholeFile(const Text& path, std::string_view content,
                              const FileStamp* loaded = nullptr,
                              uint32_t new_file_permissions = 0666) {

@@ -35,9 +35,9 @@ bool OutOfRoom(int error);
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-/// Writes all `pieces` with gathered writes, as many pieces a request as the system takes, and
+/// Writes all `slices` with gathered writes, as many slices a request as the system takes, and
 /// adds the number of bytes written to `*written`. Failed where a write fails.
-Step WritePieces(int fd, FileContent::Pieces pieces, uint64_t* written);
+Step WriteSlices(int fd, FileContent::Slices slices, uint64_t* written);
 
 /// Writes `content` at the descriptor's position; `*written` counts the bytes that reached it.
 /// Failed where a write fails.

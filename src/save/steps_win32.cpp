@@ -82,9 +82,9 @@ Step WriteFromStart(HANDLE file, std::string_view bytes) {
 Step WriteContent(HANDLE file, const FileContent& content) {
   uint64_t position = 0;
   Step step = Step::Done();
-  content.WriteTo([file, &position, &step](FileContent::Pieces pieces) {
-    for (std::string_view piece : pieces) {
-      step = WriteAll(file, piece, &position);
+  content.WriteTo([file, &position, &step](FileContent::Slices slices) {
+    for (std::string_view slice : slices) {
+      step = WriteAll(file, slice, &position);
       if (!step.done()) return false;
     }
     return true;

@@ -55,8 +55,8 @@ Step WriteAll(HANDLE file, std::string_view bytes, uint64_t* position);
 /// Writes all of `bytes` from the start of the file.
 Step WriteFromStart(HANDLE file, std::string_view bytes);
 
-/// Writes `content` from the start of the file, a request for each piece (the content gathers
-/// short pieces itself).
+/// Writes `content` from the start of the file, a request for each slice (the content gathers
+/// short slices itself).
 Step WriteContent(HANDLE file, const FileContent& content);
 
 /// Moves the file's position to `position`.

@@ -49,8 +49,8 @@ inline LineList ListOfText(const Text& text, FileEncoding encoding = FileEncodin
 /// The bytes that `content` hands to the save, gathered from its batches as the save gets them.
 inline std::string SavedBytes(const FileContent& content) {
   std::string bytes;
-  content.WriteTo([&](FileContent::Pieces pieces) {
-    for (std::string_view piece : pieces) bytes.append(piece);
+  content.WriteTo([&](FileContent::Slices slices) {
+    for (std::string_view slice : slices) bytes.append(slice);
     return true;
   });
   return bytes;
