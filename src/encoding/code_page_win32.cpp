@@ -1,7 +1,7 @@
 // The text conversions of the Windows code page services: the system's ANSI code page and UTF-8.
-// Every conversion asks for the length of its result first and then fills exactly that much.
-#include "encoding/code_page_win32.h"
-
+// Every conversion asks for the length of its result first and then fills exactly that much. The
+// one call that can refuse the code page, GetCPInfo, goes through the seam in
+// system_calls_win32.h.
 #include <windows.h>
 
 #include <algorithm>
@@ -9,8 +9,7 @@
 #include "base/utf8.h"
 #include "encoding/code_page.h"
 #include "encoding/encoding_failures.h"
-
-BOOL(WINAPI* code_page_calls::GetCPInfo)(UINT, LPCPINFO) = ::GetCPInfo;
+#include "files/system_calls_win32.h"
 
 namespace {
 
@@ -60,12 +59,12 @@ void Encode(UINT code_page, TextView text, std::string* out) {
 
 void PrepareAnsiCodePage() {
   CPINFO info;
-  if (!code_page_calls::GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
+  if (!os::GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
 }
 
 bool AnsiIsSingleByte() {
   CPINFO info;
-  return code_page_calls::GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
+  return os::GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
 }
 
 void DecodeAnsi(std::string_view bytes, Text* out) { Decode(AnsiCodePage(), 0, bytes, out); }
