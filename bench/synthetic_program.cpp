@@ -97,7 +97,7 @@ class Writer {
   }
 
   /// One cut: positioning with the laser off (rotary moves there stay), then a laser-on
-  /// stretch in which runs of rotary feed moves alternate with cuts along the tube; a few runs
+  /// section in which runs of rotary feed moves alternate with cuts along the tube; a few runs
   /// are long, most are short.
   void Contour(bool strobe) {
     Line("G00 X%d.%03d Y%d.%03d Z5.0", random_.Between(0, 800), random_.Between(0, 999),

@@ -13,7 +13,7 @@ enum class SyntheticEncoding {
 };
 
 /// A program of exactly `line_count` lines, every line ended by CR LF: contours whose laser-on
-/// stretches hold long runs of "G01 A" feed moves, positioning moves between them, a comment on
+/// sections hold long runs of "G01 A" feed moves, positioning moves between them, a comment on
 /// every twentieth line and a strobe section at the end. The same `seed` gives the same
 /// program, whose lines differ between the encodings only in the comments' non-ASCII letters.
 std::string SyntheticProgram(int64_t line_count,

@@ -25,11 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Prune(*held);
     ProgramBytes::SavedContent content(*held);
     std::string written;
-    auto write = [&](FileContent::Pieces pieces) {
-      for (std::string_view piece : pieces) written += piece;
-      return pieces.size() <= 1024;
+    auto write = [&](FileContent::Slices slices) {
+      for (std::string_view slice : slices) written += slice;
+      return slices.size() <= 1024;
     };
-    FUZZ_CHECK(content.WriteTo(write), "a batch holds too many pieces");
+    FUZZ_CHECK(content.WriteTo(write), "a batch holds too many slices");
     FUZZ_CHECK(written == saved, "the save hands over other bytes");
     FUZZ_CHECK(content.Size() == saved.size(), "the saved size is wrong");
   }

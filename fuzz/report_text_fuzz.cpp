@@ -15,7 +15,7 @@ Text Hex16(uint64_t value) {
   return Text(digits, digits + 16);
 }
 
-/// The whole report text, uncut, written out piece by piece.
+/// The whole report text, uncut, written out fragment by fragment.
 Text ExpectedReport(TextView kind, TextView module_path, uint64_t location, TextView message) {
   size_t separator = module_path.find_last_of(u"\\/");
   TextView module = separator == TextView::npos ? module_path : module_path.substr(separator + 1);
@@ -34,17 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int status = data[0];
   // The rest holds the kind, the module path and the message, separated by U+FF8F (byte FF).
   Text rest = TextFromFuzzBytes(FuzzBytes(data + 9, size - 9));
-  TextView pieces[3];
+  TextView fragments[3];
   TextView view(rest);
   for (int i = 0; i < 2; ++i) {
     size_t cut = std::min(view.find(u'\uFF8F'), view.size());
-    pieces[i] = view.substr(0, cut);
+    fragments[i] = view.substr(0, cut);
     view.remove_prefix(std::min(cut + 1, view.size()));
   }
-  pieces[2] = view;
+  fragments[2] = view;
 
-  Text report = ComposeReportText(pieces[0], pieces[1], location, pieces[2]);
-  Text expected = ExpectedReport(pieces[0], pieces[1], location, pieces[2]);
+  Text report = ComposeReportText(fragments[0], fragments[1], location, fragments[2]);
+  Text expected = ExpectedReport(fragments[0], fragments[1], location, fragments[2]);
   FUZZ_CHECK(report.size() <= kMaxReportLength, "the report text is longer than 1024");
   FUZZ_CHECK(report == expected.substr(0, kMaxReportLength), "not the filled template, cut");
 

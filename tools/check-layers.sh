@@ -3,15 +3,17 @@
 # folder and of the folders it builds on:
 #
 #   base               text, failures, messages, paths, the executable's and a module's path
+#   files              reading a file whole or in pieces, the seam of system calls, the failures
 #   encoding           the file encodings: byte-order marks, code pages, Windows-1252
-#   files              reading and saving a whole file, the seam of system calls, their failures
 #   report             the failure report: its text, the box, the outermost handler
+#   save               the save: the content it writes, its two ways and the choice between them
 #   settings           the settings file: the INI reader and the lookup (reads through files)
 #   program            the NC program in memory, the line scan, the pruning rule and pass
 #   run                the entry, the command line, the existence test, the run sequence
 #
-# encoding, files and report stand side by side on base; settings and program side by side on
-# encoding and files; run on all of them.
+# files and report stand side by side on base; encoding on base and files (on Windows the code
+# page asks the system through the seam); save on files; settings on encoding and files; program
+# on encoding, files and save; run on all of them.
 #
 # Tests may also include the test support (src/testing), which nothing else includes; the
 # end-to-end tests (src/e2e) run the executable and may include what they like. Prints every
@@ -23,14 +25,15 @@ cd "$(dirname "$0")/.."
 allowed() {
   case $1 in
     base) echo "base" ;;
-    encoding) echo "base encoding" ;;
+    encoding) echo "base encoding files" ;;
     files) echo "base files" ;;
     report) echo "base report" ;;
+    save) echo "base files save" ;;
     settings) echo "base encoding files settings" ;;
-    program) echo "base encoding files program" ;;
-    run) echo "base encoding files report settings program run" ;;
-    testing) echo "base encoding files program testing" ;;
-    e2e) echo "base encoding files report settings program run testing e2e" ;;
+    program) echo "base encoding files save program" ;;
+    run) echo "base encoding files report save settings program run" ;;
+    testing) echo "base encoding files save program testing" ;;
+    e2e) echo "base encoding files report save settings program run testing e2e" ;;
     *) echo "" ;;
   esac
 }
@@ -47,5 +50,5 @@ while IFS= read -r file; do
     fi
   done < <(sed -n 's|^#include "\([a-z_0-9]*\)/.*|\1|p' "$file")
 done < <(find src -name '*.cpp' -o -name '*.h' | sort)
-[ $status -eq 0 ] && echo "layers: every include goes one way (base → encoding, files, report → settings, program → run)"
+[ $status -eq 0 ] && echo "layers: every include goes one way (base → files, report; files → encoding, save; encoding, files → settings; encoding, save → program; all → run)"
 exit $status

@@ -38,7 +38,7 @@ bool IsAsciiBlock(const unsigned char* p) {
 
 }  // namespace
 
-bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view stretch)) {
+bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view segment)) {
   auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t size = bytes.size();
   size_t i = 0;
@@ -46,16 +46,16 @@ bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view str
     while (i + kAsciiBlock <= size && IsAsciiBlock(p + i)) i += kAsciiBlock;
     while (i < size && p[i] < 0x80) ++i;
     if (i == size) break;
-    size_t stretch = i;
+    size_t segment = i;
     while (i < size && p[i] >= 0x80) ++i;
-    if (!judge(bytes.substr(stretch, i - stretch))) return false;
+    if (!judge(bytes.substr(segment, i - segment))) return false;
   }
   return true;
 }
 
-bool IsWellFormedUtf8Stretch(std::string_view stretch) {
-  auto* p = reinterpret_cast<const unsigned char*>(stretch.data());
-  return DecodedLength(p, p + stretch.size()) >= 0;
+bool IsWellFormedUtf8Segment(std::string_view segment) {
+  auto* p = reinterpret_cast<const unsigned char*>(segment.data());
+  return DecodedLength(p, p + segment.size()) >= 0;
 }
 
 size_t Utf8Sequence(const unsigned char* p, const unsigned char* end, char32_t* code_point) {

@@ -21,12 +21,12 @@ void AppendUtf16(char32_t code_point, Text* out);
 bool DecodeUtf8Strict(std::string_view bytes, Text* out);
 
 /// Whether `bytes` are well-formed UTF-8, without decoding them. ASCII is passed over a block
-/// at a time; each stretch of other bytes goes to `judge` as a whole. An ASCII byte is always a
-/// character of its own, so the bytes are well-formed exactly when every such stretch is.
-bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view stretch));
+/// at a time; each segment of other bytes goes to `judge` as a whole. An ASCII byte is always a
+/// character of its own, so the bytes are well-formed exactly when every such segment is.
+bool IsWellFormedUtf8(std::string_view bytes, bool (*judge)(std::string_view segment));
 
-/// Whether a stretch of bytes is well-formed UTF-8, by the rules of DecodeUtf8Strict.
-bool IsWellFormedUtf8Stretch(std::string_view stretch);
+/// Whether a segment of bytes is well-formed UTF-8, by the rules of DecodeUtf8Strict.
+bool IsWellFormedUtf8Segment(std::string_view segment);
 
 /// Appends `text` as UTF-8; an unpaired surrogate becomes U+FFFD.
 void EncodeUtf8Replacing(TextView text, std::string* out);

@@ -80,21 +80,21 @@ TEST(Utf8Test, CheckWithoutDecodingAgreesWithDecoding) {
     for (size_t before = 0; before < 70; ++before) {
       for (size_t after : {0, 1, 31, 32, 33}) {
         std::string bytes = std::string(before, 'a') + c.bytes + std::string(after, '\n');
-        EXPECT_EQ(IsWellFormedUtf8(bytes, IsWellFormedUtf8Stretch), c.well_formed)
+        EXPECT_EQ(IsWellFormedUtf8(bytes, IsWellFormedUtf8Segment), c.well_formed)
             << c.name << ", " << before << " before, " << after << " after";
       }
     }
-    EXPECT_EQ(IsWellFormedUtf8(c.bytes + c.bytes, IsWellFormedUtf8Stretch), c.well_formed);
+    EXPECT_EQ(IsWellFormedUtf8(c.bytes + c.bytes, IsWellFormedUtf8Segment), c.well_formed);
   }
 }
 
-TEST(Utf8Test, CheckHandsOverEveryStretchOfNonAsciiBytes) {
-  static std::vector<std::string>* stretches;
+TEST(Utf8Test, CheckHandsOverEverySegmentOfNonAsciiBytes) {
+  static std::vector<std::string>* segments;
   std::vector<std::string> seen;
-  stretches = &seen;
-  auto note = [](std::string_view stretch) {
-    stretches->emplace_back(stretch);
-    return stretch != "\xFF";
+  segments = &seen;
+  auto note = [](std::string_view segment) {
+    segments->emplace_back(segment);
+    return segment != "\xFF";
   };
   std::string bytes = std::string(40, 'x') + "\xC3\xA4\xC3\xB6 \xE2\x82\xAC" +
                       std::string(33, 'y') + "\xF0\x9D\x84\x9E";
@@ -106,7 +106,7 @@ TEST(Utf8Test, CheckHandsOverEveryStretchOfNonAsciiBytes) {
       IsWellFormedUtf8("a\xFF"
                        "b\xC3\xA4",
                        note));
-  EXPECT_EQ(seen, std::vector<std::string>{"\xFF"}) << "the check stops at the first bad stretch";
+  EXPECT_EQ(seen, std::vector<std::string>{"\xFF"}) << "the check stops at the first bad segment";
 }
 
 TEST(Utf8Test, EveryLeadByteAloneIsIllFormed) {

@@ -338,7 +338,7 @@ TEST(RunE2eTest, ExamplesComeOutAsTheirPrunedFilesSay) {
     EXPECT_EQ(folder.Names(), Names{name}) << name;
     ExpectSilent(result, name);
 
-    // What is left holds no pair of moves in a row inside a stretch any more.
+    // What is left holds no pair of moves in a row inside a section any more.
     RunResult again = RunPrune({ProgramPath(path)});
     EXPECT_EQ(again.exit_status, 0) << name;
     EXPECT_EQ(folder.Read(name), expected) << name << ": a second run changes nothing";

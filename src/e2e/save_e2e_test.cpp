@@ -220,7 +220,7 @@ TEST(SaveE2eTest, NamesPlantedByAnotherUserInASharedFolderGetNothing) {
   }
 }
 
-/// A program of many laser-on stretches, about `bytes` long, and what a run makes of it.
+/// A program of many laser-on sections, about `bytes` long, and what a run makes of it.
 std::pair<std::string, std::string> LargeProgram(size_t bytes) {
   std::string input, output;
   while (input.size() < bytes) {

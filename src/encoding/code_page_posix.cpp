@@ -17,7 +17,7 @@ std::string_view AnsiByteOrderMark() { return {}; }
 bool DecodeUtf8(std::string_view bytes, Text* out) { return DecodeUtf8Strict(bytes, out); }
 
 bool IsDecodableUtf8(std::string_view bytes) {
-  return IsWellFormedUtf8(bytes, IsWellFormedUtf8Stretch);
+  return IsWellFormedUtf8(bytes, IsWellFormedUtf8Segment);
 }
 
 void EncodeUtf8(TextView text, std::string* out) { EncodeUtf8Replacing(text, out); }

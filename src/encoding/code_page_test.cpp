@@ -13,44 +13,44 @@ namespace {
 /// (surrogates, noncharacters, the highest code point and beyond), stray continuation bytes,
 /// lead bytes without their continuations, overlong forms and bytes that never occur.
 std::string RandomUtf8(std::mt19937& random) {
-  static const std::string kPieces[] = {"G01 A1\r\n",
-                                        "x",
-                                        std::string(1, '\0'),
-                                        "\xC2\x80",
-                                        "\xDF\xBF",
-                                        "\xC3\xA4",
-                                        "\xE0\xA0\x80",
-                                        "\xED\x9F\xBF",
-                                        "\xEE\x80\x80",
-                                        "\xEF\xBF\xBF",
-                                        "\xEF\xBF\xBE",
-                                        "\xEF\xB7\x90",
-                                        "\xEF\xBB\xBF",
-                                        "\xF0\x90\x80\x80",
-                                        "\xF4\x8F\xBF\xBF",
-                                        "\xF0\x9F\xBF\xBF",
-                                        "\xED\xA0\x80",
-                                        "\xED\xBF\xBF",
-                                        "\xF4\x90\x80\x80",
-                                        "\xC0\x80",
-                                        "\xC1\xBF",
-                                        "\xE0\x9F\xBF",
-                                        "\xF0\x8F\xBF\xBF",
-                                        "\x80",
-                                        "\xBF",
-                                        "\xC3",
-                                        "\xE2\x82",
-                                        "\xF0\x9D\x84",
-                                        "\xF5\x80\x80\x80",
-                                        "\xF8",
-                                        "\xFE",
-                                        "\xFF"};
+  static const std::string kFragments[] = {"G01 A1\r\n",
+                                           "x",
+                                           std::string(1, '\0'),
+                                           "\xC2\x80",
+                                           "\xDF\xBF",
+                                           "\xC3\xA4",
+                                           "\xE0\xA0\x80",
+                                           "\xED\x9F\xBF",
+                                           "\xEE\x80\x80",
+                                           "\xEF\xBF\xBF",
+                                           "\xEF\xBF\xBE",
+                                           "\xEF\xB7\x90",
+                                           "\xEF\xBB\xBF",
+                                           "\xF0\x90\x80\x80",
+                                           "\xF4\x8F\xBF\xBF",
+                                           "\xF0\x9F\xBF\xBF",
+                                           "\xED\xA0\x80",
+                                           "\xED\xBF\xBF",
+                                           "\xF4\x90\x80\x80",
+                                           "\xC0\x80",
+                                           "\xC1\xBF",
+                                           "\xE0\x9F\xBF",
+                                           "\xF0\x8F\xBF\xBF",
+                                           "\x80",
+                                           "\xBF",
+                                           "\xC3",
+                                           "\xE2\x82",
+                                           "\xF0\x9D\x84",
+                                           "\xF5\x80\x80\x80",
+                                           "\xF8",
+                                           "\xFE",
+                                           "\xFF"};
   std::string bytes;
-  size_t pieces = random() % 12;
-  for (size_t i = 0; i < pieces; ++i) {
-    // Mostly well-formed pieces, so that the bytes are often well-formed as a whole.
-    size_t pick = random() % 4 == 0 ? random() % std::size(kPieces) : random() % 16;
-    bytes += kPieces[pick];
+  size_t fragments = random() % 12;
+  for (size_t i = 0; i < fragments; ++i) {
+    // Mostly well-formed fragments, so that the bytes are often well-formed as a whole.
+    size_t pick = random() % 4 == 0 ? random() % std::size(kFragments) : random() % 16;
+    bytes += kFragments[pick];
     if (random() % 3 == 0) bytes += std::string(random() % 40, 'a');
   }
   return bytes;

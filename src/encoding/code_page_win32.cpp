@@ -1,7 +1,7 @@
 // The text conversions of the Windows code page services: the system's ANSI code page and UTF-8.
-// Every conversion asks for the length of its result first and then fills exactly that much.
-#include "encoding/code_page_win32.h"
-
+// Every conversion asks for the length of its result first and then fills exactly that much. The
+// one call that can refuse the code page, GetCPInfo, goes through the seam in
+// system_calls_win32.h.
 #include <windows.h>
 
 #include <algorithm>
@@ -9,14 +9,13 @@
 #include "base/utf8.h"
 #include "encoding/code_page.h"
 #include "encoding/encoding_failures.h"
-
-BOOL(WINAPI* code_page_calls::GetCPInfo)(UINT, LPCPINFO) = ::GetCPInfo;
+#include "files/system_calls_win32.h"
 
 namespace {
 
-// Text is encoded in pieces of at most this many code units, so that even three bytes for each
+// Text is encoded in chunks of at most this many code units, so that even three bytes for each
 // still fit the platform's int count.
-constexpr size_t kMaxEncodePiece = size_t{1} << 28;
+constexpr size_t kMaxEncodeChunk = size_t{1} << 28;
 
 UINT AnsiCodePage() {
   static const UINT code_page = GetACP();
@@ -41,18 +40,18 @@ bool Decode(UINT code_page, DWORD flags, std::string_view bytes, Text* out) {
 /// Appends `text` converted to `code_page`, with the platform's choice for what it lacks.
 void Encode(UINT code_page, TextView text, std::string* out) {
   while (!text.empty()) {
-    size_t piece = std::min(text.size(), kMaxEncodePiece);
-    // A surrogate pair stays in one piece.
-    if (piece < text.size() && text[piece - 1] >= 0xD800 && text[piece - 1] <= 0xDBFF) --piece;
+    size_t chunk = std::min(text.size(), kMaxEncodeChunk);
+    // A surrogate pair stays in one chunk.
+    if (chunk < text.size() && text[chunk - 1] >= 0xD800 && text[chunk - 1] <= 0xDBFF) --chunk;
     auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    int size = static_cast<int>(piece);
+    int size = static_cast<int>(chunk);
     int length = WideCharToMultiByte(code_page, 0, wide, size, nullptr, 0, nullptr, nullptr);
     if (length > 0) {
       size_t start = out->size();
       out->resize(start + length);
       WideCharToMultiByte(code_page, 0, wide, size, out->data() + start, length, nullptr, nullptr);
     }
-    text.remove_prefix(piece);
+    text.remove_prefix(chunk);
   }
 }
 
@@ -60,12 +59,12 @@ void Encode(UINT code_page, TextView text, std::string* out) {
 
 void PrepareAnsiCodePage() {
   CPINFO info;
-  if (!code_page_calls::GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
+  if (!os::GetCPInfo(AnsiCodePage(), &info)) RaiseCodePageFailure();
 }
 
 bool AnsiIsSingleByte() {
   CPINFO info;
-  return code_page_calls::GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
+  return os::GetCPInfo(AnsiCodePage(), &info) && info.MaxCharSize == 1;
 }
 
 void DecodeAnsi(std::string_view bytes, Text* out) { Decode(AnsiCodePage(), 0, bytes, out); }
@@ -81,10 +80,10 @@ bool DecodeUtf8(std::string_view bytes, Text* out) {
 }
 
 bool IsDecodableUtf8(std::string_view bytes) {
-  // The platform judges every stretch of non-ASCII bytes, so that the answer is always its own.
-  return IsWellFormedUtf8(bytes, [](std::string_view stretch) {
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, stretch.data(),
-                               static_cast<int>(stretch.size()), nullptr, 0) > 0;
+  // The platform judges every segment of non-ASCII bytes, so that the answer is always its own.
+  return IsWellFormedUtf8(bytes, [](std::string_view segment) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, segment.data(),
+                               static_cast<int>(segment.size()), nullptr, 0) > 0;
   });
 }
 

@@ -37,9 +37,9 @@ bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 // holds anything else goes one character at a time.
 constexpr size_t kBlock = simd::kBlockBytes;
 
-// The text grows by pieces of this many code units: making room zero-fills it, which costs
-// little while the piece is still in the cache when it is overwritten.
-constexpr size_t kPiece = 1 << 14;
+// The text grows by chunks of this many code units: making room zero-fills it, which costs
+// little while the chunk is still in the cache when it is overwritten.
+constexpr size_t kChunk = 1 << 14;
 
 /// Widens the block of bytes at `bytes` into `dest` if all of them are ASCII.
 bool WidenAsciiBlock(const unsigned char* bytes, char16_t* dest) {
@@ -60,7 +60,7 @@ bool NarrowAsciiBlock(const char16_t* text, char* dest) {
   return true;
 }
 
-void DecodePiece(const unsigned char* bytes, size_t size, char16_t* dest) {
+void DecodeChunk(const unsigned char* bytes, size_t size, char16_t* dest) {
   size_t i = 0;
   for (; i + kBlock <= size; i += kBlock) {
     if (WidenAsciiBlock(bytes + i, dest + i)) continue;
@@ -85,10 +85,10 @@ void DecodeCp1252(std::string_view bytes, Text* out) {
   out->reserve(start + bytes.size());
   auto* source = reinterpret_cast<const unsigned char*>(bytes.data());
   for (size_t done = 0; done < bytes.size();) {
-    size_t piece = std::min(kPiece, bytes.size() - done);
-    out->resize(start + done + piece);
-    DecodePiece(source + done, piece, out->data() + start + done);
-    done += piece;
+    size_t chunk = std::min(kChunk, bytes.size() - done);
+    out->resize(start + done + chunk);
+    DecodeChunk(source + done, chunk, out->data() + start + done);
+    done += chunk;
   }
 }
 

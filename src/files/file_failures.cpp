@@ -2,7 +2,7 @@
 
 #include "base/failure.h"
 #include "base/messages.h"
-#include "files/native_file.h"
+#include "files/absolute_path.h"
 
 void RaiseOpenFailure(const Text& path, TextView system_text) {
   RaiseFailure(kOpenFailureKind, FillTemplate(kOpenFailureTemplate,
@@ -32,26 +32,6 @@ void RaiseReadFailure() { RaiseFailure(kReadFailureKind, kReadFailureMessage); }
 
 void RaiseTooLargeFailure(const Text& path) {
   RaiseFailure(kReadFailureKind, FillTemplate(kTooLargeTemplate, {AbsolutePath(path)}));
-}
-
-void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome) {
-  switch (outcome.kind) {
-    case SaveOutcome::kSaved:
-      return;
-    case SaveOutcome::kTryInPlace:
-      break;  // never the end of a save
-    case SaveOutcome::kCreateFailed:
-      RaiseCreateFailure(path, outcome.reason);
-    case SaveOutcome::kWriteFailed:
-      RaiseWriteFailure();
-    case SaveOutcome::kRestoreFailed:
-      RaiseRestoreFailure(path, outcome.backup);
-    case SaveOutcome::kChangedMeanwhile:
-      RaiseCreateFailure(path, kChangedMeanwhileReason);
-    case SaveOutcome::kNotYetLasting:
-      RaiseNotYetLastingFailure(path);
-  }
-  RaiseWriteFailure();
 }
 
 TextView TrimSystemText(TextView text) {

@@ -16,13 +16,11 @@
 namespace {
 
 /// Whether the link `link`, in the folder `folder` (with its trailing slash, empty for the
-/// working folder), may be followed. False (errno set: EACCES where it was planted there).
-bool MayFollow(const struct stat& link, const std::string& folder) {
+/// working folder), may be followed: failed with EACCES where it was planted there.
+Step MayFollow(const struct stat& link, const std::string& folder) {
   struct stat st;
-  if (os::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return false;
-  if (!PlantedInSharedFolder(link.st_uid, st)) return true;
-  errno = EACCES;
-  return false;
+  if (os::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return Step::Failed(errno);
+  return PlantedInSharedFolder(link.st_uid, st) ? Step::Failed(EACCES) : Step::Done();
 }
 
 /// The names of the path `path` between its slashes, without the empty ones.
@@ -43,7 +41,7 @@ bool PlantedInSharedFolder(uid_t owner, const struct stat& folder) {
   return shared && owner != geteuid() && owner != folder.st_uid;
 }
 
-bool FinalTarget(const std::string& path, std::string* target) {
+Found<std::string> FinalTarget(const std::string& path) {
   constexpr int kMaxLinks = 40;  // as the system's own limit
   // `done` holds no link: a ".." after it is the folder before, as the system finds it.
   std::string done = path.starts_with('/') ? "/" : "";
@@ -61,35 +59,28 @@ bool FinalTarget(const std::string& path, std::string* target) {
     std::string next = done + name;
     struct stat st;
     if (os::lstat(next.c_str(), &st) != 0) {
-      if (errno != ENOENT) return false;
+      if (errno != ENOENT) return {Step::Failed(errno), ""};
       // Nothing on the way is there: the rest names nothing either.
       for (; !names.empty(); names.pop_back()) next += "/" + names.back();
-      *target = path.ends_with('/') ? next + "/" : next;
-      return true;
+      return {Step::Done(), path.ends_with('/') ? next + "/" : next};
     }
     if (!S_ISLNK(st.st_mode)) {
       done = names.empty() ? next : next + "/";
       continue;
     }
-    if (++links > kMaxLinks) {
-      errno = ELOOP;
-      return false;
-    }
-    if (!MayFollow(st, done)) return false;
+    if (++links > kMaxLinks) return {Step::Failed(ELOOP), ""};
+    if (Step may = MayFollow(st, done); !may.done()) return {may, ""};
     std::vector<char> buffer(PATH_MAX);
     ssize_t length = os::readlink(next.c_str(), buffer.data(), buffer.size());
-    if (length < 0) return false;
-    if (static_cast<size_t>(length) == buffer.size()) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
+    if (length < 0) return {Step::Failed(errno), ""};
+    if (static_cast<size_t>(length) == buffer.size()) return {Step::Failed(ENAMETOOLONG), ""};
     std::string_view leads_to(buffer.data(), length);
     if (leads_to.starts_with('/')) done.assign(1, '/');
     std::vector<std::string> more = NamesOf(leads_to);
     names.insert(names.end(), more.rbegin(), more.rend());
   }
   // A path that ends in a slash names a folder, whatever the last name is.
-  *target = done.empty() ? "." : done;
-  if (path.ends_with('/') && !target->ends_with('/')) *target += '/';
-  return true;
+  std::string target = done.empty() ? "." : done;
+  if (path.ends_with('/') && !target.ends_with('/')) target += '/';
+  return {Step::Done(), target};
 }

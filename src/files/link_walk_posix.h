@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "files/step_posix.h"
+
 /// Whether `owner`'s entry in the folder whose status is `folder` was planted there by somebody
 /// else: the folder is sticky and everybody may write it (/tmp, a shared drop folder), and the
 /// entry belongs neither to this user nor to the folder's owner. The system itself follows such
@@ -18,6 +20,7 @@ bool PlantedInSharedFolder(uid_t owner, const struct stat& folder);
 /// What `path` names, with every symbolic link on the way (in its folders and at its end)
 /// replaced by where it leads: the path of a file that is there, or of one that is not there
 /// yet (a missing name, or the missing target of a link, so that a link stays a link). A link
-/// planted in a shared folder by somebody else is not followed. False (errno set) where a link
-/// cannot be read or must not be followed, or a folder on the way cannot be looked into.
-bool FinalTarget(const std::string& path, std::string* target);
+/// planted in a shared folder by somebody else is not followed. Failed where a link cannot be
+/// read or must not be followed (EACCES where it was planted), or a folder on the way cannot be
+/// looked into.
+Found<std::string> FinalTarget(const std::string& path);

@@ -1,10 +1,12 @@
-// The system calls that loading and saving a file make, each through a pointer that starts out
-// as the system's own function. A test puts a replacement in one of them to make that call fail;
-// a run pays one indirect call. The list below is the one place that names them: the fault
-// tests build their replacements from it, so that a call added here is tried without anyone
-// listing it again. Calls that cannot fail (umask, geteuid, getpid) are made directly.
+// The system calls that a run makes to load and save a program (the existence test, the
+// settings file and the program file itself), each through a pointer that starts out as the
+// system's own function. A test puts a replacement in one of them to make that call fail; a run
+// pays one indirect call. The list below is the one place that names them: the fault tests build
+// their replacements from it, so that a call added here is tried without anyone listing it
+// again. Calls that cannot fail (umask, geteuid, getpid) are made directly.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -54,7 +56,10 @@
     (from_folder, from, to_folder, to, flags), -1)                                              \
   X(int, link, (const char* from, const char* to), (from, to), -1)                              \
   X(int, unlink, (const char* path), (path), -1)                                                \
-  X(int, mkdir, (const char* path, mode_t mode), (path, mode), -1)
+  X(int, mkdir, (const char* path, mode_t mode), (path, mode), -1)                              \
+  X(DIR*, opendir, (const char* path), (path), nullptr)                                         \
+  X(dirent*, readdir, (DIR * folder), (folder), nullptr)                                        \
+  X(int, closedir, (DIR * folder), (folder), -1)
 
 /// The calls, as `os::open(…)`, `os::fsync(…)`, …
 namespace os {

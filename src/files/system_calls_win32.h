@@ -1,13 +1,15 @@
-// The Windows calls that loading and saving a file make, each through a pointer that starts out
-// as the system's own function. A test puts a replacement in one of them to make that call fail;
-// a run pays one indirect call. The list below is the one place that names them: the fault
-// tests build their replacements from it, so that a call added here is tried without anyone
-// listing it again. Calls that cannot fail (GetLastError, SetLastError, GetCurrentProcessId,
-// GetTickCount64, EqualSid, CompareStringOrdinal, LocalFree) and those that only fill memory of
-// the caller's (InitializeSecurityDescriptor, SetSecurityDescriptorDacl,
-// SetSecurityDescriptorControl, GetSecurityDescriptorControl) are made directly, and so is
-// FormatMessageW, which only finds the words for an error that is already decided. The existence
-// test and the settings lookup go through here too.
+// The Windows calls that a run makes to load and save a program (the existence test, the
+// settings lookup, the code page and the program file itself), each through a pointer that
+// starts out as the system's own function. A test puts a replacement in one of them to make that
+// call fail; a run pays one indirect call. The list below is the one place that names them: the
+// fault tests build their replacements from it, so that a call added here is tried without
+// anyone listing it again. Calls that cannot fail (GetLastError, SetLastError,
+// GetCurrentProcessId, GetTickCount64, GetACP, EqualSid, CompareStringOrdinal, LocalFree) and
+// those that only fill memory of the caller's (InitializeSecurityDescriptor,
+// SetSecurityDescriptorDacl, SetSecurityDescriptorControl, GetSecurityDescriptorControl, and the
+// conversions MultiByteToWideChar and WideCharToMultiByte, whose answer depends on the bytes
+// alone) are made directly, and so is FormatMessageW, which only finds the words for an error
+// that is already decided.
 #pragma once
 
 #include <windows.h>
@@ -64,6 +66,7 @@
     (section, key, fallback, value, size, name), 0)                                              \
   X(DWORD, GetFullPathNameW, (LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR * part),           \
     (name, size, buffer, part), 0)                                                               \
+  X(BOOL, GetCPInfo, (UINT code_page, LPCPINFO info), (code_page, info), FALSE)                  \
   X(void, Sleep, (DWORD milliseconds), (milliseconds), void())
 
 /// The calls, as `os::CreateFileW(…)`, `os::MoveFileExW(…)`, …

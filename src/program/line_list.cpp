@@ -6,7 +6,7 @@
 
 namespace {
 
-// Lines are encoded in pieces of about this many code units, so that the save needs no second
+// Lines are encoded in chunks of about this many code units, so that the save needs no second
 // copy of the whole text and the platform's converter is called a few times only.
 constexpr size_t kEncodeChunk = 1 << 16;
 

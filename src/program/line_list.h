@@ -8,7 +8,7 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
+#include "save/save.h"
 
 /// An ordered list of lines, numbered from 0. The lines are views into one text buffer; a line
 /// holds no CR or LF. Remembers the file encoding that the load found, for the save.
@@ -34,12 +34,12 @@ class LineList {
   FileEncoding encoding() const { return encoding_; }
 
   /// What Save writes: the byte-order mark of the file encoding, then every line followed by
-  /// CR LF, encoded in one piece.
+  /// CR LF, encoded as one slice.
   class SavedContent : public FileContent {
    public:
     explicit SavedContent(const LineList& lines) : bytes_(lines.Encode()) {}
     uint64_t Size() const override { return bytes_.size(); }
-    bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+    bool WriteTo(const std::function<bool(Slices)>& write) const override {
       return ContiguousContent(bytes_).WriteTo(write);
     }
 

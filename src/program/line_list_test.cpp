@@ -102,7 +102,7 @@ TEST(LineListTest, SaveWritesMarkAndCrLfAfterEveryLine) {
 }
 
 TEST(LineListTest, SaveOfManyLinesMatchesLineByLine) {
-  // Longer than any piece the encoder may work in, with a pair that must not be split.
+  // Longer than any chunk the encoder may work in, with a pair that must not be split.
   Text text;
   std::string expected = "\xEF\xBB\xBF";
   for (int i = 0; i < 40000; ++i) {

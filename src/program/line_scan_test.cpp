@@ -62,16 +62,16 @@ std::vector<Line> Scan(const std::string& bytes, const std::string& needle, Unit
   return lines;
 }
 
-/// A random text of up to `max_length` code units: mostly letters, with line breaks, pieces of
+/// A random text of up to `max_length` code units: mostly letters, with line breaks, fragments of
 /// the needle, the needle whole, U+0000 and units whose one byte looks like a line break or a
 /// letter of the needle.
 std::u16string RandomText(std::mt19937& random, size_t max_length) {
-  static const std::u16string kPieces[] = {
+  static const std::u16string kFragments[] = {
       u"G01 A", u"G01 A", u"G01",    u" A",     u"\r",     u"\n",     u"\r\n",   u"\n\r", u"\r\r\n",
       u"G",     u"\0"s,   u"\u0D0A", u"\u0A0D", u"\u4700", u"\u0047", u"\u3000", u"x",    u"xy"};
   std::u16string text;
   size_t length = random() % (max_length + 1);
-  while (text.size() < length) text += kPieces[random() % std::size(kPieces)];
+  while (text.size() < length) text += kFragments[random() % std::size(kFragments)];
   return text;
 }
 

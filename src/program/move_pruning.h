@@ -1,4 +1,4 @@
-// The pruning rule: which A-axis feed moves are redundant inside the stretches in which the
+// The pruning rule: which A-axis feed moves are redundant inside the sections in which the
 // laser is on. Written once for lines of UTF-16 text and for lines in the bytes of a file.
 #pragma once
 
@@ -41,7 +41,7 @@ const MarkerSet& SelectMarkerSet(size_t size, UnitAt unit_at) {
   return kDialectMarkerSet;
 }
 
-/// The pruning rule, fed every line of a program in order: inside every pruning stretch (laser-on
+/// The pruning rule, fed every line of a program in order: inside every pruning section (laser-on
 /// to the next laser-off line, and the strobe line to the end), each run of consecutive move
 /// lines keeps only its last line. A line is a view of `Char`s: UTF-16 text, or the bytes of a
 /// file in an encoding in which ASCII text lies where it lies in the decoded text. No whole-line
@@ -60,7 +60,7 @@ class MovePruning {
 
   /// Examines the next line, which holds the move pattern where `is_move`; true when the line
   /// before it is to be deleted, being a move line that this one, another move line, follows
-  /// inside a pruning stretch.
+  /// inside a pruning section.
   PRUNE_INLINE bool Examine(Line line, bool is_move) {
     // Few lines have the length of a whole-line marker.
     size_t length = line.size();

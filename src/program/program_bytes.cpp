@@ -7,13 +7,13 @@
 
 uint64_t ProgramBytes::SavedContent::Size() const {
   uint64_t size = 0;
-  program_.ForEachPiece([&](std::string_view piece) { size += piece.size(); });
+  program_.ForEachSlice([&](std::string_view slice) { size += slice.size(); });
   return size;
 }
 
-bool ProgramBytes::SavedContent::WriteTo(const std::function<bool(Pieces)>& write) const {
+bool ProgramBytes::SavedContent::WriteTo(const std::function<bool(Slices)>& write) const {
   Batcher batcher(write);
-  program_.ForEachPiece([&](std::string_view piece) { batcher.Add(piece); });
+  program_.ForEachSlice([&](std::string_view slice) { batcher.Add(slice); });
   return batcher.Flush();
 }
 
@@ -36,7 +36,7 @@ std::optional<ProgramBytes> ProgramBytes::FromFile(std::string file, EncodingMar
 }
 
 template <typename Emit>
-void ProgramBytes::ForEachPiece(Emit emit) const {
+void ProgramBytes::ForEachSlice(Emit emit) const {
   emit(ByteOrderMark(encoding_));
   const std::string_view all = text();
   auto keep = [&](size_t from, size_t to) { EmitLines(form_, all, from, to, crlf_until_, emit); };

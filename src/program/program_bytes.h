@@ -8,9 +8,9 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
 #include "program/byte_ranges.h"
 #include "program/unit_form.h"
+#include "save/save.h"
 
 namespace prune_detail {
 template <typename Form>
@@ -41,13 +41,13 @@ class ProgramBytes {
   FileEncoding encoding() const { return encoding_; }
 
   /// What Save writes: the byte-order mark, then every line that is not deleted, followed by
-  /// CR LF; as pieces that point into the program's bytes (or, for short ones, gathered into a
+  /// CR LF; as slices that point into the program's bytes (or, for short ones, gathered into a
   /// buffer), in batches of at most 1024.
   class SavedContent : public FileContent {
    public:
     explicit SavedContent(const ProgramBytes& program) : program_(program) {}
     uint64_t Size() const override;
-    bool WriteTo(const std::function<bool(Pieces)>& write) const override;
+    bool WriteTo(const std::function<bool(Slices)>& write) const override;
 
    private:
     const ProgramBytes& program_;
@@ -60,9 +60,9 @@ class ProgramBytes {
     return std::string_view(file_).substr(text_begin_, text_end_ - text_begin_);
   }
 
-  /// Calls `emit(std::string_view)` with the pieces of the saved content, in order.
+  /// Calls `emit(std::string_view)` with the slices of the saved content, in order.
   template <typename Emit>
-  void ForEachPiece(Emit emit) const;
+  void ForEachSlice(Emit emit) const;
 
   std::string file_;
   size_t text_begin_ = 0;  // after the byte-order mark

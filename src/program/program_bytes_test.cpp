@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "encoding/code_page.h"
-#include "files/native_file.h"
 #include "program/line_list.h"
 #include "program/prune_detail.h"
+#include "save/save.h"
 #include "testing/program_forms.h"
 #include "testing/random_program.h"
 #include "testing/test_support.h"
@@ -131,7 +131,7 @@ TEST(ProgramBytesTest, DeletedLinesLeaveTheSaveWithTheirEndings) {
 
 TEST(ProgramBytesTest, LargeProgramsSaveAsTheLineList) {
   // Enough lines, deleted here and there and with every kind of ending, that the save hands
-  // over many batches of pieces, long and short ones.
+  // over many batches of slices, long and short ones.
   std::mt19937 random(7);
   for (FileEncoding encoding : kEncodings) {
     std::string file(ByteOrderMark(encoding));
@@ -185,11 +185,11 @@ TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
   ProgramBytes::SavedContent content(program);
   std::string written;
   size_t batches = 0, in_place = 0;
-  EXPECT_TRUE(content.WriteTo([&](FileContent::Pieces pieces) {
-    EXPECT_LE(pieces.size(), 1024u);
-    for (std::string_view piece : pieces) {
-      written += piece;
-      in_place += piece.data() >= held && piece.data() < held + file.size();
+  EXPECT_TRUE(content.WriteTo([&](FileContent::Slices slices) {
+    EXPECT_LE(slices.size(), 1024u);
+    for (std::string_view slice : slices) {
+      written += slice;
+      in_place += slice.data() >= held && slice.data() < held + file.size();
     }
     ++batches;
     return true;
@@ -200,7 +200,7 @@ TEST(ProgramBytesTest, SavedContentIsExactAndComesInBatches) {
   EXPECT_GT(in_place, 1000u) << "long lines are written from where they lie";
 
   size_t calls = 0;
-  EXPECT_FALSE(content.WriteTo([&](FileContent::Pieces) { return ++calls, false; }));
+  EXPECT_FALSE(content.WriteTo([&](FileContent::Slices) { return ++calls, false; }));
   EXPECT_EQ(calls, 1u) << "a failed write ends the save";
 }
 

@@ -3,22 +3,13 @@
 #include "base/failure.h"
 #include "encoding/code_page.h"
 #include "encoding/encoding_failures.h"
-#include "program/prune.h"
 
 ProgramFile::ProgramFile(size_t piece_size) : piece_size_(piece_size) { PrepareAnsiCodePage(); }
 
 bool ProgramFile::Decode(std::string file) {
-  // The mark is found here once and handed on to the form that holds the program.
-  EncodingMark mark = DetectEncoding(file);
-  if (KeepsEveryByte(mark.encoding)) {
-    std::optional<ProgramBytes> bytes = ProgramBytes::FromFile(std::move(file), mark);
-    if (!bytes) return false;
-    form_ = std::move(*bytes);
-  } else {
-    std::optional<LineList> lines = LineList::FromFile(std::move(file), mark);
-    if (!lines) return false;
-    form_ = std::move(*lines);
-  }
+  std::optional<ProgramForm> form = FormOfFile(std::move(file));
+  if (!form) return false;
+  form_ = std::move(*form);
   pieces_.reset();
   return true;
 }
@@ -50,16 +41,12 @@ void ProgramFile::Load(const Text& path) {
 
 void ProgramFile::Prune() {
   if (pieces_) return pieces_->Prune();
-  std::visit([](auto& form) { ::Prune(form); }, form_);
+  PruneForm(form_);
 }
 
 std::unique_ptr<FileContent> ProgramFile::Content() {
   if (pieces_) ReadWhole();
-  return std::visit(
-      [](const auto& form) -> std::unique_ptr<FileContent> {
-        return std::make_unique<typename std::decay_t<decltype(form)>::SavedContent>(form);
-      },
-      form_);
+  return SavedContentOf(form_);
 }
 
 void ProgramFile::Save(const Text& path) {
@@ -67,22 +54,20 @@ void ProgramFile::Save(const Text& path) {
   // is made no more open to others than the program is.
   bool over_loaded = !loaded_path_.empty() && path == loaded_path_;
   const FileStamp* loaded = over_loaded ? &loaded_stamp_ : nullptr;
-  if (pieces_ && !pieces_->written() && SaveInPieces(path, loaded)) return;
-  ReplaceWholeFile(path, *Content(), loaded, loaded_stamp_.permissions);
-}
-
-bool ProgramFile::SaveInPieces(const Text& path, const FileStamp* loaded) {
+  // Pieces are read and written once: a program saved before is held whole for another save.
+  if (pieces_ && pieces_->written()) ReadWhole();
+  std::unique_ptr<FileContent> whole = pieces_ ? nullptr : Content();
+  const ContentStream& content = pieces_ ? *pieces_ : static_cast<const ContentStream&>(*whole);
   try {
-    return ReplaceByNewFile(path, *pieces_, loaded, loaded_stamp_.permissions);
+    ReplaceWholeFile(path, content, loaded, loaded_stamp_.permissions);
   } catch (const Failure&) {
     // The failures of the load come first, as where the whole file was read before the save.
-    pieces_->CheckRest();
+    if (pieces_) pieces_->CheckRest();
     throw;
   }
 }
 
 void ProgramFile::ReadWhole() {
   std::unique_ptr<ProgramPieces> pieces = std::move(pieces_);
-  if (!Decode(pieces->ReadWhole())) RaiseDecodeFailure();
-  if (pieces->pruned()) Prune();
+  form_ = std::move(pieces->WholeForm());
 }

@@ -3,20 +3,20 @@
 
 #include <memory>
 #include <string>
-#include <variant>
 
 #include "base/text.h"
-#include "files/native_file.h"
-#include "program/line_list.h"
-#include "program/program_bytes.h"
+#include "files/read.h"
+#include "program/program_form.h"
 #include "program/program_pieces.h"
+#include "save/save.h"
 
 /// The NC program, held in one of two forms that callers never see: as the bytes of its file
 /// (ProgramBytes) where its file encoding gives back every byte unchanged, and as a line list of
 /// UTF-16 text where it does not (an ANSI code page that is not single-byte or not one to one).
 /// Either way it prunes the same lines and saves the same bytes. A file larger than a piece, in
 /// an encoding that keeps every byte, is held as its pieces (ProgramPieces) where the platform
-/// saves that way: it is then read, pruned and written while it is saved.
+/// saves that way: it is then read, pruned and written while it is saved, or read again whole
+/// where the save must write in place.
 class ProgramFile {
  public:
   /// An empty program. Checks the ANSI code page first, before any file is read, and raises the
@@ -43,19 +43,17 @@ class ProgramFile {
   /// followed by CR LF. A program loaded in pieces is read whole first.
   std::unique_ptr<FileContent> Content();
 
-  /// Replaces the file at `path` by Content(). Raises the create or the write failure; over the
-  /// file it was loaded from, also the create failure when someone else changed that file since
-  /// the load.
+  /// Replaces the file at `path` by what Content() gives, with one call of the save. Raises the
+  /// create or the write failure; over the file it was loaded from, also the create failure when
+  /// someone else changed that file since the load. A program loaded in pieces raises the
+  /// failures of its load first: where the save fails, the rest of the file is read and checked.
   void Save(const Text& path);
 
  private:
-  /// Saves a program loaded in pieces as they are read, where the save goes by a new file; false
-  /// where it goes another way, with nothing changed.
-  bool SaveInPieces(const Text& path, const FileStamp* loaded);
   /// Holds a program loaded in pieces whole, pruned where it was to be.
   void ReadWhole();
 
-  std::variant<LineList, ProgramBytes> form_;
+  ProgramForm form_;
   std::unique_ptr<ProgramPieces> pieces_;
   size_t piece_size_;
   Text loaded_path_;

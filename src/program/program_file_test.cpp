@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "files/native_file.h"
+#include "files/absolute_path.h"
 #include "testing/failure_of.h"
 #include "testing/program_forms.h"
 #include "testing/test_support.h"

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "base/failure.h"
-#include "encoding/code_page_win32.h"
+#include "files/system_calls_win32.h"
 #include "program/program_file.h"
 #include "testing/failure_of.h"
 #include "testing/test_support.h"
@@ -14,16 +14,16 @@ namespace {
 /// Makes the system refuse every code page while it lives.
 class RefusedCodePages {
  public:
-  RefusedCodePages() : system_(code_page_calls::GetCPInfo) {
-    code_page_calls::GetCPInfo = [](UINT, LPCPINFO) -> BOOL {
+  RefusedCodePages() : system_(os::GetCPInfo) {
+    os::GetCPInfo = [](UINT, LPCPINFO) -> BOOL {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     };
   }
-  ~RefusedCodePages() { code_page_calls::GetCPInfo = system_; }
+  ~RefusedCodePages() { os::GetCPInfo = system_; }
 
  private:
-  BOOL(WINAPI* system_)(UINT, LPCPINFO);
+  decltype(os::GetCPInfo) system_;
 };
 
 TEST(ProgramFileWin32Test, ARefusedCodePageFailsBeforeAnyFileIsOpened) {

@@ -72,7 +72,8 @@ ProgramPieces::ProgramPieces(std::unique_ptr<PieceReader> reader, size_t piece_s
   }
 }
 
-bool ProgramPieces::WriteTo(const std::function<bool(Pieces)>& write) const {
+bool ProgramPieces::WriteTo(const std::function<bool(Slices)>& write) const {
+  if (whole_) return Whole().WriteTo(write);
   written_ = true;
   if (!prune_) return Write(write, {}, KeepEveryLine{});
   const MarkerSet& markers = Walk::MarkerSetOf(text(), form_);
@@ -81,12 +82,12 @@ bool ProgramPieces::WriteTo(const std::function<bool(Pieces)>& write) const {
 }
 
 template <typename Examine>
-bool ProgramPieces::Write(const std::function<bool(Pieces)>& write, std::string_view needle,
+bool ProgramPieces::Write(const std::function<bool(Slices)>& write, std::string_view needle,
                           Examine examine) const {
   const size_t width = UnitWidth(form_);
   Batcher batcher(write);
   batcher.Add(ByteOrderMark(mark_.encoding));
-  auto add = [&batcher](std::string_view piece) { batcher.Add(piece); };
+  auto add = [&batcher](std::string_view slice) { batcher.Add(slice); };
   size_t resume_at = 0;  // the lines before were examined with the piece before
   for (;;) {
     const std::string_view all = text();
@@ -127,7 +128,7 @@ bool ProgramPieces::Write(const std::function<bool(Pieces)>& write, std::string_
 }
 
 void ProgramPieces::CheckRest() const {
-  if (failed_) return;
+  if (failed_ || whole_) return;
   std::string rest(text().substr(checked_));
   while (!at_end_) {
     size_t before = rest.size();
@@ -140,9 +141,27 @@ void ProgramPieces::CheckRest() const {
 }
 
 void ProgramPieces::CheckSource() const {
-  failed_ = true;  // should the file have changed, that is the content's failure
+  if (whole_) return;  // content known whole has nothing to check
+  failed_ = true;      // should the file have changed, that is the content's failure
   reader_->CheckUnchanged();
   failed_ = false;
+}
+
+const FileContent& ProgramPieces::Whole() const {
+  if (!saved_) saved_ = SavedContentOf(WholeForm());
+  return *saved_;
+}
+
+ProgramForm& ProgramPieces::WholeForm() const {
+  if (!whole_) {
+    failed_ = true;  // should the read or the decode fail, that is the content's failure
+    std::optional<ProgramForm> form = FormOfFile(reader_->ReadWhole());
+    if (!form) RaiseDecodeFailure();
+    if (prune_) PruneForm(*form);
+    whole_ = std::move(form);
+    failed_ = false;
+  }
+  return *whole_;
 }
 
 std::string ProgramPieces::ReadWhole() const { return reader_->ReadWhole(); }

@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "encoding/file_encoding.h"
-#include "files/native_file.h"
+#include "files/read.h"
+#include "program/program_form.h"
 #include "program/unit_form.h"
+#include "save/save.h"
 
 /// The bytes of a piece. Every page of a fresh buffer costs a fault at its first touch, so the
 /// piece is small: measured on programs of 200,000 and 2,000,000 lines, pieces of 64 KiB to
@@ -21,7 +24,8 @@ inline constexpr size_t kPieceSize = size_t{256} << 10;
 /// its file and the piece read last. Written (WriteTo), it reads the file to its end a piece at
 /// a time and hands the save each piece's lines as ProgramBytes would save them, pruned where
 /// Prune was called: the same bytes, with every whole line of a piece checked to decode and the
-/// pruning rule fed the lines in order across the pieces' edges.
+/// pruning rule fed the lines in order across the pieces' edges. Known whole (Whole), it is the
+/// file read again whole, decoded and pruned, as a program loaded whole is.
 class ProgramPieces : public ContentStream {
  public:
   /// Reads the first piece of `piece_size` bytes (more where the first line is longer) from
@@ -36,20 +40,29 @@ class ProgramPieces : public ContentStream {
   void Prune() { prune_ = true; }
   bool pruned() const { return prune_; }
 
-  /// Whether WriteTo was called: the reader is then used up.
+  /// Whether WriteTo read the file a piece at a time: the reader is then used up.
   bool written() const { return written_; }
 
   /// Reads and prunes the rest of the file, writing a piece at a time; once only. Raises the
-  /// decode failure where a line does not decode, and "EReadError".
-  bool WriteTo(const std::function<bool(Pieces)>& write) const override;
+  /// decode failure where a line does not decode, and "EReadError". Once the program is known
+  /// whole, writes that.
+  bool WriteTo(const std::function<bool(Slices)>& write) const override;
 
   /// Raises the "changed meanwhile" failure for the file read where another program wrote,
   /// replaced or removed it since it was opened: the pieces written may then mix two versions.
   void CheckSource() const override;
 
+  /// The program known whole: what a save of WholeForm writes.
+  const FileContent& Whole() const override;
+
+  /// The program read again whole from its file, decoded, and pruned where Prune was called, in
+  /// the form that holds it; read once, no more reads after it. Raises the decode failure and
+  /// "EReadError".
+  ProgramForm& WholeForm() const;
+
   /// Raises the failure that the load of the whole file would have raised for what WriteTo has
   /// not read and checked yet: the decode failure or "EReadError". Does nothing after a failure
-  /// that WriteTo raised.
+  /// that the content raised, or once the program is known whole.
   void CheckRest() const;
 
   /// The whole file again, from its start (ReadWhole); no more reads after it.
@@ -68,7 +81,7 @@ class ProgramPieces : public ContentStream {
   void CheckDecodes(std::string_view bytes) const;
 
   template <typename Examine>
-  bool Write(const std::function<bool(Pieces)>& write, std::string_view needle,
+  bool Write(const std::function<bool(Slices)>& write, std::string_view needle,
              Examine examine) const;
 
   mutable std::unique_ptr<PieceReader> reader_;
@@ -79,7 +92,9 @@ class ProgramPieces : public ContentStream {
   mutable size_t checked_ = 0;    // the text before this offset is known to decode
   mutable bool at_end_ = false;   // whether the reader gave the whole file
   mutable bool written_ = false;
-  mutable bool failed_ = false;  // whether the content raised a failure
+  mutable bool failed_ = false;                 // whether the content raised a failure
+  mutable std::optional<ProgramForm> whole_;    // the program known whole, once read
+  mutable std::unique_ptr<FileContent> saved_;  // what a save of `whole_` writes
   EncodingMark mark_;
   UnitForm form_;
   size_t piece_size_;

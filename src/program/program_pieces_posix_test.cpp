@@ -207,21 +207,27 @@ TEST(ProgramPiecesPosixTest, AFailureOfTheLoadGoesBeforeAFailureOfTheSave) {
   std::string good;
   for (int i = 0; i < 100; ++i) good += "G01 A" + std::to_string(i) + "\r\n";
   const std::string ill_formed_at_the_end = "\xEF\xBB\xBF" + good + "\xC3";
+  // A second link to the program takes the save in place, where the program is read whole.
   struct Case {
     std::string file;
     std::string output;
     bool write_fails;
     std::string failure;
+    bool second_link = false;
   } cases[] = {
       {good, "missing/part.tap", false, "EFCreateError"},
       {ill_formed_at_the_end, "missing/part.tap", false, "EEncodingError"},
       {good, "part.tap", true, "EWriteError"},
       {ill_formed_at_the_end, "part.tap", true, "EEncodingError"},
+      {good, "part.nc", true, "EWriteError", true},
+      {ill_formed_at_the_end, "part.nc", true, "EEncodingError", true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.output + (c.write_fails ? ", the write fails" : ""));
+    SCOPED_TRACE(c.output + (c.write_fails ? ", the write fails" : "") +
+                 (c.second_link ? ", in place" : ""));
     TempFolder folder;
     folder.Write("part.nc", c.file);
+    if (c.second_link) link(folder.At("part.nc").c_str(), folder.At("other.nc").c_str());
     auto* system_writev = os::writev;
     if (c.write_fails) os::writev = FailingWritev;
     std::string failure;
@@ -235,7 +241,9 @@ TEST(ProgramPiecesPosixTest, AFailureOfTheLoadGoesBeforeAFailureOfTheSave) {
     }
     os::writev = system_writev;
     EXPECT_EQ(failure, c.failure);
-    EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
+    std::vector<std::string> names = {"part.nc"};
+    if (c.second_link) names = {"other.nc", "part.nc"};
+    EXPECT_EQ(folder.Names(), names);
     EXPECT_EQ(folder.Read("part.nc"), c.file);
   }
 }

@@ -26,12 +26,12 @@ std::string_view CrLf(UnitForm form) {
   return "\r\n"sv;
 }
 
-Batcher::Batcher(const std::function<bool(ContentStream::Pieces)>& write) : write_(write) {
+Batcher::Batcher(const std::function<bool(ContentStream::Slices)>& write) : write_(write) {
   buffer_.reserve(kBuffer);
 }
 
 bool Batcher::Flush() {
-  if (count_ > 0 && ok_) ok_ = write_(ContentStream::Pieces(pieces_.data(), count_));
+  if (count_ > 0 && ok_) ok_ = write_(ContentStream::Slices(slices_.data(), count_));
   count_ = 0;
   buffer_.clear();
   return ok_;

@@ -1,5 +1,5 @@
 // How the save writes the lines of a program held as the bytes of its file: each line that is
-// kept with CR LF after it, handed to the save in batches of pieces.
+// kept with CR LF after it, handed to the save in batches of slices.
 #pragma once
 
 #include <algorithm>
@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
 #include "program/line_scan.h"
 #include "program/unit_form.h"
+#include "save/save.h"
 
 /// How the code units of a file in `encoding` lie in its bytes.
 UnitForm FormOf(FileEncoding encoding);
@@ -41,49 +41,49 @@ void EmitLines(UnitForm form, std::string_view text, size_t from, size_t to, siz
   });
 }
 
-/// Hands pieces to a gathered write in batches. A piece that continues the one before in memory
-/// joins it; short pieces are copied together into a buffer, which the write takes as one piece,
-/// since a write costs much more for every piece than for every byte.
+/// Hands slices to a gathered write in batches. A slice that continues the one before in memory
+/// joins it; short slices are copied together into a buffer, which the write takes as one slice,
+/// since a write costs much more for every slice than for every byte.
 class Batcher {
  public:
-  explicit Batcher(const std::function<bool(ContentStream::Pieces)>& write);
+  explicit Batcher(const std::function<bool(ContentStream::Slices)>& write);
 
-  void Add(std::string_view piece) {
-    if (piece.empty() || !ok_) return;
-    // Room for the piece first: a flush empties the buffer, so it must come before the piece is
+  void Add(std::string_view slice) {
+    if (slice.empty() || !ok_) return;
+    // Room for the slice first: a flush empties the buffer, so it must come before the slice is
     // copied into it.
-    bool gathered = piece.size() < kShortPiece;
-    if (count_ == kBatch || (gathered && buffer_.size() + piece.size() > kBuffer)) Flush();
+    bool gathered = slice.size() < kShortSlice;
+    if (count_ == kBatch || (gathered && buffer_.size() + slice.size() > kBuffer)) Flush();
     if (gathered) {
       const char* at = buffer_.data() + buffer_.size();
-      buffer_.append(piece);
-      piece = std::string_view(at, piece.size());
+      buffer_.append(slice);
+      slice = std::string_view(at, slice.size());
     }
     if (count_ > 0) {
-      std::string_view& last = pieces_[count_ - 1];
-      if (last.data() + last.size() == piece.data()) {
-        last = std::string_view(last.data(), last.size() + piece.size());
+      std::string_view& last = slices_[count_ - 1];
+      if (last.data() + last.size() == slice.data()) {
+        last = std::string_view(last.data(), last.size() + slice.size());
         return;
       }
     }
-    pieces_[count_++] = piece;
+    slices_[count_++] = slice;
   }
 
-  /// Writes what was added so far, so that the memory the pieces lie in may be used again;
+  /// Writes what was added so far, so that the memory the slices lie in may be used again;
   /// tells whether every batch was written.
   bool Flush();
 
  private:
-  // Pieces are handed to the save this many at a time, as many as one gathered write takes.
+  // Slices are handed to the save this many at a time, as many as one gathered write takes.
   static constexpr size_t kBatch = 1024;
-  // Pieces shorter than this are copied into a buffer of kBuffer bytes rather than written from
-  // where they lie: measured on a pruned program of kept stretches of some 70 bytes, gathering
+  // Slices shorter than this are copied into a buffer of kBuffer bytes rather than written from
+  // where they lie: measured on a pruned program of kept slices of some 70 bytes, gathering
   // them takes half the time of handing each to the write.
-  static constexpr size_t kShortPiece = 4096;
+  static constexpr size_t kShortSlice = 4096;
   static constexpr size_t kBuffer = 256 * 1024;
 
-  const std::function<bool(ContentStream::Pieces)>& write_;
-  std::array<std::string_view, kBatch> pieces_;
+  const std::function<bool(ContentStream::Slices)>& write_;
+  std::array<std::string_view, kBatch> slices_;
   size_t count_ = 0;
   std::string buffer_;
   bool ok_ = true;

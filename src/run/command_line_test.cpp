@@ -24,7 +24,7 @@ TEST(CommandLineTest, Split) {
       {u"prune.exe \"\"C:\\jobs\\part.nc", {u"prune.exe", u"C:\\jobs\\part.nc"}},
       {u"prune.exe \"\"", {u"prune.exe"}},
       {u"\"\" prune.exe", {u"prune.exe"}},
-      // Quoted stretches keep blanks and join with unquoted ones.
+      // Quoted segments keep blanks and join with unquoted ones.
       {u"prune.exe \"C:\\my jobs\\part 1.nc\"", {u"prune.exe", u"C:\\my jobs\\part 1.nc"}},
       {u"\"C:\\Program Files\\prune.exe\" x.nc", {u"C:\\Program Files\\prune.exe", u"x.nc"}},
       {u"a\"b c\"d", {u"ab cd"}},

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
+#include "files/system_calls_posix.h"
 #include "run/existence.h"
 #include "testing/test_support.h"
 
@@ -90,6 +92,37 @@ TEST(ExistencePosixTest, EmptyAndRelativePaths) {
   EXPECT_FALSE(PassesExistenceTest(u"."));
   EXPECT_FALSE(PassesExistenceTest(u".."));
   fs::current_path(before);
+}
+
+TEST(ExistencePosixTest, AQueryThatFailsLooksIntoTheFolderThroughTheSeam) {
+  Fixture fixture;
+  const auto system_lstat = os::lstat;
+  const auto system_opendir = os::opendir;
+  os::lstat = [](const char*, struct stat*) {
+    errno = EIO;
+    return -1;
+  };
+  struct Case {
+    std::string name;
+    bool folder_listed;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"part.nc", true, true},
+      {"ordner", true, false},
+      {"fehlt.nc", true, false},
+      {"part.nc", false, false},
+  };
+  for (const Case& c : cases) {
+    os::opendir = c.folder_listed ? system_opendir : [](const char*) -> DIR* {
+      errno = EIO;
+      return nullptr;
+    };
+    EXPECT_EQ(PassesExistenceTest(TextFromNative(fixture.At(c.name))), c.passes)
+        << c.name << (c.folder_listed ? "" : ", the folder not listed");
+  }
+  os::lstat = system_lstat;
+  os::opendir = system_opendir;
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ bool LinkTargetOpens(const Text& path) {
 
 bool PassesExistenceTest(const Text& given) {
   if (given.empty()) return false;
-  Text path = SystemPath(given);
+  Text path = SystemPath(given).value;
   if (path.empty()) path = given;
   DWORD attributes = os::GetFileAttributesW(Wide(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) {

@@ -38,7 +38,7 @@ const std::vector<IniCase> kIniCases = {
     {"[common]\rtest=1\r", u"1"},
     {"[common]\ntest=1", u"1"},
     {"[other]\r\nx=2\r\n\r\n[common]\r\nfoo=3\r\ntest=1\r\nbar=4\r\n", u"1"},
-    // Missing pieces.
+    // No key test in [common].
     {"", u""},
     {"test=1\r\n", u""},
     {"[other]\r\ntest=1\r\n", u""},

@@ -1,13 +1,13 @@
-// The INI lookup on POSIX systems, which have no such service: the file is read
-// afresh on each lookup and searched by our own INI reader. It is only ever read: never created,
-// written or locked.
+// The INI lookup on POSIX systems, which have no such service: the file is read afresh on each
+// lookup and searched by our own INI reader. It is only ever read: never created, written or
+// locked. Every system call goes through the seam in system_calls_posix.h.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "files/system_calls_posix.h"
 #include "settings/ini_parser.h"
 #include "settings/ini_value.h"
 
@@ -17,21 +17,21 @@ namespace {
 /// false when it cannot be opened or read, or is no regular file.
 bool ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   // Opened without blocking, so that a FIFO of the name cannot stall the run.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = os::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
   if (fd < 0) return false;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = os::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (ok) bytes->resize(std::min(limit, static_cast<size_t>(st.st_size) + 1));
   limit = bytes->size();
   size_t done = 0;
   while (ok && done < limit) {
-    ssize_t n = read(fd, bytes->data() + done, limit - done);
+    ssize_t n = os::read(fd, bytes->data() + done, limit - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) ok = false;
     if (n <= 0) break;
     done += n;
   }
-  close(fd);
+  os::close(fd);
   bytes->resize(done);
   return ok;
 }

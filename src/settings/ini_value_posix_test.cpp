@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "files/system_calls_posix.h"
 #include "settings/ini_parser.h"
 #include "settings/ini_value.h"
 #include "testing/test_support.h"
@@ -87,6 +89,49 @@ TEST_F(IniValueTest, ReadsOnlyTheStartOfAHugeFile) {
   std::string padding = ";" + std::string(kMaxIniFileBytes, 'x') + "\n";
   EXPECT_EQ(Lookup(Write("head.ini", "[common]\ntest=1\n" + padding)), u"1");
   EXPECT_EQ(Lookup(Write("tail.ini", "[common]\n" + padding + "test=1\n")), u"");
+}
+
+TEST_F(IniValueTest, ACallThatFailsGivesTheEmptyText) {
+  // Through the seam, also where the superuser may read every file.
+  const std::string path = Write("prune.ini", "[common]\ntest=1\n");
+  const auto system_open = os::open;
+  const auto system_fstat = os::fstat;
+  const auto system_read = os::read;
+  struct Case {
+    std::string call;
+    void (*fail)();
+  };
+  const Case cases[] = {
+      {"open",
+       [] {
+         os::open = [](const char*, int, mode_t) {
+           errno = EACCES;
+           return -1;
+         };
+       }},
+      {"fstat",
+       [] {
+         os::fstat = [](int, struct stat*) {
+           errno = EIO;
+           return -1;
+         };
+       }},
+      {"read",
+       [] {
+         os::read = [](int, void*, size_t) -> ssize_t {
+           errno = EIO;
+           return -1;
+         };
+       }},
+  };
+  for (const Case& c : cases) {
+    c.fail();
+    EXPECT_EQ(Lookup(path), u"") << c.call;
+    os::open = system_open;
+    os::fstat = system_fstat;
+    os::read = system_read;
+  }
+  EXPECT_EQ(Lookup(path), u"1");
 }
 
 }  // namespace

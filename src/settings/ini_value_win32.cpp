@@ -11,7 +11,7 @@
 
 Text ReadIniValue(TextView section, TextView key, const Text& path) {
   Text section_name(section), key_name(key);
-  Text file = SystemPath(path);
+  Text file = SystemPath(path).value;
   if (file.empty()) file = path;
   wchar_t value[kMaxIniValue + 1];
   DWORD length = os::GetPrivateProfileStringW(Wide(section_name), Wide(key_name), L"", value,

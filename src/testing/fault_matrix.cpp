@@ -10,8 +10,9 @@
 #include <string_view>
 
 #include "base/messages.h"
-#include "files/native_file.h"
+#include "files/read.h"
 #include "program/program_file.h"
+#include "save/save.h"
 #include "testing/save_contents.h"
 
 namespace fs = std::filesystem;

@@ -8,10 +8,10 @@
 
 #include "base/text.h"
 #include "encoding/file_encoding.h"
-#include "files/file_content.h"
 #include "program/line_list.h"
 #include "program/program_bytes.h"
 #include "program/program_file.h"
+#include "save/save.h"
 
 /// Whole files whose bytes after the byte-order mark decode to nothing: one byte after a UTF-16
 /// mark, and ill-formed UTF-8 (an overlong form, a surrogate, a sequence cut off at the end).
@@ -49,8 +49,8 @@ inline LineList ListOfText(const Text& text, FileEncoding encoding = FileEncodin
 /// The bytes that `content` hands to the save, gathered from its batches as the save gets them.
 inline std::string SavedBytes(const FileContent& content) {
   std::string bytes;
-  content.WriteTo([&](FileContent::Pieces pieces) {
-    for (std::string_view piece : pieces) bytes.append(piece);
+  content.WriteTo([&](FileContent::Slices slices) {
+    for (std::string_view slice : slices) bytes.append(slice);
     return true;
   });
   return bytes;

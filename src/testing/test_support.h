@@ -9,7 +9,7 @@
 
 /// The laser-on line of the default marker set, as a test file holds it.
 inline const std::string kLaserOnLine = "FARCALL $STRGLOB1 \"LASER_ON\"";
-/// A small program with a pair of moves inside a laser-on stretch, its lines ended by LF.
+/// A small program with a pair of moves inside a laser-on section, its lines ended by LF.
 inline const std::string kSmallProgram = kLaserOnLine + "\nG01 A1\nG01 A2\nM30\n";
 /// What a run makes of kSmallProgram: the first move gone, every line ended by CR LF.
 inline const std::string kSmallProgramPruned = kLaserOnLine + "\r\nG01 A2\r\nM30\r\n";

@@ -22,7 +22,7 @@
 #include "base/failure.h"
 #include "base/messages.h"
 #include "base/wide_win32.h"
-#include "files/native_file.h"
+#include "files/absolute_path.h"
 #include "files/system_calls_win32.h"
 #include "testing/fault_matrix.h"
 #include "testing/power_cut_model.h"

@@ -25,7 +25,7 @@
 
 #include "base/failure.h"
 #include "base/path.h"
-#include "files/native_file.h"
+#include "files/read.h"
 #include "files/system_calls_posix.h"
 #include "testing/fault_matrix.h"
 #include "testing/save_contents.h"

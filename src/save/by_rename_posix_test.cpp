@@ -1,5 +1,5 @@
 // A new file is handed to the disk a stretch at a time as it is written: every byte of the
-// content reaches the file once and in order, however its pieces fall on the stretches, and each
+// content reaches the file once and in order, however its slices fall on the stretches, and each
 // stretch is handed over after its last byte is written, the stretches following each other from
 // the start of the file to its end.
 #include <gtest/gtest.h>
@@ -18,16 +18,16 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "files/native_file.h"
 #include "files/system_calls_posix.h"
+#include "save/save.h"
 #include "testing/test_support.h"
 
 namespace {
 
-/// The stretch that the save hands over at a time, as native_file_posix.cpp has it.
+/// The stretch that the save hands over at a time, as by_rename_posix.cpp has it.
 constexpr off_t kStretch = off_t{2} << 20;
 
-/// Content handed over in the batches of pieces given, all cut from one long text.
+/// Content handed over in the batches of slices given, all cut from one long text.
 class BatchedContent : public FileContent {
  public:
   BatchedContent(const std::string& text, std::vector<std::vector<size_t>> batches)
@@ -39,15 +39,15 @@ class BatchedContent : public FileContent {
     }
     return size;
   }
-  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+  bool WriteTo(const std::function<bool(Slices)>& write) const override {
     size_t at = 0;
     for (const auto& batch : batches_) {
-      std::vector<std::string_view> pieces;
+      std::vector<std::string_view> slices;
       for (size_t length : batch) {
-        pieces.push_back(std::string_view(text_).substr(at, length));
+        slices.push_back(std::string_view(text_).substr(at, length));
         at += length;
       }
-      if (!write(Pieces(pieces.data(), pieces.size()))) return false;
+      if (!write(Slices(slices.data(), slices.size()))) return false;
     }
     return true;
   }
@@ -71,18 +71,18 @@ int RecordingSyncFileRange(int fd, off_t offset, off_t length, unsigned int) {
   return 0;
 }
 
-TEST(NewFileStretchesPosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesStayInOrder) {
+TEST(ByRenamePosixTest, EveryStretchIsHandedOverOnceWrittenAndTheBytesStayInOrder) {
   const size_t S = kStretch;
   std::string text(10 * S, '\0');
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
   const std::vector<std::vector<size_t>> cases[] = {
       {{100}},                                          // less than a stretch
       {{S}},                                            // exactly one
-      {{S / 2, S / 2, 10}, {5}},                        // a piece that ends where a stretch does
-      {{S / 4, S / 2, S / 2, 7}},                       // a piece across the end of a stretch
-      {{0, 3 * S + 3, 0}, {S - 3, 0}},                  // one piece over several stretches
+      {{S / 2, S / 2, 10}, {5}},                        // a slice that ends where a stretch does
+      {{S / 4, S / 2, S / 2, 7}},                       // a slice across the end of a stretch
+      {{0, 3 * S + 3, 0}, {S - 3, 0}},                  // one slice over several stretches
       {{S - 1}, {1}, {1, S}},                           // a batch that ends a stretch with a byte
-      {std::vector<size_t>(1500, 4096), {2 * S + 11}},  // many short pieces, then a long one
+      {std::vector<size_t>(1500, 4096), {2 * S + 11}},  // many short slices, then a long one
   };
   for (const auto& batches : cases) {
     BatchedContent content(text, batches);
@@ -170,11 +170,11 @@ class StretchByStretch : public FileContent {
  public:
   explicit StretchByStretch(const std::string& text) : text_(text) {}
   uint64_t Size() const override { return text_.size(); }
-  bool WriteTo(const std::function<bool(Pieces)>& write) const override {
+  bool WriteTo(const std::function<bool(Slices)>& write) const override {
     bool written = true;
     for (size_t at = 0; written && at < text_.size(); at += kStretch) {
       std::string_view stretch = std::string_view(text_).substr(at, kStretch);
-      written = write(Pieces(&stretch, 1));
+      written = write(Slices(&stretch, 1));
       if (written && at == 0) AwaitHeldFlush();
       if (at == kStretch) OpenGate();
     }
@@ -227,7 +227,7 @@ std::string SaveRecordingFlushes(const TempFolder& folder, const std::string& na
   return SaveRecordingFlushes(folder, name, ContiguousContent(content));
 }
 
-TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
+TEST(ByRenamePosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLastFlush) {
   const std::string content(5 * kStretch + 3, 'x');
   TempFolder folder;
   EXPECT_EQ(SaveRecordingFlushes(folder, "part.tap", content), "");
@@ -246,7 +246,7 @@ TEST(NewFileStretchesPosixTest, ALargeFileIsFlushedOnAThreadOfItsOwnBeforeTheLas
                           [](const Flushed& flush) { return flush.by_the_save; }));
 }
 
-TEST(NewFileStretchesPosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
+TEST(ByRenamePosixTest, AFlushThatFailsOnItsOwnThreadFailsTheSaveOrTakesTheWayInPlace) {
   const std::string content(3 * kStretch, 'n');
   const std::string five_stretches(5 * kStretch, 'f');
   struct Case {
@@ -358,7 +358,7 @@ std::vector<Call> CallsOf(Save save) {
   return calls;
 }
 
-TEST(NewFileStretchesPosixTest, AFileOfWholeStretchesIsFlushedBySaveAfterItsLastChange) {
+TEST(ByRenamePosixTest, AFileOfWholeStretchesIsFlushedBySaveAfterItsLastChange) {
   // The flushes on the thread of their own end with the last stretch written; what the save
   // changes after them (the owner, mode and attributes taken over) is flushed by its own flush,
   // before the rename gives the file its name.

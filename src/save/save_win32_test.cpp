@@ -14,7 +14,8 @@
 #include "base/messages.h"
 #include "base/wide_win32.h"
 #include "files/file_failures.h"
-#include "files/native_file.h"
+#include "files/read.h"
+#include "save/save.h"
 #include "testing/failure_of.h"
 #include "testing/path_recorder_win32.h"
 #include "testing/system_text_win32.h"
@@ -54,7 +55,7 @@ class HeldOpen {
   HANDLE handle_;
 };
 
-TEST(NativeFileWin32Test, ReplaceMakesTheContentTheWholeFile) {
+TEST(SaveWin32Test, ReplaceMakesTheContentTheWholeFile) {
   struct Case {
     const char* name;
     std::optional<std::string> before;
@@ -76,7 +77,7 @@ TEST(NativeFileWin32Test, ReplaceMakesTheContentTheWholeFile) {
   }
 }
 
-TEST(NativeFileWin32Test, CreateFailuresComeFirstAndChangeNothing) {
+TEST(SaveWin32Test, CreateFailuresComeFirstAndChangeNothing) {
   struct Case {
     const char* name;
     std::string target;  // inside the folder
@@ -108,7 +109,7 @@ TEST(NativeFileWin32Test, CreateFailuresComeFirstAndChangeNothing) {
   }
 }
 
-TEST(NativeFileWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) {
+TEST(SaveWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) {
   TempFolder folder;
   Text path = Put(folder, "part.nc", "before");
   HeldOpen held(path);
@@ -124,7 +125,7 @@ TEST(NativeFileWin32Test, FileThatAnotherHandleHoldsIsNeitherLoadedNorReplaced) 
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
 }
 
-TEST(NativeFileWin32Test, FileHeldForAMomentIsReplacedOnceFree) {
+TEST(SaveWin32Test, FileHeldForAMomentIsReplacedOnceFree) {
   // A virus scanner or a sync client may hold a file for a moment; the save waits for it.
   TempFolder folder;
   Text path = Put(folder, "part.nc", "before");
@@ -139,7 +140,7 @@ TEST(NativeFileWin32Test, FileHeldForAMomentIsReplacedOnceFree) {
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"part.nc"});
 }
 
-TEST(NativeFileWin32Test, ReplaceKeepsTheNameAsSpelledInTheFolder) {
+TEST(SaveWin32Test, ReplaceKeepsTheNameAsSpelledInTheFolder) {
   struct Case {
     std::string existing;
     std::string passed;
@@ -159,7 +160,7 @@ TEST(NativeFileWin32Test, ReplaceKeepsTheNameAsSpelledInTheFolder) {
   }
 }
 
-TEST(NativeFileWin32Test, SecondLinkGetsTheNewContentToo) {
+TEST(SaveWin32Test, SecondLinkGetsTheNewContentToo) {
   TempFolder folder;
   Text path = Put(folder, "part.nc", "a longer content before");
   ASSERT_TRUE(CreateHardLinkW(Wide(folder.PathOf("other.nc")), Wide(path), nullptr));
@@ -169,7 +170,7 @@ TEST(NativeFileWin32Test, SecondLinkGetsTheNewContentToo) {
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"other.nc", "part.nc"}));
 }
 
-TEST(NativeFileWin32Test, HiddenAndSystemFilesAreSavedAndKeepTheirAttributes) {
+TEST(SaveWin32Test, HiddenAndSystemFilesAreSavedAndKeepTheirAttributes) {
   constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   struct Case {
     const char* name;  // and the way it is saved
@@ -193,54 +194,6 @@ TEST(NativeFileWin32Test, HiddenAndSystemFilesAreSavedAndKeepTheirAttributes) {
     EXPECT_EQ(FileIn(folder, c.file), "after");
     EXPECT_EQ(GetFileAttributesW(Wide(path)) & kHiddenSystem, kHiddenSystem);
   }
-}
-
-TEST(NativeFileWin32Test, LoadReadsTheWholeFileOrFailsToOpen) {
-  TempFolder folder;
-  std::string bytes(
-      "\xEF\xBB\xBF"
-      "A\0\r\n\xFF",
-      8);
-  EXPECT_EQ(ReadWholeFile(Put(folder, "part.nc", bytes)), bytes);
-  EXPECT_EQ(ReadWholeFile(Put(folder, "empty.nc", "")), "");
-
-  struct Case {
-    const char* name;
-    Text path;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {"missing file", folder.PathOf("missing.nc"), ERROR_FILE_NOT_FOUND},
-      {"missing folder", folder.PathOf("missing\\part.nc"), ERROR_PATH_NOT_FOUND},
-      {"folder", folder.PathOf(""), ERROR_ACCESS_DENIED},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Failure failure = FailureOf([&] { ReadWholeFile(c.path); });
-    EXPECT_EQ(failure.kind, "EFOpenError");
-    EXPECT_EQ(failure.message, u"Datei " + AbsolutePath(c.path) +
-                                   u" kann nicht ge\u00F6ffnet werden. " + SystemText(c.error));
-  }
-}
-
-TEST(NativeFileWin32Test, AbsolutePathFoldsDotsAndKeepsLongPaths) {
-  wchar_t folder[MAX_PATH];
-  DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
-  Text working = TextFromWide(folder, length);
-  if (working.back() != u'\\') working += u'\\';
-  Text long_name(300, u'x');
-  struct Case {
-    Text path;
-    Text absolute;
-  };
-  const Case cases[] = {
-      {u"part.nc", working + u"part.nc"},
-      {u"C:\\jobs\\..\\cut\\.\\part.nc", u"C:\\cut\\part.nc"},
-      {u"C:/jobs/part.nc", u"C:\\jobs\\part.nc"},
-      {u"C:\\" + long_name + u"\\part.nc", u"C:\\" + long_name + u"\\part.nc"},
-      {u"", u""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(AbsolutePath(c.path), c.absolute);
 }
 
 /// A folder path of `length` characters below `folder`, of nested folders, made.
@@ -274,7 +227,7 @@ void RemoveTree(const std::wstring& path) {
   RemoveDirectoryW(path.c_str());
 }
 
-TEST(NativeFileWin32Test, EveryPathGoesToTheSystemInItsLongForm) {
+TEST(SaveWin32Test, EveryPathGoesToTheSystemInItsLongForm) {
   // Where long paths are not enabled for the whole system, only a path with the prefix "\\?\"
   // reaches a file beyond 260 characters. Wine has no such limit, so the paths are looked at.
   TempFolder folder;
@@ -314,7 +267,7 @@ TEST(NativeFileWin32Test, EveryPathGoesToTheSystemInItsLongForm) {
   RemoveTree(L"\\\\?\\" + fs::path(folder.PathOf(deep.substr(0, deep.find('\\')))).wstring());
 }
 
-TEST(NativeFileWin32Test, FileChangedSinceTheLoadIsNotOverwritten) {
+TEST(SaveWin32Test, FileChangedSinceTheLoadIsNotOverwritten) {
   struct Case {
     const char* change;
     std::function<void(const TempFolder&)> make;

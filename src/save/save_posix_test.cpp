@@ -11,7 +11,8 @@
 #include <sstream>
 
 #include "base/failure.h"
-#include "files/native_file.h"
+#include "files/read.h"
+#include "save/save.h"
 #include "testing/failure_of.h"
 #include "testing/test_support.h"
 
@@ -29,40 +30,7 @@ mode_t ModeOf(const std::string& path) {
 
 using Names = std::vector<std::string>;
 
-TEST(NativeFilePosixTest, ReadWholeFile) {
-  TempFolder folder;
-  const std::string cases[] = {"", "G01 A1\r\n", "\0\xFF\r"s, std::string(300000, 'x')};
-  for (const std::string& bytes : cases) {
-    folder.Write("part.nc", bytes);
-    EXPECT_EQ(ReadWholeFile(folder.PathOf("part.nc")), bytes);
-  }
-}
-
-TEST(NativeFilePosixTest, ReadFailures) {
-  TempFolder folder;
-  fs::create_directory(folder.At("ordner"));
-  ASSERT_EQ(mkfifo(folder.At("fifo").c_str(), 0644), 0);
-  struct Case {
-    std::string name;
-    std::string kind;
-    std::u16string reason;
-  };
-  const Case cases[] = {
-      {"fehlt.nc", "EFOpenError", u"No such file or directory"},
-      {"fehlt/part.nc", "EFOpenError", u"No such file or directory"},
-      {"ordner", "EFOpenError", u"Is a directory"},
-      // A FIFO without a writer would block a plain open and read for ever.
-      {"fifo", "EFOpenError", u"Keine regul\u00E4re Datei"},
-  };
-  for (const Case& c : cases) {
-    Text path = folder.PathOf(c.name);
-    Failure failure = FailureOf([&] { ReadWholeFile(path); });
-    EXPECT_EQ(failure.kind, c.kind) << c.name;
-    EXPECT_EQ(failure.message, u"Datei " + path + u" kann nicht ge\u00F6ffnet werden. " + c.reason);
-  }
-}
-
-TEST(NativeFilePosixTest, ReplaceWholeFileCreatesAndReplaces) {
+TEST(SavePosixTest, ReplaceWholeFileCreatesAndReplaces) {
   TempFolder folder;
   ReplaceWholeFile(folder.PathOf("neu.nc"), "A\r\n");
   EXPECT_EQ(folder.Read("neu.nc"), "A\r\n");
@@ -81,7 +49,7 @@ TEST(NativeFilePosixTest, ReplaceWholeFileCreatesAndReplaces) {
   EXPECT_EQ(folder.Names(), (Names{"alt.nc", "neu.nc"}));
 }
 
-TEST(NativeFilePosixTest, ReplaceThroughASymbolicLinkKeepsTheLink) {
+TEST(SavePosixTest, ReplaceThroughASymbolicLinkKeepsTheLink) {
   TempFolder folder;
   fs::create_directory(folder.At("echt"));
   folder.Write("echt/part.nc", "old");
@@ -93,7 +61,7 @@ TEST(NativeFilePosixTest, ReplaceThroughASymbolicLinkKeepsTheLink) {
   EXPECT_EQ(folder.Names(), (Names{"echt", "link.nc"}));
 }
 
-TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
+TEST(SavePosixTest, CreateFailuresLeaveEverythingAsItWas) {
   TempFolder folder;
   fs::create_directory(folder.At("ordner"));
   folder.Write("schreibgeschuetzt.nc", "old");
@@ -120,7 +88,7 @@ TEST(NativeFilePosixTest, CreateFailuresLeaveEverythingAsItWas) {
   EXPECT_EQ(folder.Names(), (Names{"ordner", "schreibgeschuetzt.nc"}));
 }
 
-TEST(NativeFilePosixTest, WriteFailureLeavesTheFileAndNoTemporaryFile) {
+TEST(SavePosixTest, WriteFailureLeavesTheFileAndNoTemporaryFile) {
   TempFolder folder;
   folder.Write("part.nc", "old content");
   rlimit before;
@@ -147,7 +115,7 @@ void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& step) {
   setrlimit(RLIMIT_FSIZE, &before);
 }
 
-TEST(NativeFilePosixTest, SecondLinkGetsTheNewContentToo) {
+TEST(SavePosixTest, SecondLinkGetsTheNewContentToo) {
   // A rename would leave the other name with the old content, so the file is written in place.
   struct Case {
     std::string name;
@@ -172,7 +140,7 @@ TEST(NativeFilePosixTest, SecondLinkGetsTheNewContentToo) {
   }
 }
 
-TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
+TEST(SavePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
   // The limit stops the write after 8 bytes, so the first 8 old bytes were overwritten already.
   struct Case {
     std::string name;
@@ -198,7 +166,7 @@ TEST(NativeFilePosixTest, FailedWriteInPlaceWritesTheOldBytesBack) {
   }
 }
 
-TEST(NativeFilePosixTest, AFileChangedSinceTheLoadIsNotOverwritten) {
+TEST(SavePosixTest, AFileChangedSinceTheLoadIsNotOverwritten) {
   // Another program writes the file between the load and the save: its version stays, by
   // either way of saving, and so does a file put in its place or removed.
   struct Case {
@@ -240,7 +208,7 @@ TEST(NativeFilePosixTest, AFileChangedSinceTheLoadIsNotOverwritten) {
   }
 }
 
-TEST(NativeFilePosixTest, AFileUnchangedSinceTheLoadIsSaved) {
+TEST(SavePosixTest, AFileUnchangedSinceTheLoadIsSaved) {
   for (bool second_link : {false, true}) {
     SCOPED_TRACE(second_link ? "in place" : "by rename");
     TempFolder folder;
@@ -254,7 +222,7 @@ TEST(NativeFilePosixTest, AFileUnchangedSinceTheLoadIsSaved) {
   }
 }
 
-TEST(NativeFilePosixTest, AnEarlierBackupIsNeverTouched) {
+TEST(SavePosixTest, AnEarlierBackupIsNeverTouched) {
   // It may be the only whole copy of a program: a save in place makes its own beside it, and
   // removes only that one.
   TempFolder folder;
@@ -270,7 +238,7 @@ TEST(NativeFilePosixTest, AnEarlierBackupIsNeverTouched) {
             (Names{"other.nc", "part.nc", "part.nc.prune-backup", "part.nc.prune-backup-2"}));
 }
 
-TEST(NativeFilePosixTest, ReplaceKeepsExtendedAttributes) {
+TEST(SavePosixTest, ReplaceKeepsExtendedAttributes) {
   TempFolder folder;
   folder.Write("part.nc", "old");
   const std::string value = "Maschine 3";
@@ -286,7 +254,7 @@ TEST(NativeFilePosixTest, ReplaceKeepsExtendedAttributes) {
   EXPECT_EQ(folder.Names(), Names{"part.nc"});
 }
 
-TEST(NativeFilePosixTest, NamesUpToTheLongestAreReplaced) {
+TEST(SavePosixTest, NamesUpToTheLongestAreReplaced) {
   // The temporary file beside the file has a short name of its own, whatever the file's name.
   for (size_t length : {1, 200, 242, 255}) {
     SCOPED_TRACE(length);
@@ -325,7 +293,7 @@ struct SharedFolderCase {
   std::string saved = "part.tap";    // the path saved, from the shared folder
 };
 
-TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
+TEST(SavePosixTest, LinksAndFilesOfOthersInSharedFolders) {
   if (geteuid() != 0) GTEST_SKIP() << "only the superuser makes files of other owners";
   // clang-format off
   const SharedFolderCase cases[] = {
@@ -399,7 +367,7 @@ TEST(NativeFilePosixTest, LinksAndFilesOfOthersInSharedFolders) {
   }
 }
 
-TEST(NativeFilePosixTest, ANewFileAsksForTheProgramsPermissionBits) {
+TEST(SavePosixTest, ANewFileAsksForTheProgramsPermissionBits) {
   // As a copy gets them, the umask narrowing them; the user may write it again.
   TempFolder folder;
   mode_t mask = umask(022);
@@ -413,45 +381,6 @@ TEST(NativeFilePosixTest, ANewFileAsksForTheProgramsPermissionBits) {
     fs::remove(folder.At("part.tap"));
   }
   umask(mask);
-}
-
-TEST(NativeFilePosixTest, AbsolutePathKeepsWhatFollowsALink) {
-  // The system goes back from where the link leads: the report names that file.
-  TempFolder folder;
-  fs::create_directories(folder.At("a"));
-  fs::create_directories(folder.At("x/y"));
-  fs::create_symlink(folder.At("x/y"), folder.At("a/linkdir"));
-  Text base = folder.PathOf("");
-  EXPECT_EQ(AbsolutePath(base + u"a/linkdir/../part.nc"), base + u"a/linkdir/../part.nc");
-  EXPECT_EQ(AbsolutePath(base + u"a/x/../part.nc"), base + u"a/part.nc");
-  EXPECT_EQ(AbsolutePath(base + u"a/../a/linkdir/part.nc"), base + u"a/linkdir/part.nc");
-}
-
-TEST(NativeFilePosixTest, AbsolutePath) {
-  const Text here = TextFromNative(fs::current_path().string());
-  const Text parent = TextFromNative(fs::current_path().parent_path().string());
-  struct Case {
-    Text path;
-    Text absolute;
-  };
-  const Case cases[] = {
-      {u"", u""},
-      {u"/", u"/"},
-      {u"/a/b.nc", u"/a/b.nc"},
-      {u"b.nc", here + u"/b.nc"},
-      {u"a/b.nc", here + u"/a/b.nc"},
-      {u".", here},
-      {u"./b.nc", here + u"/b.nc"},
-      {u"..", parent},
-      {u"../b.nc", parent + u"/b.nc"},
-      {u"a/../b.nc", here + u"/b.nc"},
-      {u"a/", here + u"/a/"},
-      // How an absolute path is folded: PathTest.FoldedPath.
-      {u"/a/./b/../c.nc", u"/a/c.nc"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(AbsolutePath(c.path), c.absolute) << NativeFromText(c.path);
-  }
 }
 
 }  // namespace

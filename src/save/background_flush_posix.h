@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "files/step_posix.h"
+
 /// Flushes the open file `fd` to disk (fsync, through the seam) on a thread of its own each time
 /// it is asked to, while the save goes on writing: the flush at the end then finds little left
 /// to do. Asked again while a flush runs, it flushes once more after it. Where no thread can be
@@ -12,7 +14,7 @@
 class BackgroundFlush {
  public:
   explicit BackgroundFlush(int fd) : fd_(fd) {}
-  /// Waits for the flushes asked for (Finish); keeps errno.
+  /// Waits for the flushes asked for (Finish).
   ~BackgroundFlush();
   BackgroundFlush(const BackgroundFlush&) = delete;
   BackgroundFlush& operator=(const BackgroundFlush&) = delete;
@@ -20,10 +22,10 @@ class BackgroundFlush {
   /// Asks for a flush of all that was written so far.
   void Request();
 
-  /// Waits until every flush asked for is done; gives the error of the first that failed, or 0.
+  /// Waits until every flush asked for is done; failed with the error of the first that failed.
   /// Such a failure must fail the save: the system tells of a write to disk that failed once
   /// only, so the flush at the end could find nothing wrong.
-  int Finish();
+  Step Finish();
 
  private:
   void Run();

@@ -1,15 +1,11 @@
-#include "files/background_flush_posix.h"
+#include "save/background_flush_posix.h"
 
 #include <cerrno>
 #include <system_error>
 
 #include "files/system_calls_posix.h"
 
-BackgroundFlush::~BackgroundFlush() {
-  const int error = errno;
-  Finish();
-  errno = error;
-}
+BackgroundFlush::~BackgroundFlush() { Finish(); }
 
 void BackgroundFlush::Request() {
   std::lock_guard lock(mutex_);
@@ -26,14 +22,14 @@ void BackgroundFlush::Request() {
   }
 }
 
-int BackgroundFlush::Finish() {
+Step BackgroundFlush::Finish() {
   {
     std::lock_guard lock(mutex_);
     finishing_ = true;
   }
   wake_.notify_one();
   if (thread_.joinable()) thread_.join();
-  return error_;
+  return error_ == 0 ? Step::Done() : Step::Failed(error_);
 }
 
 void BackgroundFlush::Run() {
