@@ -34,6 +34,24 @@ void RaiseTooLargeFailure(const Text& path) {
   RaiseFailure(kReadFailureKind, FillTemplate(kTooLargeTemplate, {AbsolutePath(path)}));
 }
 
+void RaiseSaveFailure(const Text& path, const SaveOutcome& outcome) {
+  switch (outcome.kind) {
+    case SaveOutcome::kSaved:
+      return;
+    case SaveOutcome::kCreateFailed:
+      RaiseCreateFailure(path, outcome.reason);
+    case SaveOutcome::kWriteFailed:
+      RaiseWriteFailure();
+    case SaveOutcome::kRestoreFailed:
+      RaiseRestoreFailure(path, outcome.backup);
+    case SaveOutcome::kChangedMeanwhile:
+      RaiseCreateFailure(path, kChangedMeanwhileReason);
+    case SaveOutcome::kNotYetLasting:
+      RaiseNotYetLastingFailure(path);
+  }
+  RaiseWriteFailure();
+}
+
 TextView TrimSystemText(TextView text) {
   while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.remove_suffix(1);
   return text;

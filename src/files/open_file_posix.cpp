@@ -1,8 +1,11 @@
 #include "files/open_file_posix.h"
 
+#include <limits.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
 
 Text ErrorText(int error) { return TextFromNative(strerror(error)); }
@@ -21,6 +24,34 @@ Step ReadFully(int fd, char* buffer, size_t size) {
     if (n < 0) return Step::Failed(errno);
     if (n == 0) return Step::Failed(EIO);  // the file became shorter while it was read
     done += n;
+  }
+  return Step::Done();
+}
+
+Step WriteSlices(int fd, std::span<const std::string_view> slices, uint64_t* written) {
+  iovec vectors[IOV_MAX];
+  while (!slices.empty()) {
+    size_t count = std::min<size_t>(slices.size(), IOV_MAX);
+    size_t asked = 0;
+    for (size_t i = 0; i < count; ++i) {
+      vectors[i] = {const_cast<char*>(slices[i].data()), slices[i].size()};
+      asked += slices[i].size();
+    }
+    ssize_t n = asked == 0 ? 0 : os::writev(fd, vectors, static_cast<int>(count));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Step::Failed(errno);
+    if (n == 0 && asked > 0) return Step::Failed(EIO);
+    *written += n;
+    // Steps past the slices written; one written in part goes on from where it stopped.
+    size_t left = n;
+    size_t done = 0;
+    while (done < count && left >= slices[done].size()) left -= slices[done++].size();
+    if (left > 0) {
+      std::string_view rest = slices[done++].substr(left);
+      Step rest_written = WriteSlices(fd, std::span<const std::string_view>(&rest, 1), written);
+      if (!rest_written.done()) return rest_written;
+    }
+    slices = slices.subspan(done);
   }
   return Step::Done();
 }

@@ -1,6 +1,6 @@
 // An open file on POSIX systems, as the load and the save hold it: its descriptor, closed when
-// it goes, reads of all that is asked, the advisory lock that keeps a load and an in-place save
-// of the same file apart, and its state. Every system call goes through the seam in
+// it goes, reads and writes of all that is asked, the advisory lock that keeps a load and an
+// in-place save of the same file apart, and its state. Every system call goes through the seam in
 // system_calls_posix.h.
 #pragma once
 
@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "base/text.h"
 #include "files/file_stamp.h"
@@ -45,6 +47,10 @@ class Descriptor {
 
 /// Reads exactly `size` bytes; failed where a read fails or the file ends before (EIO).
 Step ReadFully(int fd, char* buffer, size_t size);
+
+/// Writes all `slices` with gathered writes, as many slices a request as the system takes, and
+/// adds the number of bytes written to `*written`. Failed where a write fails.
+Step WriteSlices(int fd, std::span<const std::string_view> slices, uint64_t* written);
 
 /// Takes the advisory lock `operation` (LOCK_SH or LOCK_EX) on the open file, which keeps a load
 /// and an in-place save of the same file, or two such saves, from overlapping. Waits for it a

@@ -16,6 +16,9 @@ Text ErrorText(DWORD error) {
 
 namespace {
 
+// Writes go out in requests of at most this size, so that each fits a DWORD count.
+constexpr size_t kMaxWriteRequest = size_t{1} << 30;
+
 /// Whether a call of SetFilePointer that gave `low` failed: the low half of a position may look
 /// like the failure value, so only the error code tells, which is cleared before the call.
 bool PointerFailed(DWORD low) {
@@ -67,4 +70,66 @@ FileStamp StampOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information) {
     stamp.changed = basic.ChangeTime.QuadPart;
   }
   return stamp;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+// Why the first request may write nothing: an empty content is written by one request for zero
+// bytes, whose answer of nothing written is no failure; the loop treats every first request
+// alike and only gives up when a further request makes no progress.
+Step WriteAll(HANDLE file, std::string_view bytes, uint64_t* position) {
+  bool first = true;
+  do {
+    DWORD asked = static_cast<DWORD>(std::min(bytes.size(), kMaxWriteRequest));
+    DWORD written = 0;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(*position);
+    at.OffsetHigh = static_cast<DWORD>(*position >> 32);
+    if (!os::WriteFile(file, bytes.data(), asked, &written, &at)) written = 0;
+    // Where the request wrote nothing without failing, the error is that of the call before.
+    if (written == 0 && !first && !bytes.empty()) return Step::Failed(GetLastError());
+    bytes.remove_prefix(written);
+    *position += written;
+    first = false;
+  } while (!bytes.empty());
+  return Step::Done();
+}
+
+Step WriteFromStart(HANDLE file, std::string_view bytes) {
+  uint64_t position = 0;
+  return WriteAll(file, bytes, &position);
+}
+
+Step MoveTo(HANDLE file, int64_t position) {
+  LONG high = static_cast<LONG>(position >> 32);
+  SetLastError(NO_ERROR);
+  DWORD low = os::SetFilePointer(file, static_cast<LONG>(position & 0xFFFFFFFF), &high, FILE_BEGIN);
+  const DWORD error = GetLastError();
+  return low != INVALID_SET_FILE_POINTER || error == NO_ERROR ? Step::Done() : Step::Failed(error);
+}
+
+Step SetLength(HANDLE file, int64_t size) {
+  if (Step moved = MoveTo(file, size); !moved.done()) return moved;
+  return os::SetEndOfFile(file) ? Step::Done() : Step::Failed(GetLastError());
+}
+
+// ---------------------------------------------------------------------------------------------
+// A file that another program holds for a moment
+
+bool Held(DWORD error, bool denied_too) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         (denied_too && error == ERROR_ACCESS_DENIED);
+}
+
+Found<HANDLE> OpenExclusively(const Text& path) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const Step opened = RetryWhileHeld(
+      [&] {
+        file = os::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        return file != INVALID_HANDLE_VALUE ? Step::Done() : Step::Failed(GetLastError());
+      },
+      true);
+  return {opened, file};
 }

@@ -1,11 +1,14 @@
 // An open file on Windows, as the load and the save hold it: its handle, closed when it goes,
-// the system's text for an error, reads of all that is asked, and its state. Every call that can
+// the system's text for an error, reads and writes of all that is asked, its state, and the
+// patience with a file that another program holds for a moment. Every call that can
 // fail goes through the seam in system_calls_win32.h.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string_view>
 
 #include "base/text.h"
 #include "files/file_stamp.h"
@@ -54,3 +57,48 @@ int64_t Ticks(FILETIME time);
 /// The state of the open file, from `information`, with the time of its last change of any kind
 /// where the file system tells it (0 where not).
 FileStamp StampOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& information);
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+/// Writes all of `bytes` at `*position`, which it moves on: one request, then one for the rest as
+/// long as some is left. A request after the first that writes nothing fails the whole write; a
+/// failing request writes nothing. Each request names where it writes, so that one that took
+/// effect before it failed is written again over the same bytes.
+Step WriteAll(HANDLE file, std::string_view bytes, uint64_t* position);
+
+/// Writes all of `bytes` from the start of the file.
+Step WriteFromStart(HANDLE file, std::string_view bytes);
+
+/// Moves the file's position to `position`.
+Step MoveTo(HANDLE file, int64_t position);
+
+/// Makes the file `size` bytes long.
+Step SetLength(HANDLE file, int64_t size);
+
+// ---------------------------------------------------------------------------------------------
+// A file that another program holds for a moment
+
+/// How long a file that another program holds for a moment is waited for, in milliseconds.
+constexpr DWORD kHoldPatience = 2000;
+
+/// Whether `error` says that some other program has the file open for a moment (a virus
+/// scanner, the search indexer, a sync client). An open may also meet "access denied" then, from
+/// a file whose deletion is pending.
+bool Held(DWORD error, bool denied_too);
+
+/// Calls `attempt`, which gives a Step, until it is done, for about two seconds at most while it
+/// fails because some other program holds the file (Held). Gives what the last attempt came to.
+template <typename Attempt>
+Step RetryWhileHeld(Attempt attempt, bool denied_too) {
+  DWORD pause = 10;
+  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(pause * 2, 250)) {
+    const Step step = attempt();
+    if (step.done() || !Held(step.error(), denied_too) || waited >= kHoldPatience) return step;
+    os::Sleep(pause);
+  }
+}
+
+/// Opens the existing file at `path` for reading and writing with no sharing: nobody else may
+/// open it while the save holds it, and the open fails while anybody else has it open.
+Found<HANDLE> OpenExclusively(const Text& path);

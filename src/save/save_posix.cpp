@@ -1,10 +1,6 @@
 // The save on POSIX systems: what the target is, and the way that keeps everything it has (see
 // ways_posix.h). There are no share modes here; advisory locks keep a load and an in-place save
-// of the same file apart. The save writes a new file beside the user's file and renames it over
-// the old one wherever the new file then has everything the old one had (owner, group, mode,
-// extended attributes and access lists, its one link); otherwise it writes the file in place,
-// with its new length reserved first and the old bytes written back should a write still fail.
-// Every system call goes through the seam in system_calls_posix.h.
+// of the same file apart. Every system call goes through the seam in system_calls_posix.h.
 #include <signal.h>
 #include <unistd.h>
 

@@ -1,17 +1,8 @@
 // The save on Windows: what the target is, and the way that keeps everything it has (see
-// ways_win32.h). The load opens the file so that nobody may write it while it is read, and notes
-// which file it read and in what state. The save opens the file that is there so that nobody
-// else may open it, makes sure it is still the one loaded, and then takes one of two ways:
-// - a new file beside it, given first the old file's security, attributes and creation time, then
-//   written and flushed, takes the old file's name in one step through its own handle, so that
-//   the name never goes missing;
-// - where a new file could not keep everything (further links, named streams, compression, an
-//   owner that this user cannot give, a label of its own) or no room is left for a second copy,
-//   the file is written in place, its old content kept in a backup file until the new is on disk.
-// A file reached through a link is saved where the link leads, as the system names the open file;
-// where it cannot be named, the file is written in place, through the link. Every path goes to
-// the system in its long form, and nothing is deleted by a name: a file that the save makes and
-// does not keep goes through its own handle.
+// ways_win32.h). The file that is there is held so that nobody else may open it, from its check
+// that it is still the one loaded to its last write. A file reached through a link is saved
+// where the link leads, as the system names the open file; where it cannot be named, the file
+// is written in place, through the link. Every path goes to the system in its long form.
 #include <windows.h>
 
 #include "base/wide_win32.h"

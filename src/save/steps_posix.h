@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "files/file_failures.h"
 #include "files/file_stamp.h"
 #include "files/open_file_posix.h"
-#include "save/outcome.h"
 #include "save/save.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -34,10 +34,6 @@ bool OutOfRoom(int error);
 
 // ---------------------------------------------------------------------------------------------
 // Writing
-
-/// Writes all `slices` with gathered writes, as many slices a request as the system takes, and
-/// adds the number of bytes written to `*written`. Failed where a write fails.
-Step WriteSlices(int fd, FileContent::Slices slices, uint64_t* written);
 
 /// Writes `content` at the descriptor's position; `*written` counts the bytes that reached it.
 /// Failed where a write fails.

@@ -1,8 +1,7 @@
 // The steps that both ways of the save take on Windows: the outcome of a failed step, the
-// writes of the content, the patience with a file that another program holds for a moment, the
-// files that the save makes (deleted through their own handles, never by a name) and their
-// names. Each step gives what it came to as a value (Step, Found). Every call that can fail goes
-// through the seam in system_calls_win32.h.
+// writes of the content, the files that the save makes (deleted through their own handles,
+// never by a name) and their names. Each step gives what it came to as a value (Step, Found). Every
+// call that can fail goes through the seam in system_calls_win32.h.
 #pragma once
 
 #include <windows.h>
@@ -12,8 +11,8 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "files/file_failures.h"
 #include "files/open_file_win32.h"
-#include "save/outcome.h"
 #include "save/save.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -46,51 +45,9 @@ class LocalMemory {
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-/// Writes all of `bytes` at `*position`, which it moves on: one request, then one for the rest as
-/// long as some is left. A request after the first that writes nothing fails the whole write; a
-/// failing request writes nothing. Each request names where it writes, so that one that took
-/// effect before it failed is written again over the same bytes.
-Step WriteAll(HANDLE file, std::string_view bytes, uint64_t* position);
-
-/// Writes all of `bytes` from the start of the file.
-Step WriteFromStart(HANDLE file, std::string_view bytes);
-
 /// Writes `content` from the start of the file, a request for each slice (the content gathers
 /// short slices itself).
 Step WriteContent(HANDLE file, const FileContent& content);
-
-/// Moves the file's position to `position`.
-Step MoveTo(HANDLE file, int64_t position);
-
-/// Makes the file `size` bytes long.
-Step SetLength(HANDLE file, int64_t size);
-
-// ---------------------------------------------------------------------------------------------
-// A file that another program holds
-
-/// How long a file that another program holds for a moment is waited for, in milliseconds.
-constexpr DWORD kHoldPatience = 2000;
-
-/// Whether `error` says that some other program has the file open for a moment (a virus
-/// scanner, the search indexer, a sync client). An open may also meet "access denied" then, from
-/// a file whose deletion is pending.
-bool Held(DWORD error, bool denied_too);
-
-/// Calls `attempt`, which gives a Step, until it is done, for about two seconds at most while it
-/// fails because some other program holds the file (Held). Gives what the last attempt came to.
-template <typename Attempt>
-Step RetryWhileHeld(Attempt attempt, bool denied_too) {
-  DWORD pause = 10;
-  for (DWORD waited = 0;; waited += pause, pause = std::min<DWORD>(pause * 2, 250)) {
-    const Step step = attempt();
-    if (step.done() || !Held(step.error(), denied_too) || waited >= kHoldPatience) return step;
-    os::Sleep(pause);
-  }
-}
-
-/// Opens the existing file at `path` for reading and writing with no sharing: nobody else may
-/// open it while the save holds it, and the open fails while anybody else has it open.
-Found<HANDLE> OpenExclusively(const Text& path);
 
 // ---------------------------------------------------------------------------------------------
 // The files that the save makes

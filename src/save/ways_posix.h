@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "files/file_failures.h"
 #include "files/file_stamp.h"
-#include "save/outcome.h"
 #include "save/save.h"
 
 /// The file that the save writes: where it lies, links followed, and its status where it is

@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include "base/text.h"
+#include "files/file_failures.h"
 #include "files/file_stamp.h"
 #include "files/open_file_win32.h"
-#include "save/outcome.h"
 #include "save/save.h"
 
 /// The file that is there, open for the save, shared with nobody.
